@@ -1,0 +1,198 @@
+// The aggregation run's procedures: the dialog and its check, the ordering
+// of the cases by response pattern, and the pattern records.
+#include "aggregation/Corvanesubs.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "textio/textio.h"
+
+namespace {
+
+void AskFor(const char* prompt) { WriteConsoleLine(prompt); }
+
+void ReadName(char* name) {
+  textio::beginRead(textio::kConsoleUnit);
+  textio::readCharacter(name, kNameLength);
+  textio::endRead();
+}
+
+void ReadCount(int32_t& count) {
+  textio::beginRead(textio::kConsoleUnit);
+  textio::readInteger(count);
+  textio::endRead();
+}
+
+// A name is blank when all its 40 characters are blanks; a NUL is not a blank.
+bool IsBlank(const char* name) {
+  return std::all_of(name, name + kNameLength, [](char c) { return c == ' '; });
+}
+
+[[noreturn]] void Refuse(const char* message) {
+  WriteConsoleLine(message);
+  textio::StopRun();
+}
+
+// Element (case i, variable j) of the case matrix, both 0-based.
+inline int32_t& At(int32_t* cases, int32_t ncases, int32_t i, int32_t j) {
+  return cases[i + static_cast<size_t>(j) * static_cast<size_t>(ncases)];
+}
+
+// Scratch storage of the ordering, `count` 32-bit values, zero-filled.
+struct Scratch {
+  textio::ArrayDescriptor array{};
+  explicit Scratch(int64_t count) {
+    array.elementSize = sizeof(uint32_t);
+    array.rank = 1;
+    array.bounds[0] = {1, count};
+    textio::AllocateArray(array, nullptr);
+  }
+  ~Scratch() { textio::ReleaseArray(array); }
+  template <typename T>
+  T* As() { return static_cast<T*>(array.data); }
+};
+
+// When every value of a column lies in a range of a few bits, a whole
+// pattern packs into one 64-bit key whose order is the pattern order: the
+// last variable takes the highest bits. Returns false when it does not fit.
+bool PlanPackedKeys(int32_t ncases, int32_t nvars, int32_t* cases, int32_t* minimum, int* shift, int* width) {
+  int bits = 0;
+  for (int32_t j = 0; j < nvars; ++j) {
+    const int32_t* column = &At(cases, ncases, 0, j);
+    auto [low, high] = std::minmax_element(column, column + ncases);
+    uint64_t range = static_cast<uint64_t>(static_cast<int64_t>(*high) - *low);
+    width[j] = 0;
+    while (width[j] < 64 && (range >> width[j]) != 0) ++width[j];
+    minimum[j] = *low;
+    shift[j] = bits;
+    bits += width[j];
+    if (bits > 64) return false;
+  }
+  return true;
+}
+
+// A column of one value needs no place in the key: it stays as it is.
+void SortPacked(int32_t ncases, int32_t nvars, int32_t* cases, const int32_t* minimum, const int* shift,
+                const int* width) {
+  Scratch scratch(2 * static_cast<int64_t>(ncases));
+  uint64_t* keys = scratch.As<uint64_t>();
+  for (int32_t j = 0; j < nvars; ++j) {
+    if (width[j] == 0) continue;
+    const int32_t* column = &At(cases, ncases, 0, j);
+    for (int32_t i = 0; i < ncases; ++i) {
+      keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - minimum[j]) << shift[j];
+    }
+  }
+  std::sort(keys, keys + ncases);
+  for (int32_t j = 0; j < nvars; ++j) {
+    if (width[j] == 0) continue;
+    uint64_t mask = width[j] >= 64 ? ~uint64_t{0} : (uint64_t{1} << width[j]) - 1;
+    int32_t* column = &At(cases, ncases, 0, j);
+    for (int32_t i = 0; i < ncases; ++i) {
+      column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> shift[j]) & mask) + minimum[j]);
+    }
+  }
+}
+
+// Any values: the row numbers are ordered, then each column is rearranged by them.
+void SortByRowIndex(int32_t ncases, int32_t nvars, int32_t* cases) {
+  Scratch order(ncases), column(ncases);
+  uint32_t* rows = order.As<uint32_t>();
+  for (int32_t i = 0; i < ncases; ++i) rows[i] = static_cast<uint32_t>(i);
+  std::sort(rows, rows + ncases, [&](uint32_t a, uint32_t b) {
+    for (int32_t j = nvars - 1; j >= 0; --j) {
+      int32_t x = At(cases, ncases, static_cast<int32_t>(a), j), y = At(cases, ncases, static_cast<int32_t>(b), j);
+      if (x != y) return x < y;
+    }
+    return false;
+  });
+  int32_t* moved = column.As<int32_t>();
+  for (int32_t j = 0; j < nvars; ++j) {
+    int32_t* values = &At(cases, ncases, 0, j);
+    for (int32_t i = 0; i < ncases; ++i) moved[i] = values[rows[i]];
+    std::copy(moved, moved + ncases, values);
+  }
+}
+
+bool RowsEqual(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t a, int32_t b) {
+  for (int32_t j = 0; j < nvars; ++j) {
+    size_t offset = static_cast<size_t>(j) * static_cast<size_t>(ncases);
+    if (cases[a + offset] != cases[b + offset]) return false;
+  }
+  return true;
+}
+
+void WritePatternRecord(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row, int32_t count,
+                        const char* recordLayout) {
+  textio::beginWrite(2, recordLayout, kRecordLayoutLength);
+  for (int32_t j = 0; j < nvars; ++j) {
+    textio::writeInteger(cases[row + static_cast<size_t>(j) * static_cast<size_t>(ncases)]);
+  }
+  textio::writeInteger(count);
+  textio::endWrite();
+}
+
+}  // namespace
+
+void WriteConsoleLine(const char* text) {
+  textio::beginWrite();
+  textio::writeCharacter(text, static_cast<int>(std::strlen(text)));
+  textio::endWrite();
+}
+
+void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases, int32_t& nvars) {
+  WriteConsoleLine("This is the QPX data aggregation program.");
+  WriteConsoleLine("It will read in an ASCII file of individual level data,");
+  WriteConsoleLine("and produce a response pattern file for analysis with QPX.");
+  textio::beginWrite();
+  textio::endWrite();
+  AskFor("Please type in the name of the data file to be read:");
+  ReadName(dataFileName);
+  AskFor("Please type in the name for the output file:");
+  ReadName(outputFileName);
+  AskFor("Please type in the number of cases to be read in:");
+  ReadCount(ncases);
+  AskFor("Please type in the number of variables:");
+  ReadCount(nvars);
+  CheckRunParameters(dataFileName, outputFileName, ncases, nvars);
+}
+
+void CheckRunParameters(const char* dataFileName, const char* outputFileName, const int32_t& ncases,
+                        const int32_t& nvars) {
+  if (ncases < 1 || nvars < 1) Refuse("Both the number of subjects and variables must be greater than zero.");
+  if (IsBlank(dataFileName) || IsBlank(outputFileName)) Refuse("Please input valid file names.");
+}
+
+int32_t PatternGreater(const int32_t& nvars, const int32_t* a, const int32_t* b) {
+  for (int32_t k = nvars - 1; k >= 0; --k) {
+    if (a[k] != b[k]) return a[k] > b[k] ? 1 : 0;
+  }
+  return 0;
+}
+
+void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix) {
+  if (ncases < 2) return;
+  if (nvars <= 64) {
+    int32_t minimum[64];
+    int shift[64], width[64];
+    if (PlanPackedKeys(ncases, nvars, caseMatrix, minimum, shift, width)) {
+      SortPacked(ncases, nvars, caseMatrix, minimum, shift, width);
+      return;
+    }
+  }
+  SortByRowIndex(ncases, nvars, caseMatrix);
+}
+
+void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
+                   const char* recordLayout) {
+  // One record per run of equal adjacent rows, written as soon as the run ends.
+  int32_t count = 1;
+  for (int32_t i = 0; i < ncases; ++i) {
+    if (i + 1 < ncases && RowsEqual(caseMatrix, ncases, nvars, i, i + 1)) {
+      ++count;
+      continue;
+    }
+    WritePatternRecord(caseMatrix, ncases, nvars, i, count, recordLayout);
+    count = 1;
+  }
+}

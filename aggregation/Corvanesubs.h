@@ -1,0 +1,33 @@
+// The aggregation run's procedures: the dialog and its check, the ordering
+// of the cases by response pattern, and the writing of the pattern records.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kNameLength = 40;  // characters of a typed file name
+inline constexpr int kNameFieldLength = 80;  // the name variable handed to the connection
+inline constexpr int kRecordLayoutLength = 80;
+
+// The whole run, from the greeting to "Done.".
+void RunAggregation();
+
+// One console line.
+void WriteConsoleLine(const char* text);
+
+// Writes the greeting, asks the four questions and checks the answers; returns
+// only when they pass. The names are the first 40 characters of 80-character fields.
+void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases, int32_t& nvars);
+void CheckRunParameters(const char* dataFileName, const char* outputFileName, const int32_t& ncases,
+                        const int32_t& nvars);
+
+// Puts the rows of the case matrix (column by column: element (i, j) at
+// i + j * ncases, 0-based) into ascending pattern order, in place.
+void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix);
+// 1 when pattern a is greater than pattern b: at the highest variable where
+// they differ, a's value is greater. Each pattern is `nvars` values in a row.
+int32_t PatternGreater(const int32_t& nvars, const int32_t* a, const int32_t* b);
+
+// Writes one record per run of equal adjacent rows of the ordered matrix to
+// unit 2, with the layout `recordLayout` (80 characters).
+void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
+                   const char* recordLayout);

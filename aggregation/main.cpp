@@ -1,0 +1,79 @@
+// The aggregation run: the dialog, the reading of the cases, their ordering
+// and the response pattern file, one step after the other.
+#include <cstring>
+
+#include "aggregation/Corvanesubs.h"
+#include "textio/textio.h"
+
+namespace {
+
+// The run's parameters and data, living for the whole run.
+char dataFileName[kNameFieldLength];
+char outputFileName[kNameFieldLength];
+int32_t ncases = 0;
+int32_t nvars = 0;
+int32_t openStatus = 0;
+int32_t allocationStatus = 0;
+textio::ArrayDescriptor caseMatrix{};
+char recordLayout[kRecordLayoutLength];
+
+// The layout of a pattern record: nvars three-character values, a blank and
+// a six-character count.
+void BuildRecordLayout() {
+  char count[4];
+  textio::beginWrite(count, 4, "(I4)", 4);
+  textio::writeInteger(nvars);
+  textio::endWrite();
+  const textio::TextPiece pieces[] = {{"((", 2}, {count, 4}, {"(I3)),1X,I6)", 12}};
+  textio::concatenate(recordLayout, kRecordLayoutLength, pieces, 3);
+}
+
+}  // namespace
+
+void RunAggregation() {
+  AskRunParameters(dataFileName, outputFileName, ncases, nvars);
+
+  openStatus = textio::OpenUnit(1, dataFileName, kNameFieldLength, "read", true);
+  if (openStatus != 0) {
+    WriteConsoleLine("Error opening individual level data file.");
+    textio::StopRun();
+  }
+  allocationStatus = 0;
+  caseMatrix.elementSize = sizeof(int32_t);
+  caseMatrix.rank = 2;
+  caseMatrix.bounds[0] = {1, ncases};
+  caseMatrix.bounds[1] = {1, nvars};
+  textio::AllocateArray(caseMatrix, &allocationStatus);
+  if (allocationStatus != 0) {
+    WriteConsoleLine("Program could not allocate space for individual level data.");
+    textio::StopRun();
+  }
+  int32_t* cases = static_cast<int32_t*>(caseMatrix.data);
+
+  WriteConsoleLine("Reading the data...");
+  for (int32_t i = 0; i < ncases; ++i) {
+    textio::beginRead(1);
+    textio::readIntegers(cases + i, nvars, ncases);
+    textio::endRead();
+  }
+
+  BuildRecordLayout();
+  WriteConsoleLine("Sorting....");
+  SortCases(ncases, nvars, cases);
+  textio::CloseUnit(1);
+
+  openStatus = textio::OpenUnit(2, outputFileName, kNameFieldLength, "write", true);
+  if (openStatus != 0) {
+    WriteConsoleLine("Error creating output file.");
+    textio::StopRun();
+  }
+  WriteConsoleLine("Writing output file...");
+  WritePatterns(ncases, nvars, cases, recordLayout);
+  WriteConsoleLine("Done.");
+}
+
+int main(int argc, char** argv) {
+  textio::InitUnits(argc, argv);
+  RunAggregation();
+  textio::ExitRun(0);
+}

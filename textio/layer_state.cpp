@@ -1,0 +1,32 @@
+// The one instance of the layer's state, and its reset for tests.
+#include "textio/layer_state.h"
+
+namespace textio {
+
+LayerState layer;
+
+void ResetLayer() {
+  for (UnitSlot& slot : layer.unitTable.slots) {
+    if (slot.record != nullptr) {
+      delete[] slot.record->buffer;
+      delete slot.record;
+    }
+  }
+  ResetRecordWriter();
+  layer.unitTable = {};
+  for (UnitSlot& slot : layer.unitTable.slots) slot.unit = kFreeSlot;
+  layer.nameScratch[0] = '\0';
+  layer.argumentsUsed = 0;
+  layer.run = {};
+  layer.writeMode = WriteMode::Console;
+  layer.reader = {};
+  layer.consoleWriter = {};
+}
+
+void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted) {
+  layer.run.kind = kind;
+  layer.run.currentUnit = unit;
+  layer.run.statusWanted = statusWanted;
+}
+
+}  // namespace textio

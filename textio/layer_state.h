@@ -1,0 +1,95 @@
+// The layer's process-wide state, in one place so that tests can reset it,
+// and the operations its modules offer one another.
+#pragma once
+
+#include "textio/layout.h"
+#include "textio/platform.h"
+#include "textio/textio.h"
+
+namespace textio {
+
+inline constexpr int kTokenSize = 260;
+inline constexpr int kNameScratchSize = 512;
+
+enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };
+
+struct ReaderState {
+  UnitRecord* unit;
+  char lastSeparator;      // what ended the previous value: ' ', ',', '/' or after a delimiter
+  int32_t repeatLeft;      // items still to receive the current repeat form's value
+  char token[kTokenSize];  // the characters of the current value
+  int tokenLength;
+  ScanMode scanMode;
+  char delimiter;          // the quote that opened a delimited value
+  bool endedByRecordEnd;   // the reader already stands at the start of the next record
+  bool starSeen;           // the current value has had its repeat count
+};
+
+struct ConsoleWriterState {
+  UnitRecord* record;  // the console record the statement writes through
+  int32_t pendingBlanks;
+  int32_t lineRoom;
+  int32_t recordChars;
+};
+
+enum class WriteMode : uint8_t { Console, Formatted };
+
+struct RunState {
+  StatementKind kind;
+  UnitRecord* currentUnit;
+  bool statusWanted;
+  bool endingRun;       // the end-of-run closing has started
+  int errorNesting;
+  int closingFailures;  // run-time errors raised while the units were being closed
+  void (*endOfRunClosing)();
+};
+
+struct LayerState {
+  UnitTable unitTable;
+  char nameScratch[kNameScratchSize];
+  int argumentsUsed;  // command-line arguments taken as file names so far
+  RunState run;
+  WriteMode writeMode;
+  ReaderState reader;
+  ConsoleWriterState consoleWriter;
+  RecordWriterState recordWriter;
+};
+
+extern LayerState layer;
+
+// Frees every unit record and returns the layer to its state before InitUnits.
+void ResetLayer();
+
+// Starts a statement: its kind and unit for a report, and whether it wants a status.
+void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted = false);
+
+// What a raised error throws when the statement has a return point: a
+// statement with a status, or the end-of-run closing.
+struct StatementReturn {
+  int number;
+};
+
+// Units (units.cpp).
+UnitRecord* ConsoleOutputRecord();
+// Places output bytes into a file unit's buffer, writing each full load.
+void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count);
+// Writes the unwritten bytes of a file unit's buffer.
+void FlushUnit(UnitRecord& unit);
+// Raises the run-time error for a failed write.
+[[noreturn]] void RaiseWriteFailure(platform::Cause cause);
+
+// Console records (console_writer.cpp): pieces under the carriage-control convention.
+void PlaceConsoleBytes(UnitRecord& record, const char* bytes, int count);
+void EndConsoleRecord(UnitRecord& record);
+// Writes the pending CR LF of an open console line; the flag stays as it is.
+void WriteConsoleLineEnd(UnitRecord& record);
+
+// Reader (reader.cpp): one line from the console input, without its line end,
+// for a file name asked for at a connect. Returns 0, or 6501 or 6500.
+int ReadConsoleLine(char* line, int capacity, int& length);
+
+// Record writer (record_writer.cpp).
+void ResetRecordWriter();
+void EndFormattedWrite();
+
+}  // namespace textio

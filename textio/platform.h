@@ -1,0 +1,57 @@
+// The operating-system operations the text input/output layer uses. One
+// implementation file per system; nothing above this header sees a system
+// error code: failures come back as a Cause.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace textio::platform {
+
+using Handle = int;  // 0 standard input, 1 standard output, 2 standard error, 3 and up files
+
+enum class Cause : uint8_t {
+  None,
+  NotFound,       // the file or a directory of its path does not exist; path too long
+  AccessDenied,   // no permission, read-only, a directory, a lock, a device not ready
+  Exists,         // a file to be created exists
+  TooManyOpen,    // no more file handles
+  NoSpace,        // no space left on the device or quota exceeded
+  Invalid,        // the system refuses the name or the request
+};
+
+enum class OpenMode : uint8_t { Read, Write, ReadWrite };
+
+// Process start: standard handles that are closed are opened on the null
+// device, and a closed pipe or a file size limit turns into a write failure.
+void StartProcess(int argc, const char* const* argv);
+int ArgumentCount();                 // arguments after the program name
+const char* Argument(int index);     // 0-based, after the program name
+
+bool IsTerminal(Handle handle);
+
+// One read request; `got` is 0 at the end of the input.
+Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got);
+// Writes every byte or reports why it could not.
+Cause WriteAll(Handle handle, const void* bytes, size_t size);
+
+Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle);
+bool Exists(const char* path);  // an existing file or directory
+struct FileIdentity {
+  uint64_t volume, index;
+};
+bool Identify(Handle handle, FileIdentity& identity);
+// Cuts a regular file off at `position` and moves there; devices are left alone.
+Cause CutAt(Handle handle, int64_t position);
+Cause Close(Handle handle);
+
+// The path to open for a device name of the layer (NUL, PRN, LPT1, COM1, ...).
+const char* DevicePath(const char* deviceName);
+
+// Zero-filled storage for large arrays, and its release.
+void* AllocateBlock(size_t size);
+void ReleaseBlock(void* block, size_t size);
+
+[[noreturn]] void EndProcess(int status);
+
+}  // namespace textio::platform

@@ -1,0 +1,174 @@
+// The layer's operating-system operations on POSIX systems: descriptors for
+// handles, bytes passed untranslated, errno turned into a Cause right here.
+#include "textio/platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace textio::platform {
+namespace {
+
+int argumentCount = 0;
+const char* const* arguments = nullptr;
+
+Cause CauseOf(int error) {
+  switch (error) {
+    case ENOENT: case ENOTDIR: case ENAMETOOLONG: case ELOOP:
+      return Cause::NotFound;
+    case EACCES: case EPERM: case EISDIR: case EROFS: case ETXTBSY: case EBUSY: case ENXIO:
+    case ENODEV:
+      return Cause::AccessDenied;
+    case EEXIST:
+      return Cause::Exists;
+    case EMFILE: case ENFILE:
+      return Cause::TooManyOpen;
+    case ENOSPC: case EDQUOT:
+      return Cause::NoSpace;
+    default:
+      return Cause::Invalid;
+  }
+}
+
+// Arrays at least this large get their own mapping, with huge pages asked for.
+constexpr size_t kLargeBlock = size_t{1} << 21;
+
+}  // namespace
+
+void StartProcess(int argc, const char* const* argv) {
+  argumentCount = argc > 1 ? argc - 1 : 0;
+  arguments = argc > 1 ? argv + 1 : nullptr;
+  // A closed standard descriptor would otherwise be taken by the next file opened.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      if (opened != fd && opened >= 0) close(opened);
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+int ArgumentCount() { return argumentCount; }
+
+const char* Argument(int index) { return arguments[index]; }
+
+bool IsTerminal(Handle handle) { return isatty(handle) == 1; }
+
+Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got) {
+  for (;;) {
+    ssize_t n = read(handle, buffer, size);
+    if (n >= 0) {
+      got = static_cast<size_t>(n);
+      return Cause::None;
+    }
+    if (errno != EINTR) {
+      got = 0;
+      return CauseOf(errno);
+    }
+  }
+}
+
+Cause WriteAll(Handle handle, const void* bytes, size_t size) {
+  const char* next = static_cast<const char*>(bytes);
+  while (size > 0) {
+    ssize_t n = write(handle, next, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return CauseOf(errno);
+    }
+    if (n == 0) return Cause::Invalid;
+    next += n;
+    size -= static_cast<size_t>(n);
+  }
+  return Cause::None;
+}
+
+Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
+  int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Write ? O_WRONLY : O_RDWR;
+  if (createNew) flags |= O_CREAT | O_EXCL;
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return CauseOf(errno);
+  // Reading a directory is allowed by open(2); as a file it is refused.
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    return Cause::AccessDenied;
+  }
+  handle = fd;
+  return Cause::None;
+}
+
+bool Exists(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0;
+}
+
+bool Identify(Handle handle, FileIdentity& identity) {
+  struct stat info;
+  if (fstat(handle, &info) != 0) return false;
+  identity.volume = static_cast<uint64_t>(info.st_dev);
+  identity.index = static_cast<uint64_t>(info.st_ino);
+  return true;
+}
+
+Cause CutAt(Handle handle, int64_t position) {
+  struct stat info;
+  if (fstat(handle, &info) != 0) return CauseOf(errno);
+  if (!S_ISREG(info.st_mode)) return Cause::None;
+  if (ftruncate(handle, position) != 0) return CauseOf(errno);
+  if (lseek(handle, position, SEEK_SET) < 0) return CauseOf(errno);
+  return Cause::None;
+}
+
+Cause Close(Handle handle) {
+  // The descriptor is gone after close(2) whatever it returns; EINTR is no failure.
+  if (close(handle) != 0 && errno != EINTR) return CauseOf(errno);
+  return Cause::None;
+}
+
+const char* DevicePath(const char* deviceName) {
+  static const struct {
+    const char* name;
+    const char* path;
+  } devices[] = {
+      {"NUL", "/dev/null"},    {"PRN", "/dev/lp0"},     {"LPT1", "/dev/lp0"},
+      {"LPT2", "/dev/lp1"},    {"LPT3", "/dev/lp2"},    {"LPT4", "/dev/lp3"},
+      {"COM1", "/dev/ttyS0"},  {"COM2", "/dev/ttyS1"},  {"COM3", "/dev/ttyS2"},
+      {"COM4", "/dev/ttyS3"},
+  };
+  for (const auto& device : devices) {
+    if (std::strcmp(device.name, deviceName) == 0) return device.path;
+  }
+  return deviceName;
+}
+
+void* AllocateBlock(size_t size) {
+  if (size < kLargeBlock) return std::calloc(1, size == 0 ? 1 : size);
+  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  // Fresh pages cost a fault each on first touch; huge pages make that 512 times rarer.
+  madvise(block, size, MADV_HUGEPAGE);
+  return block;
+}
+
+void ReleaseBlock(void* block, size_t size) {
+  if (size < kLargeBlock) {
+    std::free(block);
+  } else {
+    munmap(block, size);
+  }
+}
+
+void EndProcess(int status) { _exit(status); }
+
+}  // namespace textio::platform

@@ -1,0 +1,110 @@
+// The ends of a run: the stop, the run-time error report, the exit
+// processing, and the array allocation whose failures are run-time errors.
+#include <cstring>
+#include <string>
+
+#include "textio/layer_state.h"
+#include "textio/platform.h"
+
+namespace textio {
+namespace {
+
+// ORDER StatementKind: the text a report shows after the error number.
+constexpr const char* kStatementTexts[] = {
+    ": (",         ": CLOSE(",   ": WRITE(",           ": ENDFILE(",          ": INQUIRE(",
+    ": LOCKING(",  ": OPEN(",    ": READ(",            ": REWIND(",           ": BACKSPACE(",
+    ": EOF(",      ": $DEBUG\r\n- ", ": ALLOCATE\r\n- ", ": DEALLOCATE\r\n- ", ": BEGINTHREAD\r\n- ",
+    ": MATH\r\n- ", "\r\n- ",
+};
+static_assert(sizeof kStatementTexts / sizeof kStatementTexts[0] ==
+              static_cast<size_t>(StatementKind::Other) + 1);
+
+bool NamesUnit(StatementKind kind) { return kind <= StatementKind::Eof; }
+
+void CopyName(const char* name) {
+  std::strncpy(layer.nameScratch, name, kNameScratchSize - 1);
+  layer.nameScratch[kNameScratchSize - 1] = '\0';
+}
+
+}  // namespace
+
+void ReportRunError(int number, const char* message, StatementKind kind) {
+  std::string report = "\r\nrun-time error ";
+  report += kind == StatementKind::Arithmetic ? 'M' : 'F';
+  report += std::to_string(number);
+  report += kStatementTexts[static_cast<int>(kind)];
+  if (NamesUnit(kind)) {
+    report += layer.nameScratch;
+    report += *message != '\0' ? ")\r\n- " : ")\r\n";
+  }
+  report += message;
+  report += "\r\n";
+  // Nothing is left to tell anyone if standard error itself fails.
+  (void)platform::WriteAll(2, report.data(), report.size());
+  if (!layer.run.endingRun) ExitRun(1);
+}
+
+void RaiseRunError(int number) {
+  RunState& run = layer.run;
+  ++run.errorNesting;
+  if (NamesUnit(run.kind) && run.kind != StatementKind::Open) {
+    CopyName(run.currentUnit != nullptr ? run.currentUnit->name : "");
+  }
+  if (!run.statusWanted) ReportRunError(number, RunErrorMessage(number), run.kind);
+  // Only a statement with a status, or the end-of-run closing, gets here.
+  run.statusWanted = false;
+  --run.errorNesting;
+  throw StatementReturn{number};
+}
+
+void ExitRun(int status) {
+  RunState& run = layer.run;
+  if (!run.endingRun && run.endOfRunClosing != nullptr) run.endOfRunClosing();
+  // Output that did not reach its file must not end as a success.
+  if (run.closingFailures > 0) status = 1;
+  platform::EndProcess(status);
+}
+
+void StopRun() {
+  UnitRecord* console = ConsoleOutputRecord();
+  if (console != nullptr && console->writing) WriteConsoleLineEnd(*console);
+  static const char kStopLine[] = "Stop - Program terminated.\r\n";
+  (void)platform::WriteAll(1, kStopLine, sizeof kStopLine - 1);
+  ExitRun(0);
+}
+
+void AllocateArray(ArrayDescriptor& array, int32_t* status) {
+  BeginStatement(StatementKind::Other, nullptr, status != nullptr);
+  if (status != nullptr && array.data != nullptr) {
+    *status = ArrayAllocatedAlready;
+    return;
+  }
+  // The byte count must fit in 32 bits; a smaller block than asked is never given.
+  uint64_t bytes = array.elementSize;
+  bool fits = bytes <= UINT32_MAX;
+  for (int d = 0; d < array.rank && fits; ++d) {
+    const ArrayBound& bound = array.bounds[d];
+    uint64_t extent = bound.upper < bound.lower ? 0 : static_cast<uint64_t>(bound.upper - bound.lower) + 1;
+    fits = extent <= UINT32_MAX && bytes * extent <= UINT32_MAX;
+    bytes *= extent;
+  }
+  void* block = fits ? platform::AllocateBlock(static_cast<size_t>(bytes)) : nullptr;
+  if (block == nullptr) {
+    if (status == nullptr) RaiseRunError(NoArrayMemory);
+    *status = 1;
+    return;
+  }
+  array.data = block;
+  array.byteCount = static_cast<size_t>(bytes);
+  if (status != nullptr) *status = 0;
+}
+
+void ReleaseArray(ArrayDescriptor& array) {
+  BeginStatement(StatementKind::Other, nullptr);
+  if (array.data == nullptr) RaiseRunError(ArrayNotAllocated);
+  platform::ReleaseBlock(array.data, array.byteCount);
+  array.data = nullptr;
+  array.byteCount = 0;
+}
+
+}  // namespace textio

@@ -1,0 +1,173 @@
+// The text input/output layer: units connected to files and the console,
+// free-form reading, console lines, edited records, and the end of a run.
+// Every operation works on process-wide state (see layer_state.h); a
+// statement runs from its begin to its end before another one starts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace textio {
+
+// Numbered run-time errors, with the one-line message a report shows.
+// One table: the enumeration and the message lookup are both made from it.
+#define TEXTIO_RUN_ERRORS(X)                                                              \
+  X(IntegerOutOfRange, 6100, "whole number out of range")                                 \
+  X(IntegerCharacter, 6101, "character not allowed in a whole number")                    \
+  X(ConnectedAgain, 6209, "unit already connected with another access")                   \
+  X(BasedSecondHash, 6302, "second '#' in a based whole number")                          \
+  X(BasedBadBase, 6303, "base of a based whole number outside 2 to 36")                   \
+  X(UnitNumberRange, 6314, "unit number outside -32767 to 32767")                         \
+  X(ArrayAllocatedAlready, 6316, "array already allocated")                               \
+  X(ReadAfterEndOfFile, 6405, "read after the end of the file was met")                   \
+  X(ConsoleLineTooLong, 6407, "typed line longer than the console line buffer")           \
+  X(OpenInvalidName, 6412, "file name or request refused by the system")                  \
+  X(FileConnectedElsewhere, 6413, "file already connected to another unit")               \
+  X(OpenAccessDenied, 6414, "access to the file denied")                                  \
+  X(FileExistsAlready, 6415, "file exists already")                                       \
+  X(FileNotFound, 6416, "file or directory not found")                                    \
+  X(TooManyOpenFiles, 6417, "too many open files")                                        \
+  X(TooManyUnits, 6418, "too many units connected")                                       \
+  X(WriteAccessDenied, 6421, "write refused: access denied or lock violated")             \
+  X(DiskFull, 6422, "write failed: no space left on device")                              \
+  X(WriteFailed, 6423, "write failed")                                                    \
+  X(ReadFailed, 6500, "read failed")                                                      \
+  X(EndOfFile, 6501, "end of file")                                                       \
+  X(RepeatCountNotPositive, 6502, "repeat count not positive")                            \
+  X(RepeatSecondStar, 6503, "second '*' in one value")                                    \
+  X(DelimitedForInteger, 6504, "quoted or parenthesised value for a whole number")        \
+  X(InternalRecordFull, 6600, "record longer than the internal text")                     \
+  X(NoLayerMemory, 6700, "no memory for the input/output layer")                          \
+  X(NoArrayMemory, 6773, "no memory for the array")                                       \
+  X(ArrayNotAllocated, 6776, "release of an array that is not allocated")                 \
+  X(LayoutNumberMissing, 6980, "record layout: number missing")                           \
+  X(LayoutNoOpening, 6981, "record layout: no opening '('")                               \
+  X(LayoutNothingToRepeat, 6983, "record layout: repeat count before an item that takes none") \
+  X(LayoutTooDeep, 6986, "record layout: groups nested more than 16 deep")                \
+  X(LayoutUnclosed, 6988, "record layout: text ends before the closing ')'")              \
+  X(LayoutOutOfPlace, 6989, "record layout: character out of place")                      \
+  X(LayoutMinimumOverWidth, 6990, "record layout: minimum digits greater than the width") \
+  X(LayoutNumberTooLarge, 6991, "record layout: number too large")
+
+enum RunError : int {
+#define TEXTIO_ERROR_ENUM(name, number, text) name = number,
+  TEXTIO_RUN_ERRORS(TEXTIO_ERROR_ENUM)
+#undef TEXTIO_ERROR_ENUM
+};
+
+// The message text of a run-time error number; empty for an unknown number.
+const char* RunErrorMessage(int number);
+
+// The kind of the statement in progress; it chooses the statement text of a
+// report. ORDER: kinds 0 to 10 are input/output statements naming a unit.
+enum class StatementKind : uint8_t {
+  None = 0, Close, Write, EndFile, Inquire, Locking, Open, Read, Rewind, Backspace, Eof,
+  Debug, Allocate, Deallocate, BeginThread, Arithmetic, Other,
+};
+
+// ---- Units -----------------------------------------------------------------
+
+enum class UnitKind : uint8_t { Internal, Device, Sequential };
+enum class UnitAction : uint8_t { ReadWrite, Read, Write };
+
+inline constexpr int kUnitSlots = 65;
+inline constexpr int kFirstFileSlot = 1, kLastFileSlot = 61;
+inline constexpr int kConsoleSlot = 62, kConsoleOutputSlot = 63, kInternalSlot = 64;
+inline constexpr int32_t kFreeSlot = INT32_MIN;
+inline constexpr int kConsoleUnit = INT32_MAX;  // the default unit of console statements
+inline constexpr int kMaxNameLength = 259;
+inline constexpr int kFileBlockSize = 1024;
+inline constexpr int kConsoleBufferSize = 132;
+
+// One connection: a file, a device or a console record, with its transfer buffer.
+struct UnitRecord {
+  char name[kMaxNameLength + 1];  // path as handed to the system, NUL-terminated
+  int handle;                     // 0, 1, 2 standard handles; 3 and up files
+  UnitKind kind;
+  UnitAction action;
+  bool console;                   // transfers go through the console records
+  bool controlCarriage;           // each output record starts with a control character
+  unsigned char* buffer;
+  int bufferSize;                 // bytes one read asks for / one write load holds
+  int position;                   // next byte to transfer
+  int lastIndex;                  // last valid byte; -1 when empty
+  int64_t filePosition;           // system file position after the buffer's bytes
+  bool writing;                   // writing state; on a console record the open output line
+  bool written;                   // bytes have been placed for the file since the connect
+  bool endOfFile;
+  bool recordContinued;           // the current console record has sent its first piece
+  bool lineClosed;                // a disconnect has written the device line's end
+  bool terminalInput;             // console input from a terminal: one typed line per read
+  bool lastByteLineEnd;           // the last byte read was LF (or nothing was read yet)
+};
+
+struct UnitSlot {
+  int32_t unit;        // kFreeSlot when free
+  UnitRecord* record;
+};
+
+struct UnitTable {
+  UnitSlot slots[kUnitSlots];
+};
+
+void InitUnits(int argc, const char* const* argv);
+UnitRecord* SelectUnit(int unit, StatementKind kind);  // nullptr: not connected
+// Connects `unit` to the file named by name[0..nameLength). Returns 0, or the
+// error number when statusWanted; without a status a failure is reported.
+int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted);
+void CloseUnit(int unit);
+void CloseAllUnits();
+
+// ---- Free-form reading -----------------------------------------------------
+
+void beginRead(int unit);
+void readInteger(int32_t& item);
+// `count` whole-number items in one go, the k-th at first[k * stride]: the
+// same as that many readInteger calls.
+void readIntegers(int32_t* first, int count, ptrdiff_t stride);
+void readCharacter(char* item, int length);
+void endRead();
+
+// ---- Writing ---------------------------------------------------------------
+
+// Free-form console line: beginWrite(), at most one writeCharacter, endWrite().
+void beginWrite();
+void writeCharacter(const char* text, int length);
+// Formatted record to a connected unit, or into an internal text.
+void beginWrite(int unit, const char* layout, int layoutLength);
+void beginWrite(char* text, int textLength, const char* layout, int layoutLength);
+void writeInteger(int32_t value);
+void endWrite();
+
+struct TextPiece {
+  const char* text;
+  int length;
+};
+// Copies the pieces one after the other into a fresh text of `length`
+// characters, cut where it is full and blank-filled, then into `destination`.
+void concatenate(char* destination, int length, const TextPiece* pieces, int pieceCount);
+
+// ---- Termination and arrays ------------------------------------------------
+
+[[noreturn]] void StopRun();
+[[noreturn]] void RaiseRunError(int number);
+void ReportRunError(int number, const char* message, StatementKind kind);
+// Ends the run: the end-of-run closing, then the process exit with `status`.
+[[noreturn]] void ExitRun(int status);
+
+struct ArrayBound {
+  int64_t lower, upper;
+};
+struct ArrayDescriptor {
+  void* data;          // nullptr while not allocated
+  size_t elementSize;
+  int rank;
+  ArrayBound bounds[2];
+  size_t byteCount;
+};
+// Allocates zero-filled storage for the array. With `status` given it
+// receives 0 or 1 (6316 when allocated already); without, a failure is error 6773.
+void AllocateArray(ArrayDescriptor& array, int32_t* status);
+void ReleaseArray(ArrayDescriptor& array);
+
+}  // namespace textio

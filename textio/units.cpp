@@ -1,0 +1,394 @@
+// Units: the table that ties unit numbers to files, devices and the console;
+// connecting and disconnecting; the output buffer of a file unit.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "textio/layer_state.h"
+#include "textio/platform.h"
+
+namespace textio {
+namespace {
+
+UnitSlot* Slots() { return layer.unitTable.slots; }
+
+bool EqualIgnoringCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    char x = *a, y = *b;
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
+  UnitRecord* record = new (std::nothrow) UnitRecord{};
+  if (record == nullptr) return nullptr;
+  // One spare byte: the reader may add a line end after a full buffer.
+  record->buffer = bufferSize > 0 ? new (std::nothrow) unsigned char[bufferSize + 1] : nullptr;
+  if (bufferSize > 0 && record->buffer == nullptr) {
+    delete record;
+    return nullptr;
+  }
+  size_t length = std::min(std::strlen(name), static_cast<size_t>(kMaxNameLength));
+  std::memcpy(record->name, name, length);
+  record->name[length] = '\0';
+  record->kind = kind;
+  record->bufferSize = bufferSize;
+  record->lastIndex = -1;
+  record->handle = -1;
+  return record;
+}
+
+void FreeRecord(UnitRecord* record) {
+  delete[] record->buffer;
+  delete record;
+}
+
+UnitRecord* NewConsoleRecord(int handle) {
+  UnitRecord* record = NewRecord("CON", UnitKind::Device, kConsoleBufferSize);
+  if (record == nullptr) RaiseRunError(NoLayerMemory);
+  record->handle = handle;
+  record->console = true;
+  record->controlCarriage = true;
+  return record;
+}
+
+UnitRecord* SelectConsole(StatementKind kind) {
+  UnitSlot* slots = Slots();
+  if (kind != StatementKind::Write) return slots[kConsoleSlot].record;
+  if (slots[kConsoleOutputSlot].record != nullptr) return slots[kConsoleOutputSlot].record;
+  slots[kConsoleSlot].record->position = 0;
+  return slots[kConsoleSlot].record;
+}
+
+int FindSlot(int32_t unit) {
+  UnitSlot* slots = Slots();
+  for (int s = kFirstFileSlot; s <= kLastFileSlot; ++s) {
+    if (slots[s].record != nullptr && slots[s].unit == unit) return s;
+  }
+  return 0;
+}
+
+int StatusFor(platform::Cause cause) {
+  switch (cause) {
+    case platform::Cause::NotFound: return FileNotFound;
+    case platform::Cause::AccessDenied: return OpenAccessDenied;
+    case platform::Cause::Exists: return FileExistsAlready;
+    case platform::Cause::TooManyOpen: return TooManyOpenFiles;
+    default: return OpenInvalidName;
+  }
+}
+
+// The name of a connect request: up to its first NUL, at most 259
+// characters, without blanks at either end.
+int TrimName(const char* name, int length, char* out) {
+  int n = std::min(length, kMaxNameLength);
+  const char* nul = static_cast<const char*>(std::memchr(name, '\0', static_cast<size_t>(n)));
+  if (nul != nullptr) n = static_cast<int>(nul - name);
+  int first = 0;
+  while (first < n && name[first] == ' ') ++first;
+  while (n > first && name[n - 1] == ' ') --n;
+  std::memcpy(out, name + first, static_cast<size_t>(n - first));
+  out[n - first] = '\0';
+  return n - first;
+}
+
+// An empty name: the next unused command-line argument, or a line typed on
+// standard input. Returns 0, or the status that ends the connect.
+int AskForName(int unit) {
+  if (layer.argumentsUsed < platform::ArgumentCount()) {
+    const char* argument = platform::Argument(layer.argumentsUsed++);
+    TrimName(argument, static_cast<int>(std::strlen(argument)), layer.nameScratch);
+    return 0;
+  }
+  for (;;) {
+    std::string prompt = "File name missing or blank - please enter file name\r\nUNIT " +
+                         std::to_string(unit) + "? ";
+    (void)platform::WriteAll(1, prompt.data(), prompt.size());
+    char line[kMaxNameLength + 1];
+    int length = 0;
+    int status = ReadConsoleLine(line, kMaxNameLength + 1, length);
+    if (status != 0) return status;
+    if (TrimName(line, length, layer.nameScratch) > 0) return 0;
+  }
+}
+
+enum class Device : uint8_t { None, Console, StandardError, Opened };
+
+// Whether a name is a device: the part before its last '.' is compared with
+// the device names; with an extension, names starting E, L or U are files.
+Device DeviceFor(char* name) {
+  static const char* const kDevices[] = {"CON", "ERR", "NUL", "PRN", "LPT1", "LPT2", "LPT3", "LPT4",
+                                         "COM1", "COM2", "COM3", "COM4", "AUX", "LINE"};
+  char* dot = std::strrchr(name, '.');
+  size_t stem = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
+  if (stem < 3 || stem > 4) return Device::None;
+  char part[5] = {};
+  std::memcpy(part, name, stem);
+  const char* match = nullptr;
+  for (const char* device : kDevices) {
+    if (EqualIgnoringCase(part, device)) match = device;
+  }
+  if (match == nullptr) return Device::None;
+  char first = static_cast<char>(name[0] & ~0x20);
+  if (dot != nullptr && dot[1] != '\0' && (first == 'E' || first == 'L' || first == 'U')) return Device::None;
+  bool firstPort = EqualIgnoringCase(match, "AUX") || EqualIgnoringCase(match, "LINE");
+  std::strcpy(name, firstPort ? "COM1" : match);
+  if (EqualIgnoringCase(match, "CON")) return Device::Console;
+  if (EqualIgnoringCase(match, "ERR")) return Device::StandardError;
+  return Device::Opened;
+}
+
+bool SameConnection(const UnitRecord& a, const UnitRecord& b, const platform::FileIdentity* identity) {
+  if (a.kind == UnitKind::Device || identity == nullptr) {
+    return b.kind == UnitKind::Device && std::strcmp(a.name, b.name) == 0 && std::strcmp(a.name, "NUL") != 0;
+  }
+  platform::FileIdentity other;
+  return b.kind == UnitKind::Sequential && b.handle >= 3 && platform::Identify(b.handle, other) &&
+         other.volume == identity->volume && other.index == identity->index;
+}
+
+bool MatchesKeyword(const char* value, const char* keyword) {
+  size_t n = std::strlen(keyword);
+  char head[16] = {};
+  if (std::strlen(value) < n) return false;
+  std::memcpy(head, value, n);
+  if (!EqualIgnoringCase(head, keyword)) return false;
+  for (const char* rest = value + n; *rest != '\0'; ++rest) {
+    if (*rest != ' ') return false;
+  }
+  return true;
+}
+
+int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword) {
+  if (unit < -32767 || unit > 32767) return UnitNumberRange;
+  UnitAction action;
+  if (MatchesKeyword(actionKeyword, "READWRITE")) {
+    action = UnitAction::ReadWrite;
+  } else if (MatchesKeyword(actionKeyword, "READ")) {
+    action = UnitAction::Read;
+  } else if (MatchesKeyword(actionKeyword, "WRITE")) {
+    action = UnitAction::Write;
+  } else {
+    return OpenInvalidName;
+  }
+
+  char* name = layer.nameScratch;
+  if (TrimName(fileName, nameLength, name) == 0) {
+    if (int status = AskForName(unit); status != 0) return status;
+  }
+  if (EqualIgnoringCase(name, "USER")) std::strcpy(name, "CON");
+  Device device = DeviceFor(name);
+
+  UnitRecord* record = NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device,
+                                 device == Device::None ? kFileBlockSize : kConsoleBufferSize);
+  if (record == nullptr) return NoLayerMemory;
+  record->action = action;
+  record->controlCarriage = device != Device::None;
+  record->console = device == Device::Console;
+  record->lastByteLineEnd = true;
+  bool created = false;
+  platform::Cause cause = platform::Cause::None;
+  if (device == Device::Console) {
+    record->handle = 0;
+  } else if (device == Device::StandardError) {
+    record->handle = 2;
+  } else {
+    platform::OpenMode mode = action == UnitAction::Read    ? platform::OpenMode::Read
+                              : action == UnitAction::Write ? platform::OpenMode::Write
+                                                            : platform::OpenMode::ReadWrite;
+    const char* path = device == Device::Opened ? platform::DevicePath(name) : name;
+    created = device == Device::None && !platform::Exists(path);
+    cause = platform::Open(path, mode, created, record->handle);
+  }
+  if (cause != platform::Cause::None) {
+    FreeRecord(record);
+    return StatusFor(cause);
+  }
+
+  platform::FileIdentity identity;
+  bool identified = record->kind == UnitKind::Sequential && platform::Identify(record->handle, identity);
+  int own = FindSlot(unit);
+  UnitSlot* slots = Slots();
+  for (int s = kFirstFileSlot; s <= kLastFileSlot; ++s) {
+    if (s == own || slots[s].record == nullptr) continue;
+    if (SameConnection(*record, *slots[s].record, identified ? &identity : nullptr)) {
+      if (record->handle >= 3) (void)platform::Close(record->handle);
+      FreeRecord(record);
+      return FileConnectedElsewhere;
+    }
+  }
+  if (own != 0) {
+    if (SameConnection(*record, *slots[own].record, identified ? &identity : nullptr)) {
+      // Connected already to this file: nothing to change but its settings.
+      bool sameAction = slots[own].record->action == record->action;
+      if (record->handle >= 3) (void)platform::Close(record->handle);
+      FreeRecord(record);
+      return sameAction ? 0 : ConnectedAgain;
+    }
+    CloseUnit(unit);
+    BeginStatement(StatementKind::Open, nullptr, layer.run.statusWanted);
+  }
+
+  int free = kFirstFileSlot;
+  while (free <= kLastFileSlot && slots[free].record != nullptr) ++free;
+  if (free > kLastFileSlot) {
+    if (record->handle >= 3) (void)platform::Close(record->handle);
+    FreeRecord(record);
+    return TooManyUnits;
+  }
+  // A file made by this connect is empty already: nothing to cut at the first write.
+  record->writing = created;
+  slots[free] = {unit, record};
+  return 0;
+}
+
+// Writes the bytes collected in a file unit's buffer; on failure the load is
+// dropped, so that it is reported once.
+platform::Cause WriteLoad(UnitRecord& unit) {
+  platform::Cause cause = platform::WriteAll(unit.handle, unit.buffer, static_cast<size_t>(unit.position));
+  if (cause == platform::Cause::None) unit.filePosition += unit.position;
+  unit.position = 0;
+  return cause;
+}
+
+// What is still owed to a unit's file or device before it is closed.
+platform::Cause FinishOutput(UnitRecord& unit) {
+  if (!unit.writing) return platform::Cause::None;
+  unit.writing = false;
+  if (unit.kind == UnitKind::Sequential) return unit.position > 0 ? WriteLoad(unit) : platform::Cause::None;
+  if (unit.console) return platform::Cause::None;
+  unit.lineClosed = true;
+  return platform::WriteAll(unit.handle, "\r\n", 2);
+}
+
+// Disconnects the unit in `slot`: its buffer written out, its file closed,
+// the record freed however the writing ends.
+void DisconnectSlot(int slot) {
+  UnitRecord* record = Slots()[slot].record;
+  BeginStatement(StatementKind::Close, record);
+  struct Release {
+    int slot;
+    ~Release() {
+      UnitSlot& s = Slots()[slot];
+      if (s.record->handle >= 3) (void)platform::Close(s.record->handle);
+      FreeRecord(s.record);
+      s = {kFreeSlot, nullptr};
+    }
+  } release{slot};
+  platform::Cause cause = FinishOutput(*record);
+  platform::Cause closed = platform::Cause::None;
+  if (record->handle >= 3) {
+    closed = platform::Close(record->handle);
+    record->handle = -1;
+  }
+  if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+  // A close can be where a delayed write turns out to have failed.
+  if (record->written && closed != platform::Cause::None) RaiseWriteFailure(closed);
+}
+
+}  // namespace
+
+void InitUnits(int argc, const char* const* argv) {
+  platform::StartProcess(argc, argv);
+  UnitSlot* slots = Slots();
+  for (int s = 0; s < kUnitSlots; ++s) slots[s] = {kFreeSlot, nullptr};
+  UnitRecord* internal = NewRecord("internal", UnitKind::Internal, 0);
+  if (internal == nullptr) RaiseRunError(NoLayerMemory);
+  slots[kInternalSlot] = {kFreeSlot, internal};
+  bool terminalInput = platform::IsTerminal(0);
+  slots[kConsoleSlot] = {kConsoleUnit, NewConsoleRecord(0)};
+  slots[kConsoleSlot].record->terminalInput = terminalInput;
+  slots[kConsoleSlot].record->lastByteLineEnd = true;
+  // Reads see the line end a write left pending only when both sides are one terminal.
+  if (!(terminalInput && platform::IsTerminal(1))) slots[kConsoleOutputSlot] = {kConsoleUnit, NewConsoleRecord(1)};
+  layer.run.endOfRunClosing = CloseAllUnits;
+}
+
+UnitRecord* SelectUnit(int unit, StatementKind kind) {
+  if (unit == kConsoleUnit) return SelectConsole(kind);
+  if (int slot = FindSlot(unit); slot != 0) {
+    UnitRecord* record = Slots()[slot].record;
+    return record->console ? SelectConsole(kind) : record;
+  }
+  if (unit == 5) return SelectConsole(StatementKind::Read);
+  if (unit == 6) return SelectConsole(StatementKind::Write);
+  return nullptr;
+}
+
+UnitRecord* ConsoleOutputRecord() {
+  UnitSlot* slots = Slots();
+  return slots[kConsoleOutputSlot].record != nullptr ? slots[kConsoleOutputSlot].record
+                                                     : slots[kConsoleSlot].record;
+}
+
+int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted) {
+  BeginStatement(StatementKind::Open, nullptr, statusWanted);
+  layer.nameScratch[0] = '\0';
+  int status;
+  try {
+    status = Connect(unit, name, nameLength, action);
+  } catch (const StatementReturn& failure) {
+    status = failure.number;
+  }
+  if (status != 0 && !statusWanted) RaiseRunError(status);
+  layer.run.statusWanted = false;
+  return status;
+}
+
+void CloseUnit(int unit) {
+  if (int slot = FindSlot(unit); slot != 0) DisconnectSlot(slot);
+}
+
+void CloseAllUnits() {
+  layer.run.endingRun = true;
+  for (int s = kFirstFileSlot; s <= kLastFileSlot; ++s) {
+    if (Slots()[s].record == nullptr) continue;
+    try {
+      DisconnectSlot(s);
+    } catch (const StatementReturn&) {
+      ++layer.run.closingFailures;
+    }
+  }
+  UnitRecord* console = ConsoleOutputRecord();
+  if (console != nullptr && console->writing && !console->lineClosed) WriteConsoleLineEnd(*console);
+}
+
+void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count) {
+  if (!unit.writing) {
+    // The first write cuts the file off where the next byte goes.
+    int64_t cut = unit.filePosition - (unit.lastIndex + 1) + unit.position;
+    platform::Cause cause = platform::CutAt(unit.handle, cut);
+    if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+    unit.filePosition = cut;
+    unit.writing = true;
+    unit.position = 0;
+    unit.lastIndex = -1;
+  }
+  unit.written = true;
+  while (count > 0) {
+    if (unit.position == unit.bufferSize) FlushUnit(unit);
+    size_t room = std::min(count, static_cast<size_t>(unit.bufferSize - unit.position));
+    std::memcpy(unit.buffer + unit.position, bytes, room);
+    unit.position += static_cast<int>(room);
+    bytes += room;
+    count -= room;
+  }
+}
+
+void FlushUnit(UnitRecord& unit) {
+  if (unit.position == 0) return;
+  platform::Cause cause = WriteLoad(unit);
+  if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+}
+
+void RaiseWriteFailure(platform::Cause cause) {
+  RaiseRunError(cause == platform::Cause::NoSpace        ? DiskFull
+                : cause == platform::Cause::AccessDenied ? WriteAccessDenied
+                                                         : WriteFailed);
+}
+
+}  // namespace textio
