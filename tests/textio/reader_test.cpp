@@ -1,0 +1,230 @@
+// Free-form reading from a data file: separators, record ends, repeat forms,
+// slashes, whole numbers, based numbers, quoted values and character items,
+// and every input error with its report.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+#include "textio/layer_state.h"
+
+namespace {
+
+using test_support::RunInChild;
+using test_support::RunOptions;
+
+constexpr int32_t kUnchanged = -7777;  // an item no value was given to
+
+// A fresh layer with unit 1 connected for reading to a file holding `input`.
+class DataFile {
+ public:
+  explicit DataFile(const std::string& input) : directory_(test_support::MakeTemporaryDirectory()) {
+    path_ = directory_ + "/data.txt";
+    test_support::WriteFileBytes(path_, input);
+  }
+  ~DataFile() { test_support::RemoveDirectory(directory_); }
+  const std::string& directory() const { return directory_; }
+
+  void Connect() const {
+    textio::ResetLayer();
+    textio::InitUnits(0, nullptr);
+    ASSERT_EQ(textio::OpenUnit(1, path_.data(), static_cast<int>(path_.size()), "read", true), 0);
+  }
+
+ private:
+  std::string directory_, path_;
+};
+
+// Runs one read statement per entry of `statements` (its item count), with
+// single items or all at once; returns every item as it stands afterwards.
+std::vector<int32_t> ReadStatements(const std::vector<int>& statements, bool allAtOnce) {
+  std::vector<int32_t> items;
+  for (int count : statements) {
+    std::vector<int32_t> row(static_cast<size_t>(count), kUnchanged);
+    textio::beginRead(1);
+    if (allAtOnce) {
+      textio::readIntegers(row.data(), count, 1);
+    } else {
+      for (int32_t& item : row) textio::readInteger(item);
+    }
+    textio::endRead();
+    items.insert(items.end(), row.begin(), row.end());
+  }
+  return items;
+}
+
+struct IntegerCase {
+  std::string input;
+  std::vector<int> statements;
+  std::vector<int32_t> expected;
+};
+
+class ReaderValues : public testing::TestWithParam<IntegerCase> {};
+
+TEST_P(ReaderValues, GivesItemsTheirValues) {
+  const IntegerCase& c = GetParam();
+  for (bool allAtOnce : {false, true}) {
+    DataFile file(c.input);
+    file.Connect();
+    EXPECT_EQ(ReadStatements(c.statements, allAtOnce), c.expected) << "all at once: " << allAtOnce;
+  }
+}
+
+constexpr int32_t U = kUnchanged;
+
+INSTANTIATE_TEST_SUITE_P(
+    Separators, ReaderValues,
+    testing::Values(IntegerCase{"1,,3\n", {3}, {1, U, 3}}, IntegerCase{"1 , 3\n", {2}, {1, 3}},
+                    IntegerCase{",5\n", {2}, {U, 5}}, IntegerCase{"1\t2,\t3\n", {3}, {1, 2, 3}},
+                    IntegerCase{"1 ,, 3\n", {3}, {1, U, 3}}, IntegerCase{"1\n\n2 3\n", {3}, {1, 2, 3}},
+                    IntegerCase{"1,\n2\n", {2}, {1, 2}}, IntegerCase{"   \n  7\n", {1}, {7}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, ReaderValues,
+    testing::Values(IntegerCase{"1 2 3 4\n5\n", {3, 1}, {1, 2, 3, 5}},
+                    IntegerCase{"1 2\n3\n4\n", {3, 1}, {1, 2, 3, 4}},
+                    IntegerCase{"1 2\r\n3 4\r\n", {2, 2}, {1, 2, 3, 4}},
+                    IntegerCase{"1 2\r3\n4\n", {3}, {1, 2, 4}},
+                    IntegerCase{"1 2\n3 4", {2, 2}, {1, 2, 3, 4}},
+                    IntegerCase{"1 2\r", {2}, {1, 2}},
+                    IntegerCase{"5 /\n6\n", {3, 1}, {5, U, U, 6}},
+                    IntegerCase{"5/6\n7\n", {2, 1}, {5, U, 7}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Repeats, ReaderValues,
+    testing::Values(IntegerCase{"3*7\n", {3}, {7, 7, 7}}, IntegerCase{"3* 9\n", {4}, {U, U, U, 9}},
+                    IntegerCase{"3*\n8\n", {3, 1}, {U, U, U, 8}}, IntegerCase{"3*7/\n", {4}, {7, 7, 7, U}},
+                    IntegerCase{"2*7 1\n8\n", {2, 1}, {7, 7, 8}}, IntegerCase{"1*5 6\n", {2}, {5, 6}},
+                    IntegerCase{"4*2\n9\n", {2, 1}, {2, 2, 9}}, IntegerCase{"2*,3\n", {3}, {U, U, 3}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    WholeNumbers, ReaderValues,
+    testing::Values(IntegerCase{"+5 007 -0 -\n", {4}, {5, 7, 0, 0}},
+                    IntegerCase{"2147483647 -2147483648\n", {2}, {INT32_MAX, INT32_MIN}},
+                    IntegerCase{"999999999 -999999999 1000000000\n", {3}, {999999999, -999999999, 1000000000}},
+                    IntegerCase{"16#FF #ff 2#101 16#FFFFFFFF -16#10 10#2147483647 36#z 16#\n", {8},
+                                {255, 255, 5, -1, -16, INT32_MAX, 35, 0}},
+                    IntegerCase{"12\x1a" "5 3\n", {2}, {12, 3}},
+                    IntegerCase{std::string("12\0" "9 4\n", 7), {2}, {12, 4}}));
+
+struct CharacterCase {
+  const char* input;
+  std::string expected;  // empty: the item is left as it was
+};
+
+class ReaderCharacters : public testing::TestWithParam<CharacterCase> {};
+
+TEST_P(ReaderCharacters, FillsFortyCharacters) {
+  const CharacterCase& c = GetParam();
+  DataFile file(c.input);
+  file.Connect();
+  char item[40];
+  std::memset(item, '?', sizeof item);
+  textio::beginRead(1);
+  textio::readCharacter(item, 40);
+  textio::endRead();
+  std::string expected = c.expected.empty() ? std::string(40, '?') : c.expected + std::string(40 - c.expected.size(), ' ');
+  EXPECT_EQ(std::string(item, 40), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ReaderCharacters,
+    testing::Values(CharacterCase{"  data.txt  \n", "data.txt"}, CharacterCase{"my file.txt\n", "my"},
+                    CharacterCase{"'my file.txt'\n", "my file.txt"}, CharacterCase{"'it''s'\n", "it's"},
+                    CharacterCase{"\"it's\"\n", "it's"}, CharacterCase{"''\n", ""},
+                    CharacterCase{"c:/data/x\n", "c:"}, CharacterCase{"a,b\n", "a"},
+                    CharacterCase{"2*abc\n", "abc"}, CharacterCase{"(a b)\n", "ab"},
+                    CharacterCase{"'abc\nXdef'\n", "abcdef"}, CharacterCase{",x\n", ""},
+                    CharacterCase{"'a b'c\n", "a b"},
+                    CharacterCase{"abcdefghijabcdefghijabcdefghijabcdefghijKLMNOPQRST\n",
+                                  "abcdefghijabcdefghijabcdefghijabcdefghij"},
+                    CharacterCase{"'abcdefghijabcdefghijabcdefghijabcdefghijKLMNOPQRST'\n",
+                                  "abcdefghijabcdefghijabcdefghijabcdefghij"}));
+
+TEST(ReaderCharacters, OverlongValueKeepsItsFirstCharacters) {
+  DataFile file(std::string(600, 'n') + "\n");
+  file.Connect();
+  char item[40];
+  textio::beginRead(1);
+  textio::readCharacter(item, 40);
+  textio::endRead();
+  EXPECT_EQ(std::string(item, 40), std::string(40, 'n'));
+}
+
+TEST(ReaderCharacters, RepeatedQuotedValueFillsEachItem) {
+  DataFile file("2*'a b'\n");
+  file.Connect();
+  char first[5], second[3];
+  textio::beginRead(1);
+  textio::readCharacter(first, 5);
+  textio::readCharacter(second, 3);
+  textio::endRead();
+  EXPECT_EQ(std::string(first, 5), "a b  ");
+  EXPECT_EQ(std::string(second, 3), "a b");
+}
+
+struct ErrorCase {
+  std::string input;
+  int items;
+  int number;
+};
+
+class ReaderErrors : public testing::TestWithParam<ErrorCase> {};
+
+// Each error ends the run: the report names the statement and the file, and
+// the exit status is 1.
+TEST_P(ReaderErrors, EndTheRunWithTheirReport) {
+  const ErrorCase& c = GetParam();
+  DataFile file(c.input);
+  RunOptions options;
+  options.directory = file.directory();
+  auto result = RunInChild(
+      [&] {
+        textio::ResetLayer();
+        textio::InitUnits(0, nullptr);
+        if (textio::OpenUnit(1, "data.txt", 8, "read", true) != 0) return 99;
+        for (;;) {
+          std::vector<int32_t> row(static_cast<size_t>(c.items));
+          textio::beginRead(1);
+          for (int32_t& item : row) textio::readInteger(item);
+          textio::endRead();
+        }
+      },
+      options);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": READ(data.txt)\r\n- " +
+                                      textio::RunErrorMessage(c.number) + "\r\n");
+  EXPECT_EQ(result.standardOutput, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbered, ReaderErrors,
+    testing::Values(ErrorCase{"2147483648\n", 1, 6100}, ErrorCase{"-02147483648\n", 1, 6100},
+                    ErrorCase{"+2147483648\n", 1, 6100}, ErrorCase{"99999999999\n", 1, 6100},
+                    ErrorCase{"10#2147483648\n", 1, 6100}, ErrorCase{"16#100000000\n", 1, 6100},
+                    ErrorCase{std::string(300, '0').append("\n"), 1, 6100},
+                    ErrorCase{std::string(300, '0').append("x\n"), 1, 6100},
+                    ErrorCase{std::string("x").append(300, '0').append("\n"), 1, 6101},
+                    ErrorCase{"1.0\n", 1, 6101}, ErrorCase{"1E3\n", 1, 6101}, ErrorCase{"12a\n", 1, 6101},
+                    ErrorCase{"1-2\n", 1, 6101}, ErrorCase{"16#G\n", 1, 6101}, ErrorCase{"8#9\n", 1, 6101},
+                    ErrorCase{"x*y\n", 1, 6101}, ErrorCase{"\xe9\n", 1, 6101}, ErrorCase{"16#1#2\n", 1, 6302},
+                    ErrorCase{"1#0\n", 1, 6303}, ErrorCase{"37#1\n", 1, 6303}, ErrorCase{"*7\n", 1, 6502},
+                    ErrorCase{"0*7\n", 1, 6502}, ErrorCase{"-2*7\n", 1, 6502}, ErrorCase{"2*3*4\n", 1, 6503},
+                    ErrorCase{"1*2*3\n", 1, 6503}, ErrorCase{"'12'\n", 1, 6504}, ErrorCase{"(1,2)\n", 1, 6504},
+                    ErrorCase{"1 2\n3\n", 2, 6501}, ErrorCase{"", 1, 6501}, ErrorCase{"\n\n", 1, 6501},
+                    ErrorCase{"'abc\n", 1, 6501}));
+
+// Values lying across the end of a buffer load are read whole, whatever the
+// offset at which the load ends.
+TEST(ReaderBuffers, ValuesSpanningLoadsAtEveryOffset) {
+  for (int offset = 0; offset < 24; ++offset) {
+    std::string input = std::string(static_cast<size_t>(1024 - 12 + offset), ' ') + "123456 -98765 42\r\n7\r\n";
+    DataFile file(input);
+    file.Connect();
+    EXPECT_EQ(ReadStatements({3, 1}, true), (std::vector<int32_t>{123456, -98765, 42, 7})) << offset;
+  }
+}
+
+}  // namespace
