@@ -1,0 +1,195 @@
+// Connecting units: the statuses of a connect, devices, names taken from the
+// command line or asked for, the cut-off at the first write, and write
+// failures with their reports.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+#include "textio/layer_state.h"
+
+namespace {
+
+using test_support::ReadFileBytes;
+using test_support::RunInChild;
+using test_support::RunOptions;
+
+int Open(int unit, const std::string& name, const char* action) {
+  return textio::OpenUnit(unit, name.data(), static_cast<int>(name.size()), action, true);
+}
+
+void Place(int unit, const std::string& bytes) {
+  textio::UnitRecord* record = textio::SelectUnit(unit, textio::StatementKind::Write);
+  textio::BeginStatement(textio::StatementKind::Write, record);
+  textio::PlaceBytes(*record, bytes.data(), bytes.size());
+}
+
+class Units : public testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = test_support::MakeTemporaryDirectory();
+    mkdir((directory_ + "/folder").c_str(), 0777);
+    textio::ResetLayer();
+    textio::InitUnits(0, nullptr);
+  }
+  void TearDown() override {
+    textio::ResetLayer();
+    test_support::RemoveDirectory(directory_);
+  }
+  std::string Path(const std::string& name) const { return directory_ + "/" + name; }
+  std::string directory_;
+};
+
+struct ConnectCase {
+  const char* name;  // under the test's directory; "@" names an absolute path as it stands
+  const char* action;
+  int status;
+  bool fileMade;
+};
+
+class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
+  const ConnectCase& c = GetParam();
+  std::string name = c.name[0] == '@' ? std::string(c.name + 1) : Path(c.name);
+  EXPECT_EQ(Open(1, name, c.action), c.status);
+  if (c.name[0] != '@') {
+    struct stat info;
+    EXPECT_EQ(stat(name.c_str(), &info) == 0, c.fileMade) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ConnectStatus,
+    testing::Values(ConnectCase{"folder", "read", textio::OpenAccessDenied, true},
+                    ConnectCase{"folder", "write", textio::OpenAccessDenied, true},
+                    ConnectCase{"missing/data.txt", "read", textio::FileNotFound, false},
+                    ConnectCase{"missing/data.txt", "write", textio::FileNotFound, false},
+                    ConnectCase{"new.txt", "read", 0, true}, ConnectCase{"new.txt", "WRITE  ", 0, true},
+                    ConnectCase{"new.txt", "readwrite", 0, true}, ConnectCase{"new.txt", "reading", textio::OpenInvalidName, false},
+                    ConnectCase{"lpt1.txt", "write", 0, true}, ConnectCase{"err.dat", "write", 0, true},
+                    ConnectCase{"@CON", "read", 0, false}, ConnectCase{"@con.txt", "write", 0, false},
+                    ConnectCase{"@user", "read", 0, false}, ConnectCase{"@NUL", "write", 0, false},
+                    ConnectCase{"@nul.out", "read", 0, false}, ConnectCase{"@ERR", "write", 0, false}));
+
+TEST_F(Units, NameIsTrimmedAndCutAtItsFirstNul) {
+  std::string name = "   " + Path("a b.txt") + "  ";
+  name += std::string(10, '\0') + "ignored";
+  EXPECT_EQ(Open(1, name, "write"), 0);
+  EXPECT_TRUE(ReadFileBytes(Path("a b.txt")).has_value());
+}
+
+TEST_F(Units, UnitNumberOutsideItsRange) { EXPECT_EQ(Open(40000, Path("x"), "write"), textio::UnitNumberRange); }
+
+TEST_F(Units, OneFileConnectedToOneUnitAtATime) {
+  ASSERT_EQ(Open(1, Path("one.txt"), "write"), 0);
+  EXPECT_EQ(Open(2, Path("one.txt"), "read"), textio::FileConnectedElsewhere);
+  EXPECT_EQ(Open(1, Path("one.txt"), "write"), 0);
+  EXPECT_EQ(Open(1, Path("one.txt"), "read"), textio::ConnectedAgain);
+  EXPECT_EQ(Open(3, "NUL", "write"), 0);
+  EXPECT_EQ(Open(4, "NUL", "write"), 0);
+}
+
+TEST_F(Units, AtMostSixtyOneUnits) {
+  for (int unit = 1; unit <= 61; ++unit) ASSERT_EQ(Open(unit, Path("f" + std::to_string(unit)), "write"), 0);
+  EXPECT_EQ(Open(62, Path("f62"), "write"), textio::TooManyUnits);
+  textio::CloseUnit(7);
+  EXPECT_EQ(Open(62, Path("f62"), "write"), 0);
+}
+
+TEST_F(Units, FirstWriteCutsAnOldLongerFile) {
+  test_support::WriteFileBytes(Path("old.txt"), std::string(5000, 'o'));
+  ASSERT_EQ(Open(2, Path("old.txt"), "write"), 0);
+  EXPECT_EQ(ReadFileBytes(Path("old.txt"))->size(), 5000u);  // the connect leaves it alone
+  Place(2, "new\r\n");
+  textio::CloseUnit(2);
+  EXPECT_EQ(ReadFileBytes(Path("old.txt")), "new\r\n");
+}
+
+TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
+  ASSERT_EQ(Open(2, Path("out.txt"), "write"), 0);
+  std::string record(3709, 'r');
+  record += "\r\n";
+  Place(2, record);
+  EXPECT_EQ(ReadFileBytes(Path("out.txt"))->size(), 3072u);
+  textio::CloseUnit(2);
+  EXPECT_EQ(ReadFileBytes(Path("out.txt")), record);
+}
+
+TEST_F(Units, FileWithoutPermissionIsRefusedToAnOrdinaryUser) {
+  test_support::WriteFileBytes(Path("locked.txt"), "1\n");
+  chmod(Path("locked.txt").c_str(), 0);
+  RunOptions options;
+  options.unprivileged = true;
+  options.directory = directory_;
+  auto result = RunInChild(
+      [] {
+        textio::ResetLayer();
+        textio::InitUnits(0, nullptr);
+        bool refused = Open(1, "locked.txt", "read") == textio::OpenAccessDenied &&
+                       Open(2, "locked.txt", "write") == textio::OpenAccessDenied;
+        return refused ? 0 : 3;
+      },
+      options);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+}
+
+// An empty name takes the next command-line argument, then asks on the console.
+TEST_F(Units, EmptyNameTakesAnArgumentThenAsks) {
+  RunOptions options;
+  options.directory = directory_;
+  options.standardInput = "   \r\n  second.txt \r\n";
+  auto result = RunInChild(
+      [] {
+        static const char* const argv[] = {"aggregate", " first.txt "};
+        textio::ResetLayer();
+        textio::InitUnits(2, argv);
+        if (Open(1, std::string(5, '\0'), "write") != 0) return 3;
+        if (Open(2, "  ", "write") != 0) return 4;
+        return Open(3, "", "write") == textio::EndOfFile ? 0 : 5;
+      },
+      options);
+  const std::string prompt = "File name missing or blank - please enter file name\r\nUNIT 2? ";
+  const std::string prompt3 = "File name missing or blank - please enter file name\r\nUNIT 3? ";
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardOutput, prompt + prompt + prompt3);
+  EXPECT_EQ(test_support::ListRegularFiles(directory_), (std::vector<std::string>{"first.txt", "second.txt"}));
+}
+
+struct WriteFailureCase {
+  bool atDisconnect;
+  const char* report;
+};
+
+class WriteFailures : public Units, public testing::WithParamInterface<WriteFailureCase> {};
+
+// No byte is dropped silently: a failed load is reported, the run ends with
+// status 1, and the units after it are still written out.
+TEST_P(WriteFailures, AreReportedAndEndTheRunWithStatusOne) {
+  const WriteFailureCase& c = GetParam();
+  RunOptions options;
+  options.directory = directory_;
+  auto result = RunInChild(
+      [&] {
+        textio::ResetLayer();
+        textio::InitUnits(0, nullptr);
+        if (Open(2, "/dev/full", "write") != 0 || Open(3, "after.txt", "write") != 0) return 3;
+        Place(3, "kept\r\n");
+        Place(2, std::string(c.atDisconnect ? 100 : 1025, 'x'));
+        textio::ExitRun(0);
+      },
+      options);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, c.report);
+  EXPECT_EQ(ReadFileBytes(directory_ + "/after.txt"), "kept\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DiskFull, WriteFailures,
+    testing::Values(WriteFailureCase{true, "\r\nrun-time error F6422: CLOSE(/dev/full)\r\n- write failed: no space left on device\r\n"},
+                    WriteFailureCase{false, "\r\nrun-time error F6422: WRITE(/dev/full)\r\n- write failed: no space left on device\r\n"}));
+
+}  // namespace
