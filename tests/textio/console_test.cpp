@@ -1,0 +1,176 @@
+// Console lines with their late CR LF, on pipes and on one terminal; the
+// stop; run-time error reports of statements that name no unit; arrays.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+#include "textio/layer_state.h"
+
+namespace {
+
+using test_support::ConsoleKind;
+using test_support::RunInChild;
+using test_support::RunOptions;
+
+void Line(const std::string& text) {
+  textio::beginWrite();
+  textio::writeCharacter(text.data(), static_cast<int>(text.size()));
+  textio::endWrite();
+}
+
+void Start() {
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+}
+
+struct LinesCase {
+  std::vector<std::string> lines;
+  std::string expected;
+};
+
+class ConsoleLines : public testing::TestWithParam<LinesCase> {};
+
+TEST_P(ConsoleLines, EndEachLineJustBeforeTheNextAndAtTheEnd) {
+  const LinesCase& c = GetParam();
+  for (ConsoleKind kind : {ConsoleKind::Pipes, ConsoleKind::Terminal}) {
+    RunOptions options;
+    options.console = kind;
+    auto result = RunInChild(
+        [&]() -> int {
+          Start();
+          for (const std::string& text : c.lines) Line(text);
+          textio::ExitRun(0);
+        },
+        options);
+    EXPECT_EQ(result.standardOutput, c.expected);
+    EXPECT_EQ(result.exitStatus, 0);
+  }
+}
+
+const std::string k78(78, 'a'), k79(79, 'b'), k100(100, 'c');
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, ConsoleLines,
+    testing::Values(LinesCase{{}, ""}, LinesCase{{"first"}, "first\r\n"},
+                    LinesCase{{"first", "second"}, "first\r\nsecond\r\n"},
+                    LinesCase{{"greeting", "", "question"}, "greeting\r\n\r\nquestion\r\n"},
+                    LinesCase{{"", "x"}, "\r\nx\r\n"}, LinesCase{{"trailing  "}, "trailing  \r\n"},
+                    LinesCase{{k78}, k78 + "\r\n"}, LinesCase{{k79}, k79 + "\r\n\r\n"},
+                    LinesCase{{k100, "z"}, k100.substr(0, 79) + "\r\n" + k100.substr(79) + "\r\nz\r\n"}));
+
+// On one terminal the prompt's line end is written when the answer is read;
+// with pipes it waits for the next line.
+TEST(ConsoleLines, PromptAndAnswer) {
+  for (ConsoleKind kind : {ConsoleKind::Pipes, ConsoleKind::Terminal}) {
+    RunOptions options;
+    options.console = kind;
+    options.standardInput = "42\n";
+    auto result = RunInChild(
+        []() -> int {
+          Start();
+          Line("Question:");
+          int32_t answer = 0;
+          textio::beginRead(textio::kConsoleUnit);
+          textio::readInteger(answer);
+          textio::endRead();
+          Line(answer == 42 ? "Thanks." : "Wrong.");
+          textio::ExitRun(0);
+        },
+        options);
+    EXPECT_EQ(result.standardOutput, "Question:\r\nThanks.\r\n") << static_cast<int>(kind);
+  }
+}
+
+TEST(Stop, WritesItsLineAndAnEmptyLineWithStatusZero) {
+  for (bool lineOpen : {true, false}) {
+    auto result = RunInChild(
+        [&]() -> int {
+          Start();
+          if (lineOpen) Line("Refused.");
+          textio::StopRun();
+        },
+        RunOptions{});
+    EXPECT_EQ(result.standardOutput, lineOpen ? "Refused.\r\nStop - Program terminated.\r\n\r\n"
+                                              : "Stop - Program terminated.\r\n");
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(result.exitStatus, 0);
+  }
+}
+
+textio::ArrayDescriptor Array(int64_t rows, int64_t columns) {
+  textio::ArrayDescriptor array{};
+  array.elementSize = 4;
+  array.rank = 2;
+  array.bounds[0] = {1, rows};
+  array.bounds[1] = {1, columns};
+  return array;
+}
+
+TEST(Arrays, StatusForTooLargeAndAllocatedAlready) {
+  Start();
+  int32_t status = -1;
+  textio::ArrayDescriptor tooLarge = Array(1 << 20, 1 << 10);  // 4 GiB does not fit in 32 bits
+  textio::AllocateArray(tooLarge, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(tooLarge.data, nullptr);
+  textio::ArrayDescriptor matrix = Array(1000, 1000);
+  textio::AllocateArray(matrix, &status);
+  ASSERT_EQ(status, 0);
+  const int32_t* values = static_cast<const int32_t*>(matrix.data);
+  EXPECT_EQ(std::count(values, values + 1000 * 1000, 0), 1000 * 1000);
+  textio::AllocateArray(matrix, &status);
+  EXPECT_EQ(status, textio::ArrayAllocatedAlready);
+  textio::ReleaseArray(matrix);
+  EXPECT_EQ(matrix.data, nullptr);
+}
+
+struct ReportCase {
+  bool release;  // release an array never allocated, else allocate one too large
+  std::string report;
+};
+
+class ArrayErrors : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(ArrayErrors, ReportWithoutAUnitName) {
+  auto result = RunInChild(
+      [] {
+        Start();
+        Line("Working...");
+        textio::ArrayDescriptor array = Array(1 << 20, 1 << 10);
+        if (GetParam().release) {
+          textio::ReleaseArray(array);
+        } else {
+          textio::AllocateArray(array, nullptr);
+        }
+        return 3;
+      },
+      RunOptions{});
+  EXPECT_EQ(result.standardError, GetParam().report);
+  EXPECT_EQ(result.standardOutput, "Working...\r\n");
+  EXPECT_EQ(result.exitStatus, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbered, ArrayErrors,
+                         testing::Values(ReportCase{false, "\r\nrun-time error F6773\r\n- no memory for the array\r\n"},
+                                         ReportCase{true, "\r\nrun-time error F6776\r\n- release of an array that is not allocated\r\n"}));
+
+TEST(Reports, ReadFromTheConsoleNamesIt) {
+  RunOptions options;
+  options.standardInput = "abc\n";
+  auto result = RunInChild(
+      [] {
+        Start();
+        int32_t value;
+        textio::beginRead(textio::kConsoleUnit);
+        textio::readInteger(value);
+        return 3;
+      },
+      options);
+  EXPECT_EQ(result.standardError, "\r\nrun-time error F6101: READ(CON)\r\n- character not allowed in a whole number\r\n");
+  EXPECT_EQ(result.exitStatus, 1);
+}
+
+}  // namespace
