@@ -1,0 +1,132 @@
+// The ordering of the case matrix, held against the pattern order itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <random>
+#include <vector>
+
+#include "aggregation/Corvanesubs.h"
+#include "textio/layer_state.h"
+
+namespace {
+
+using Row = std::vector<int32_t>;
+
+std::vector<int32_t> ColumnMajor(const std::vector<Row>& rows) {
+  size_t n = rows.size(), v = rows.empty() ? 0 : rows[0].size();
+  std::vector<int32_t> matrix(n * v);
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < v; ++j) matrix[i + j * n] = rows[i][j];
+  }
+  return matrix;
+}
+
+std::vector<Row> Rows(const std::vector<int32_t>& matrix, size_t n, size_t v) {
+  std::vector<Row> rows(n, Row(v));
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < v; ++j) rows[i][j] = matrix[i + j * n];
+  }
+  return rows;
+}
+
+std::vector<Row> Sorted(const std::vector<Row>& rows) {
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  std::vector<int32_t> matrix = ColumnMajor(rows);
+  int32_t n = static_cast<int32_t>(rows.size()), v = static_cast<int32_t>(rows[0].size());
+  SortCases(n, v, matrix.data());
+  return Rows(matrix, rows.size(), rows[0].size());
+}
+
+// The result is a permutation of the rows in which no row is greater than the next.
+void ExpectOrdered(const std::vector<Row>& input, const std::vector<Row>& output) {
+  ASSERT_EQ(output.size(), input.size());
+  int32_t v = static_cast<int32_t>(input[0].size());
+  for (size_t i = 0; i + 1 < output.size(); ++i) {
+    ASSERT_EQ(PatternGreater(v, output[i].data(), output[i + 1].data()), 0) << "rows " << i << " and " << i + 1;
+  }
+  std::vector<Row> a = input, b = output;
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(a, b);
+}
+
+struct GreaterCase {
+  Row a, b;
+  int32_t greater;
+};
+
+class PatternOrder : public testing::TestWithParam<GreaterCase> {};
+
+TEST_P(PatternOrder, LastVariableDecidesFirst) {
+  const GreaterCase& c = GetParam();
+  EXPECT_EQ(PatternGreater(static_cast<int32_t>(c.a.size()), c.a.data(), c.b.data()), c.greater);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PatternOrder,
+    testing::Values(GreaterCase{{1, 2}, {2, 1}, 1}, GreaterCase{{2, 1}, {1, 2}, 0}, GreaterCase{{3, 3}, {3, 3}, 0},
+                    GreaterCase{{3}, {-5}, 1}, GreaterCase{{9, 1, 1}, {1, 1, 2}, 0},
+                    GreaterCase{{INT32_MAX}, {INT32_MIN}, 1}, GreaterCase{{INT32_MIN}, {INT32_MAX}, 0},
+                    GreaterCase{{0, INT32_MIN}, {0, 1}, 0}, GreaterCase{{1, 2, 3}, {1, 2, 2}, 1}));
+
+struct SortCase {
+  std::vector<Row> rows;
+  std::vector<Row> expected;
+};
+
+class Ordering : public testing::TestWithParam<SortCase> {};
+
+TEST_P(Ordering, GivesAscendingPatternOrder) { EXPECT_EQ(Sorted(GetParam().rows), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, Ordering,
+    testing::Values(SortCase{{{1, 2}, {2, 1}}, {{2, 1}, {1, 2}}}, SortCase{{{7, 7, 7}}, {{7, 7, 7}}},
+                    SortCase{{{3}, {-5}}, {{-5}, {3}}},
+                    SortCase{{{1, 1, 2}, {2, 1, 1}, {1, 2, 1}}, {{2, 1, 1}, {1, 2, 1}, {1, 1, 2}}},
+                    SortCase{{{1, 1}, {1, 2}, {2, 1}, {1, 2}, {1, 1}, {1, 2}},
+                             {{1, 1}, {1, 1}, {2, 1}, {1, 2}, {1, 2}, {1, 2}}},
+                    SortCase{{{INT32_MAX, 0}, {INT32_MIN, 0}, {0, INT32_MIN}}, {{0, INT32_MIN}, {INT32_MIN, 0}, {INT32_MAX, 0}}}));
+
+struct RandomCase {
+  const char* name;
+  int ncases, nvars;
+  int64_t low, high;  // values drawn from [low, high]
+  int distinct;       // rows drawn from this many patterns; 0: every value drawn
+};
+
+class RandomOrdering : public testing::TestWithParam<RandomCase> {};
+
+TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
+  const RandomCase& c = GetParam();
+  std::mt19937_64 random(12345);
+  std::uniform_int_distribution<int64_t> value(c.low, c.high);
+  auto draw = [&] {
+    Row row(static_cast<size_t>(c.nvars));
+    for (int32_t& x : row) x = static_cast<int32_t>(value(random));
+    return row;
+  };
+  std::vector<Row> patterns;
+  for (int p = 0; p < c.distinct; ++p) patterns.push_back(draw());
+  std::vector<Row> rows;
+  for (int i = 0; i < c.ncases; ++i) {
+    rows.push_back(c.distinct > 0 ? patterns[random() % static_cast<size_t>(c.distinct)] : draw());
+  }
+  ExpectOrdered(rows, Sorted(rows));
+  std::vector<Row> ordered = Sorted(rows);
+  EXPECT_EQ(Sorted(ordered), ordered);
+  std::reverse(ordered.begin(), ordered.end());
+  ExpectOrdered(ordered, Sorted(ordered));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrices, RandomOrdering,
+    testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0}, RandomCase{"few_patterns", 3000, 12, 1, 5, 40},
+                    RandomCase{"negative", 1000, 5, -99, 99, 0}, RandomCase{"extreme", 1000, 3, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"extreme_few", 1000, 3, INT32_MIN, INT32_MAX, 7}, RandomCase{"all_equal", 500, 8, 3, 3, 0},
+                    RandomCase{"one_variable", 1000, 1, -1000, 1000, 0}, RandomCase{"many_variables", 300, 400, 0, 2, 0},
+                    RandomCase{"wide_columns", 1000, 4, 0, 1 << 20, 0}, RandomCase{"one_case", 1, 6, -5, 5, 0}),
+    [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
+
+}  // namespace
