@@ -1,0 +1,53 @@
+// Compiled record layouts and the edited record writer's statement state.
+// A layout compiles into a flat list of items; groups are jumps within it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "textio/textio.h"
+
+namespace textio {
+
+inline constexpr int kMaxGroupDepth = 16;  // groups inside the outer parentheses
+
+enum class LayoutItemKind : uint8_t {
+  GroupStart,    // count: passes
+  GroupEnd,      // jump: the item after its group start
+  IntegerField,  // count: uses; width, minimum: Iw.m
+  PositionMove,  // count: columns
+  LayoutEnd,     // jump: the reversion point; -1 when no field follows it
+  LayoutError,   // count: the run-time error number
+};
+
+struct LayoutItem {
+  LayoutItemKind kind;
+  int32_t count;
+  int32_t width;
+  int32_t minimum;
+  int32_t jump;
+};
+
+// Compiles text[0..length) into `items`. The list always ends with a layout
+// end or, where the text stopped making sense, a layout error.
+void CompileLayout(const char* text, int length, std::vector<LayoutItem>& items);
+
+enum class RecordDestination : uint8_t { File, Device, Internal };
+
+struct RecordWriterState {
+  int64_t pendingBlanks;  // wide, so that long position moves cannot overflow
+  int64_t recordChars;    // also the next position in an internal text
+  int32_t current;        // the next item to read
+  int32_t fieldRepeatsLeft;
+  int32_t depth;          // open groups
+  int32_t passesLeft[kMaxGroupDepth];
+  RecordDestination destination;
+  UnitRecord* unit;       // file or device destination
+  char* text;             // internal destination
+  int64_t textLength;     // 0 once its one record has ended
+  std::vector<LayoutItem> items;
+  std::string layoutText;  // what `items` was compiled from; kept while it does not change
+};
+
+}  // namespace textio

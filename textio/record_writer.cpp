@@ -1,0 +1,203 @@
+// Edited record writer: formatted write statements that shape each record by
+// a compiled layout, into a file unit, a device, or an internal text; and the
+// character concatenation that builds such layouts.
+#include <algorithm>
+#include <string_view>
+
+#include "textio/layer_state.h"
+
+namespace textio {
+namespace {
+
+// Hands placed characters to the destination; `recordChars` counts them.
+void Emit(const char* bytes, int count) {
+  RecordWriterState& writer = layer.recordWriter;
+  switch (writer.destination) {
+    case RecordDestination::File:
+      PlaceBytes(*writer.unit, bytes, static_cast<size_t>(count));
+      break;
+    case RecordDestination::Device:
+      PlaceConsoleBytes(*writer.unit, bytes, count);
+      break;
+    case RecordDestination::Internal:
+      if (count > writer.textLength - writer.recordChars) RaiseRunError(InternalRecordFull);
+      std::copy_n(bytes, count, writer.text + writer.recordChars);
+      break;
+  }
+  writer.recordChars += count;
+}
+
+// Gathers the blanks owed before a field and the field itself, so that a
+// field costs one placing; only a very wide field goes in several.
+class Stage {
+ public:
+  void Add(char c, int64_t repeat) {
+    while (repeat > 0) {
+      if (count_ == kSize) Flush();
+      int take = static_cast<int>(std::min<int64_t>(repeat, kSize - count_));
+      std::fill_n(bytes_ + count_, take, c);
+      count_ += take;
+      repeat -= take;
+    }
+  }
+  void Add(const char* text, int length) {  // length at most kSize
+    if (count_ + length > kSize) Flush();
+    std::copy_n(text, length, bytes_ + count_);
+    count_ += length;
+  }
+  void Flush() {
+    if (count_ > 0) Emit(bytes_, count_);
+    count_ = 0;
+  }
+
+ private:
+  static constexpr int kSize = 64;
+  char bytes_[kSize];
+  int count_ = 0;
+};
+
+// Places `value` in an integer field Iw.m, right-justified after the owed
+// blanks, or w asterisks when it does not fit.
+void PlaceField(const LayoutItem& field, int32_t value) {
+  RecordWriterState& writer = layer.recordWriter;
+  char digits[10];
+  int digitCount = 0;
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  for (; magnitude != 0; magnitude /= 10) digits[9 - digitCount++] = static_cast<char>('0' + magnitude % 10);
+  int64_t zeros = std::max(field.minimum - digitCount, 0);
+  int64_t length = (value < 0 ? 1 : 0) + zeros + digitCount;
+
+  Stage stage;
+  if (length > field.width) {
+    stage.Add(' ', writer.pendingBlanks);
+    stage.Add('*', field.width);
+  } else {
+    stage.Add(' ', writer.pendingBlanks + field.width - length);
+    if (value < 0) stage.Add('-', 1);
+    stage.Add('0', zeros);
+    stage.Add(digits + 10 - digitCount, digitCount);
+  }
+  stage.Flush();
+  writer.pendingBlanks = 0;
+}
+
+void EndRecord() {
+  RecordWriterState& writer = layer.recordWriter;
+  switch (writer.destination) {
+    case RecordDestination::File:
+      PlaceBytes(*writer.unit, "\r\n", 2);
+      break;
+    case RecordDestination::Device:
+      EndConsoleRecord(*writer.unit);
+      break;
+    case RecordDestination::Internal:
+      std::fill_n(writer.text + writer.recordChars, writer.textLength - writer.recordChars, ' ');
+      writer.textLength = 0;  // the text holds one record only
+      break;
+  }
+  writer.recordChars = 0;
+}
+
+// Reads items until an integer field, performing groups and moves on the
+// way. A layout end reverts when a value waits; otherwise reading stops
+// there and nullptr is returned.
+const LayoutItem* NextField(bool valueWaiting) {
+  RecordWriterState& writer = layer.recordWriter;
+  if (writer.fieldRepeatsLeft > 0) {
+    if (valueWaiting) --writer.fieldRepeatsLeft;
+    return &writer.items[static_cast<size_t>(writer.current - 1)];
+  }
+  for (;;) {
+    const LayoutItem& item = writer.items[static_cast<size_t>(writer.current++)];
+    switch (item.kind) {
+      case LayoutItemKind::GroupStart:
+        writer.passesLeft[writer.depth++] = item.count;
+        break;
+      case LayoutItemKind::GroupEnd:
+        if (--writer.passesLeft[writer.depth - 1] > 0) {
+          writer.current = item.jump;
+        } else {
+          --writer.depth;
+        }
+        break;
+      case LayoutItemKind::IntegerField:
+        writer.fieldRepeatsLeft = item.count - 1;
+        return &item;
+      case LayoutItemKind::PositionMove:
+        writer.pendingBlanks += item.count;
+        break;
+      case LayoutItemKind::LayoutEnd:
+        if (!valueWaiting) {
+          --writer.current;
+          return nullptr;
+        }
+        // A layout without a field to revert to has put the value nowhere.
+        if (item.jump < 0) RaiseRunError(LayoutOutOfPlace);
+        writer.pendingBlanks = 0;
+        EndRecord();
+        writer.current = item.jump;
+        break;
+      case LayoutItemKind::LayoutError:
+        RaiseRunError(item.count);
+    }
+  }
+}
+
+// Starts a statement's record; the layout is compiled only when its text changed.
+void StartRecord(RecordDestination destination, const char* layout, int layoutLength) {
+  RecordWriterState& writer = layer.recordWriter;
+  layer.writeMode = WriteMode::Formatted;
+  std::string_view text(layout, static_cast<size_t>(std::max(layoutLength, 0)));
+  if (writer.items.empty() || text != writer.layoutText) {
+    writer.layoutText.assign(text);
+    CompileLayout(layout, layoutLength, writer.items);
+  }
+  writer.destination = destination;
+  writer.pendingBlanks = 0;
+  writer.recordChars = 0;
+  writer.current = 0;
+  writer.fieldRepeatsLeft = 0;
+  writer.depth = 0;
+}
+
+}  // namespace
+
+void beginWrite(int unit, const char* layout, int layoutLength) {
+  UnitRecord* record = SelectUnit(unit, StatementKind::Write);
+  BeginStatement(StatementKind::Write, record);
+  if (record == nullptr) RaiseRunError(FileNotFound);  // as a read on such a unit
+  layer.recordWriter.unit = record;
+  StartRecord(record->controlCarriage ? RecordDestination::Device : RecordDestination::File, layout, layoutLength);
+}
+
+void beginWrite(char* text, int textLength, const char* layout, int layoutLength) {
+  BeginStatement(StatementKind::Write, layer.unitTable.slots[kInternalSlot].record);
+  layer.recordWriter.text = text;
+  layer.recordWriter.textLength = std::max(textLength, 0);
+  StartRecord(RecordDestination::Internal, layout, layoutLength);
+}
+
+void writeInteger(int32_t value) { PlaceField(*NextField(true), value); }
+
+void EndFormattedWrite() {
+  NextField(false);
+  layer.recordWriter.pendingBlanks = 0;  // a move at the record's end leaves no trailing blanks
+  EndRecord();
+}
+
+void ResetRecordWriter() { layer.recordWriter = RecordWriterState{}; }
+
+void concatenate(char* destination, int length, const TextPiece* pieces, int pieceCount) {
+  // Built aside first: a piece may overlap the destination.
+  std::string fresh;
+  auto room = static_cast<size_t>(std::max(length, 0));
+  fresh.reserve(room);
+  for (int i = 0; i < pieceCount && fresh.size() < room; ++i) {
+    auto pieceLength = static_cast<size_t>(std::max(pieces[i].length, 0));
+    fresh.append(pieces[i].text, std::min(pieceLength, room - fresh.size()));
+  }
+  fresh.resize(room, ' ');
+  fresh.copy(destination, room);
+}
+
+}  // namespace textio
