@@ -77,6 +77,9 @@ inline constexpr int32_t kFreeSlot = INT32_MIN;
 inline constexpr int kConsoleUnit = INT32_MAX;  // the default unit of console statements
 inline constexpr int kMaxNameLength = 259;
 inline constexpr int kFileBlockSize = 1024;
+// A file connected only for reading takes larger loads: with every load
+// read whole, nothing read depends on their size, and far fewer reads are made.
+inline constexpr int kFileReadLoad = 1 << 18;
 inline constexpr int kConsoleBufferSize = 132;
 
 // One connection: a file, a device or a console record, with its transfer buffer.

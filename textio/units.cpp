@@ -183,8 +183,11 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   if (EqualIgnoringCase(name, "USER")) std::strcpy(name, "CON");
   Device device = DeviceFor(name);
 
-  UnitRecord* record = NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device,
-                                 device == Device::None ? kFileBlockSize : kConsoleBufferSize);
+  int bufferSize = device != Device::None      ? kConsoleBufferSize
+                   : action == UnitAction::Read ? kFileReadLoad
+                                                : kFileBlockSize;
+  UnitRecord* record =
+      NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device, bufferSize);
   if (record == nullptr) return NoLayerMemory;
   record->action = action;
   record->controlCarriage = device != Device::None;

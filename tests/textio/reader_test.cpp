@@ -220,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
 // offset at which the load ends.
 TEST(ReaderBuffers, ValuesSpanningLoadsAtEveryOffset) {
   for (int offset = 0; offset < 24; ++offset) {
-    std::string input = std::string(static_cast<size_t>(1024 - 12 + offset), ' ') + "123456 -98765 42\r\n7\r\n";
+    std::string input = std::string(static_cast<size_t>(textio::kFileReadLoad - 12 + offset), ' ') +
+                        "123456 -98765 42\r\n7\r\n";
     DataFile file(input);
     file.Connect();
     EXPECT_EQ(ReadStatements({3, 1}, true), (std::vector<int32_t>{123456, -98765, 42, 7})) << offset;
