@@ -125,9 +125,7 @@ bool RowsEqual(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t a, i
 void WritePatternRecord(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row, int32_t count,
                         const char* recordLayout) {
   textio::beginWrite(2, recordLayout, kRecordLayoutLength);
-  for (int32_t j = 0; j < nvars; ++j) {
-    textio::writeInteger(cases[row + static_cast<size_t>(j) * static_cast<size_t>(ncases)]);
-  }
+  textio::writeIntegers(cases + row, nvars, ncases);
   textio::writeInteger(count);
   textio::endWrite();
 }

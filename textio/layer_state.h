@@ -9,6 +9,10 @@
 namespace textio {
 
 inline constexpr int kTokenSize = 260;
+// Bytes a unit buffer holds beyond its size: room for the line end the
+// reader may add, and for the tail of a field copied whole into it.
+inline constexpr int kFieldSpan = 16;
+inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
 
 enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };

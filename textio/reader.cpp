@@ -311,38 +311,53 @@ void GiveInteger(int32_t& item) {
   item = value;
 }
 
-// The common value of a data file, taken straight from the buffer: blanks,
-// at most one comma after a blank, an optional sign, one to nine digits and a
-// blank, tab, comma or line end. Anything else is left to the general rules,
-// with nothing taken.
-inline bool TakePlainInteger(ReaderState& reader, UnitRecord& unit, int32_t& item) {
+// The common values of a data file, taken straight from the buffer into
+// consecutive items: blanks, tabs and line ends before a value, at most one
+// comma after a blank, an optional sign, one to nine digits, and a blank,
+// tab, comma or line end after it. Stops before the first value that needs
+// the general rules, having taken nothing of it; returns the items filled.
+int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
   const unsigned char* p = unit.buffer + unit.position;
-  const unsigned char* end = unit.buffer + unit.lastIndex + 1;
+  const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
   char separator = reader.lastSeparator;
-  for (; p < end; ++p) {
-    if (*p == ' ' || *p == '\t') continue;
-    if (*p != ',' || separator != ' ') break;
-    separator = ',';
+  bool recordEnd = reader.endedByRecordEnd;
+  int taken = 0;
+  for (; taken < count; ++taken, item += stride) {
+    const unsigned char* q = p;
+    char before = separator;
+    for (; q < end; ++q) {
+      if (*q == ' ' || *q == '\t' || *q == '\n') continue;
+      if (*q == '\r' && q + 1 < end && q[1] == '\n') {
+        ++q;
+        continue;
+      }
+      if (*q != ',' || before != ' ') break;
+      before = ',';
+    }
+    bool negative = false;
+    if (q < end && (*q == '-' || *q == '+')) negative = *q++ == '-';
+    const unsigned char* digits = q;
+    uint32_t value = 0;
+    while (q < end && static_cast<unsigned>(*q - '0') < 10) value = value * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q == digits || q - digits > 9 || q == end) break;
+    if (*q == ' ' || *q == '\t' || *q == ',') {
+      separator = *q == ',' ? ',' : ' ';
+      recordEnd = false;
+      ++q;
+    } else if (*q == '\n' || (*q == '\r' && q + 1 < end && q[1] == '\n')) {
+      separator = ' ';
+      recordEnd = true;
+      q += *q == '\r' ? 2 : 1;
+    } else {
+      break;
+    }
+    *item = static_cast<int32_t>(negative ? 0u - value : value);
+    p = q;
   }
-  bool negative = false;
-  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-  const unsigned char* digits = p;
-  uint32_t value = 0;
-  while (p < end && static_cast<unsigned>(*p - '0') < 10) value = value * 10 + static_cast<unsigned>(*p++ - '0');
-  if (p == digits || p - digits > 9 || p == end) return false;
-  bool recordEnd = *p == '\n' || (*p == '\r' && p + 1 < end && p[1] == '\n');
-  if (recordEnd) {
-    p += *p == '\r' ? 2 : 1;
-  } else if (*p == ' ' || *p == '\t' || *p == ',') {
-    separator = *p++ == ',' ? ',' : ' ';
-  } else {
-    return false;
-  }
-  reader.lastSeparator = recordEnd ? ' ' : separator;
-  reader.endedByRecordEnd = recordEnd;
-  item = static_cast<int32_t>(negative ? 0u - value : value);
   unit.position = static_cast<int>(p - unit.buffer);
-  return true;
+  reader.lastSeparator = separator;
+  reader.endedByRecordEnd = recordEnd;
+  return taken;
 }
 
 }  // namespace
@@ -381,13 +396,16 @@ void readInteger(int32_t& item) {
 void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   ReaderState& reader = Reader();
   UnitRecord& unit = *reader.unit;
-  bool plainFile = !unit.console;
-  for (int k = 0; k < count; ++k, first += stride) {
-    if (plainFile && reader.repeatLeft == 0 && reader.lastSeparator != '/' &&
-        TakePlainInteger(reader, unit, *first)) {
-      continue;
+  while (count > 0) {
+    if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/') {
+      int taken = TakePlainIntegers(reader, unit, first, count, stride);
+      first += taken * stride;
+      count -= taken;
+      if (count == 0) break;
     }
     readInteger(*first);
+    first += stride;
+    --count;
   }
 }
 

@@ -2,12 +2,14 @@
 // a compiled layout, into a file unit, a device, or an internal text; and the
 // character concatenation that builds such layouts.
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "textio/layer_state.h"
 
 namespace textio {
 namespace {
+
 
 // Hands placed characters to the destination; `recordChars` counts them.
 void Emit(const char* bytes, int count) {
@@ -81,6 +83,55 @@ void PlaceField(const LayoutItem& field, int32_t value) {
   writer.pendingBlanks = 0;
 }
 
+// The common case: consecutive uses of one field Iw whose blanks and width
+// span at most kFieldSpan, into a file unit's buffer while it has room. Each
+// field is laid down as a span of blanks with the digits stored over its
+// end, using only stores; the unit's buffer has slack for the span's tail,
+// which later bytes overwrite. Returns how many of the `count` values were placed.
+int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptrdiff_t stride) {
+  static constexpr char kBlankSpan[kFieldSpan + 1] = "                ";
+  RecordWriterState& writer = layer.recordWriter;
+  const int width = field.width;
+  if (writer.destination != RecordDestination::File || field.minimum != 1 || width > kFieldSpan) return 0;
+  UnitRecord& unit = *writer.unit;
+  if (!unit.writing) return 0;
+  // The values whose text fits the field.
+  int64_t power = 1;
+  for (int i = 0; i < width && power <= INT32_MAX; ++i) power *= 10;
+  const int64_t highest = power - 1, lowest = -(power / 10 - 1);
+  unsigned char* start = unit.buffer + unit.position;
+  unsigned char* out = start;
+  int64_t room = unit.bufferSize - unit.position;
+  int64_t size = writer.pendingBlanks + width;
+  int placed = 0;
+  for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
+    std::memcpy(out, kBlankSpan, kFieldSpan);
+    unsigned char* fieldEnd = out + size;
+    int32_t value = *values;
+    if (value > highest || value < lowest) {
+      std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
+    } else {
+      uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+      unsigned char* p = fieldEnd;
+      do {
+        *--p = static_cast<unsigned char>('0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+      if (value < 0) *--p = '-';
+    }
+    out = fieldEnd;
+    room -= size;
+    size = width;
+  }
+  if (placed > 0) {
+    writer.recordChars += out - start;
+    unit.position += static_cast<int>(out - start);
+    unit.written = true;
+    writer.pendingBlanks = 0;
+  }
+  return placed;
+}
+
 void EndRecord() {
   RecordWriterState& writer = layer.recordWriter;
   switch (writer.destination) {
@@ -101,12 +152,8 @@ void EndRecord() {
 // Reads items until an integer field, performing groups and moves on the
 // way. A layout end reverts when a value waits; otherwise reading stops
 // there and nullptr is returned.
-const LayoutItem* NextField(bool valueWaiting) {
+const LayoutItem* ReadToNextField(bool valueWaiting) {
   RecordWriterState& writer = layer.recordWriter;
-  if (writer.fieldRepeatsLeft > 0) {
-    if (valueWaiting) --writer.fieldRepeatsLeft;
-    return &writer.items[static_cast<size_t>(writer.current - 1)];
-  }
   for (;;) {
     const LayoutItem& item = writer.items[static_cast<size_t>(writer.current++)];
     switch (item.kind) {
@@ -143,6 +190,13 @@ const LayoutItem* NextField(bool valueWaiting) {
   }
 }
 
+inline const LayoutItem* NextField(bool valueWaiting) {
+  RecordWriterState& writer = layer.recordWriter;
+  if (writer.fieldRepeatsLeft == 0) return ReadToNextField(valueWaiting);
+  if (valueWaiting) --writer.fieldRepeatsLeft;
+  return &writer.items[static_cast<size_t>(writer.current - 1)];
+}
+
 // Starts a statement's record; the layout is compiled only when its text changed.
 void StartRecord(RecordDestination destination, const char* layout, int layoutLength) {
   RecordWriterState& writer = layer.recordWriter;
@@ -177,7 +231,23 @@ void beginWrite(char* text, int textLength, const char* layout, int layoutLength
   StartRecord(RecordDestination::Internal, layout, layoutLength);
 }
 
-void writeInteger(int32_t value) { PlaceField(*NextField(true), value); }
+void writeInteger(int32_t value) { writeIntegers(&value, 1, 1); }
+
+void writeIntegers(const int32_t* first, int count, ptrdiff_t stride) {
+  RecordWriterState& writer = layer.recordWriter;
+  while (count > 0) {
+    const LayoutItem& field = *NextField(true);
+    int uses = 1 + std::min(writer.fieldRepeatsLeft, count - 1);
+    int placed = PlaceFieldRun(field, first, uses, stride);
+    if (placed == 0) {
+      PlaceField(field, *first);
+      placed = 1;
+    }
+    writer.fieldRepeatsLeft -= placed - 1;
+    first += placed * stride;
+    count -= placed;
+  }
+}
 
 void EndFormattedWrite() {
   NextField(false);

@@ -140,6 +140,9 @@ void writeCharacter(const char* text, int length);
 void beginWrite(int unit, const char* layout, int layoutLength);
 void beginWrite(char* text, int textLength, const char* layout, int layoutLength);
 void writeInteger(int32_t value);
+// `count` items in one go, the k-th at first[k * stride]: the same as that
+// many writeInteger calls.
+void writeIntegers(const int32_t* first, int count, ptrdiff_t stride);
 void endWrite();
 
 struct TextPiece {

@@ -26,8 +26,7 @@ bool EqualIgnoringCase(const char* a, const char* b) {
 UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
   UnitRecord* record = new (std::nothrow) UnitRecord{};
   if (record == nullptr) return nullptr;
-  // One spare byte: the reader may add a line end after a full buffer.
-  record->buffer = bufferSize > 0 ? new (std::nothrow) unsigned char[bufferSize + 1] : nullptr;
+  record->buffer = bufferSize > 0 ? new (std::nothrow) unsigned char[bufferSize + kBufferSlack] : nullptr;
   if (bufferSize > 0 && record->buffer == nullptr) {
     delete record;
     return nullptr;
