@@ -72,6 +72,7 @@ int Refill(UnitRecord& unit) {
   if (unit.console && returned >= 3 && unit.buffer[returned - 3] == kCtrlZ) return EndOfFile;
   unit.lastIndex = k - 1;
   unit.lastByteLineEnd = unit.buffer[k - 1] == '\n';
+  unit.buffer[k] = '\0';  // stops the fast scan at the end of the load
   return 0;
 }
 
@@ -311,12 +312,29 @@ void GiveInteger(int32_t& item) {
   item = value;
 }
 
+// Classes of bytes for the common values of a data file.
+enum ByteClass : uint8_t { kOtherByte, kDigit, kSpace, kLineFeed, kReturn, kComma };
+
+struct ByteClasses {
+  ByteClass of[256];
+  constexpr ByteClasses() : of() {
+    for (int c = '0'; c <= '9'; ++c) of[c] = kDigit;
+    of[static_cast<int>(' ')] = of[static_cast<int>('\t')] = kSpace;
+    of[static_cast<int>('\n')] = kLineFeed;
+    of[static_cast<int>('\r')] = kReturn;
+    of[static_cast<int>(',')] = kComma;
+  }
+};
+constexpr ByteClasses kByteClasses;
+
 // The common values of a data file, taken straight from the buffer into
 // consecutive items: blanks, tabs and line ends before a value, at most one
 // comma after a blank, an optional sign, one to nine digits, and a blank,
 // tab, comma or line end after it. Stops before the first value that needs
 // the general rules, having taken nothing of it; returns the items filled.
+// The NUL that Refill stores after the buffer's last byte stops every loop.
 int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
+  const ByteClass* of = kByteClasses.of;
   const unsigned char* p = unit.buffer + unit.position;
   const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
   char separator = reader.lastSeparator;
@@ -325,29 +343,35 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   for (; taken < count; ++taken, item += stride) {
     const unsigned char* q = p;
     char before = separator;
-    for (; q < end; ++q) {
-      if (*q == ' ' || *q == '\t' || *q == '\n') continue;
-      if (*q == '\r' && q + 1 < end && q[1] == '\n') {
+    for (;;) {
+      ByteClass k = of[*q];
+      if (k == kDigit) break;
+      if (k == kSpace || k == kLineFeed) {
         ++q;
-        continue;
+      } else if (k == kReturn && q[1] == '\n') {
+        q += 2;
+      } else if (k == kComma && before == ' ') {
+        before = ',';
+        ++q;
+      } else {
+        break;
       }
-      if (*q != ',' || before != ' ') break;
-      before = ',';
     }
     bool negative = false;
-    if (q < end && (*q == '-' || *q == '+')) negative = *q++ == '-';
+    if (*q == '-' || *q == '+') negative = *q++ == '-';
     const unsigned char* digits = q;
     uint32_t value = 0;
-    while (q < end && static_cast<unsigned>(*q - '0') < 10) value = value * 10 + static_cast<unsigned>(*q++ - '0');
-    if (q == digits || q - digits > 9 || q == end) break;
-    if (*q == ' ' || *q == '\t' || *q == ',') {
-      separator = *q == ',' ? ',' : ' ';
+    while (of[*q] == kDigit) value = value * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q == digits || q - digits > 9 || q >= end) break;
+    ByteClass k = of[*q];
+    if (k == kSpace || k == kComma) {
+      separator = k == kComma ? ',' : ' ';
       recordEnd = false;
       ++q;
-    } else if (*q == '\n' || (*q == '\r' && q + 1 < end && q[1] == '\n')) {
+    } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
       separator = ' ';
       recordEnd = true;
-      q += *q == '\r' ? 2 : 1;
+      q += k == kReturn ? 2 : 1;
     } else {
       break;
     }
