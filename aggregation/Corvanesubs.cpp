@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "aggregation/key_sort.h"
 #include "textio/textio.h"
 
 namespace {
@@ -59,11 +60,15 @@ bool PlanPackedKeys(int32_t ncases, int32_t nvars, int32_t* cases, int32_t* mini
   int bits = 0;
   for (int32_t j = 0; j < nvars; ++j) {
     const int32_t* column = &At(cases, ncases, 0, j);
-    auto [low, high] = std::minmax_element(column, column + ncases);
-    uint64_t range = static_cast<uint64_t>(static_cast<int64_t>(*high) - *low);
+    int32_t low = column[0], high = column[0];
+    for (int32_t i = 1; i < ncases; ++i) {
+      low = std::min(low, column[i]);
+      high = std::max(high, column[i]);
+    }
+    uint64_t range = static_cast<uint64_t>(static_cast<int64_t>(high) - low);
     width[j] = 0;
     while (width[j] < 64 && (range >> width[j]) != 0) ++width[j];
-    minimum[j] = *low;
+    minimum[j] = low;
     shift[j] = bits;
     bits += width[j];
     if (bits > 64) return false;
@@ -71,25 +76,34 @@ bool PlanPackedKeys(int32_t ncases, int32_t nvars, int32_t* cases, int32_t* mini
   return true;
 }
 
-// A column of one value needs no place in the key: it stays as it is.
+// A column of one value needs no place in the key: it stays as it is. The
+// keys are made and taken apart a block of rows at a time, so that the block
+// stays in the cache while every column passes through it.
 void SortPacked(int32_t ncases, int32_t nvars, int32_t* cases, const int32_t* minimum, const int* shift,
                 const int* width) {
+  constexpr int32_t kBlockRows = 4096;
   Scratch scratch(2 * static_cast<int64_t>(ncases));
   uint64_t* keys = scratch.As<uint64_t>();
-  for (int32_t j = 0; j < nvars; ++j) {
-    if (width[j] == 0) continue;
-    const int32_t* column = &At(cases, ncases, 0, j);
-    for (int32_t i = 0; i < ncases; ++i) {
-      keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - minimum[j]) << shift[j];
+  for (int32_t first = 0; first < ncases; first += kBlockRows) {
+    int32_t last = std::min(ncases, first + kBlockRows);
+    for (int32_t j = 0; j < nvars; ++j) {
+      if (width[j] == 0) continue;
+      const int32_t* column = &At(cases, ncases, 0, j);
+      for (int32_t i = first; i < last; ++i) {
+        keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - minimum[j]) << shift[j];
+      }
     }
   }
-  std::sort(keys, keys + ncases);
-  for (int32_t j = 0; j < nvars; ++j) {
-    if (width[j] == 0) continue;
-    uint64_t mask = width[j] >= 64 ? ~uint64_t{0} : (uint64_t{1} << width[j]) - 1;
-    int32_t* column = &At(cases, ncases, 0, j);
-    for (int32_t i = 0; i < ncases; ++i) {
-      column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> shift[j]) & mask) + minimum[j]);
+  SortKeys(keys, static_cast<size_t>(ncases), shift[nvars - 1] + width[nvars - 1]);
+  for (int32_t first = 0; first < ncases; first += kBlockRows) {
+    int32_t last = std::min(ncases, first + kBlockRows);
+    for (int32_t j = 0; j < nvars; ++j) {
+      if (width[j] == 0) continue;
+      uint64_t mask = width[j] >= 64 ? ~uint64_t{0} : (uint64_t{1} << width[j]) - 1;
+      int32_t* column = &At(cases, ncases, 0, j);
+      for (int32_t i = first; i < last; ++i) {
+        column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> shift[j]) & mask) + minimum[j]);
+      }
     }
   }
 }
