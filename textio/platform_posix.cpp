@@ -36,7 +36,7 @@ Cause CauseOf(int error) {
   }
 }
 
-// Arrays at least this large get their own mapping, in huge pages where possible.
+// Arrays at least this large get their own mapping.
 constexpr size_t kLargeBlock = size_t{1} << 21;
 
 }  // namespace
@@ -156,11 +156,10 @@ void* AllocateBlock(size_t size) {
   if (size < kLargeBlock) return std::calloc(1, size == 0 ? 1 : size);
   void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
-  // Every page of a large array gets written. Faulting them in one by one
-  // costs several times more than asking for all of them at once, in huge
-  // pages where the system has them; memory that is not there is a failure
-  // now rather than a killed process later.
-  (void)madvise(block, size, MADV_HUGEPAGE);
+  // Every page of a large array gets written: asking for all of them at once
+  // costs far less than a fault per page, and memory that is not there is a
+  // failure now rather than a killed process later. Huge pages are not asked
+  // for: getting them can stall for seconds while the system gathers them.
   if (madvise(block, size, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
     munmap(block, size);
     return nullptr;

@@ -342,6 +342,14 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   int taken = 0;
   for (; taken < count; ++taken, item += stride) {
     const unsigned char* q = p;
+    // The most common value of all: one digit and a blank.
+    if (static_cast<unsigned>(q[0] - '0') < 10 && q[1] == ' ') {
+      *item = q[0] - '0';
+      separator = ' ';
+      recordEnd = false;
+      p = q + 2;
+      continue;
+    }
     char before = separator;
     for (;;) {
       ByteClass k = of[*q];
