@@ -128,14 +128,6 @@ void SortByRowIndex(int32_t ncases, int32_t nvars, int32_t* cases) {
   }
 }
 
-bool RowsEqual(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t a, int32_t b) {
-  for (int32_t j = 0; j < nvars; ++j) {
-    size_t offset = static_cast<size_t>(j) * static_cast<size_t>(ncases);
-    if (cases[a + offset] != cases[b + offset]) return false;
-  }
-  return true;
-}
-
 void WritePatternRecord(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row, int32_t count,
                         const char* recordLayout) {
   textio::beginWrite(2, recordLayout, kRecordLayoutLength);
@@ -197,14 +189,27 @@ void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix)
 
 void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
                    const char* recordLayout) {
-  // One record per run of equal adjacent rows, written as soon as the run ends.
+  // One record per run of equal adjacent rows, written as soon as the run
+  // ends. Where rows differ from the next is found a block of rows at a
+  // time, one column after the other.
+  constexpr int32_t kBlockRows = 4096;
+  uint8_t differs[kBlockRows];
   int32_t count = 1;
-  for (int32_t i = 0; i < ncases; ++i) {
-    if (i + 1 < ncases && RowsEqual(caseMatrix, ncases, nvars, i, i + 1)) {
-      ++count;
-      continue;
+  for (int32_t first = 0; first < ncases; first += kBlockRows) {
+    int32_t last = std::min(ncases, first + kBlockRows);
+    int32_t pairs = std::min(last, ncases - 1) - first;
+    std::fill_n(differs, kBlockRows, uint8_t{0});
+    for (int32_t j = 0; j < nvars; ++j) {
+      const int32_t* column = caseMatrix + first + static_cast<size_t>(j) * static_cast<size_t>(ncases);
+      for (int32_t i = 0; i < pairs; ++i) differs[i] |= static_cast<uint8_t>(column[i] != column[i + 1]);
     }
-    WritePatternRecord(caseMatrix, ncases, nvars, i, count, recordLayout);
-    count = 1;
+    for (int32_t i = first; i < last; ++i) {
+      if (i - first < pairs && differs[i - first] == 0) {
+        ++count;
+        continue;
+      }
+      WritePatternRecord(caseMatrix, ncases, nvars, i, count, recordLayout);
+      count = 1;
+    }
   }
 }
