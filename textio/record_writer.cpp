@@ -95,9 +95,9 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   if (writer.destination != RecordDestination::File || field.minimum != 1 || width > kFieldSpan) return 0;
   UnitRecord& unit = *writer.unit;
   if (!unit.writing) return 0;
-  // The values whose text fits the field.
+  // The values whose text fits the field: width digits, or a sign and one digit less.
   int64_t power = 1;
-  for (int i = 0; i < width && power <= INT32_MAX; ++i) power *= 10;
+  for (int i = 0; i < width; ++i) power *= 10;
   const int64_t highest = power - 1, lowest = -(power / 10 - 1);
   unsigned char* start = unit.buffer + unit.position;
   unsigned char* out = start;

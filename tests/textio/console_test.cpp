@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,15 @@
 namespace {
 
 using test_support::ConsoleKind;
-using test_support::RunInChild;
 using test_support::RunOptions;
+using test_support::RunResult;
+
+// Runs `body` in a child in a directory of its own, removed afterwards.
+RunResult RunAndClean(const std::function<int()>& body, const RunOptions& options) {
+  RunResult result = test_support::RunInChild(body, options);
+  test_support::RemoveDirectory(result.directory);
+  return result;
+}
 
 void Line(const std::string& text) {
   textio::beginWrite();
@@ -38,7 +46,7 @@ TEST_P(ConsoleLines, EndEachLineJustBeforeTheNextAndAtTheEnd) {
   for (ConsoleKind kind : {ConsoleKind::Pipes, ConsoleKind::Terminal}) {
     RunOptions options;
     options.console = kind;
-    auto result = RunInChild(
+    auto result = RunAndClean(
         [&]() -> int {
           Start();
           for (const std::string& text : c.lines) Line(text);
@@ -68,7 +76,7 @@ TEST(ConsoleLines, PromptAndAnswer) {
     RunOptions options;
     options.console = kind;
     options.standardInput = "42\n";
-    auto result = RunInChild(
+    auto result = RunAndClean(
         []() -> int {
           Start();
           Line("Question:");
@@ -86,7 +94,7 @@ TEST(ConsoleLines, PromptAndAnswer) {
 
 TEST(Stop, WritesItsLineAndAnEmptyLineWithStatusZero) {
   for (bool lineOpen : {true, false}) {
-    auto result = RunInChild(
+    auto result = RunAndClean(
         [&]() -> int {
           Start();
           if (lineOpen) Line("Refused.");
@@ -135,7 +143,7 @@ struct ReportCase {
 class ArrayErrors : public testing::TestWithParam<ReportCase> {};
 
 TEST_P(ArrayErrors, ReportWithoutAUnitName) {
-  auto result = RunInChild(
+  auto result = RunAndClean(
       [] {
         Start();
         Line("Working...");
@@ -160,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Numbered, ArrayErrors,
 TEST(Reports, ReadFromTheConsoleNamesIt) {
   RunOptions options;
   options.standardInput = "abc\n";
-  auto result = RunInChild(
+  auto result = RunAndClean(
       [] {
         Start();
         int32_t value;
