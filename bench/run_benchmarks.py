@@ -303,24 +303,24 @@ def parse_program_output(path: Path, nvars: int) -> Iterator[tuple]:
             yield pattern, count
 
 
-def parse_count_first(path: Path, nvars: int) -> Iterator[tuple]:
-    """Lines of 'count v1 ... vn' (uniq -c, the awk peer); a CR may end a line."""
+def parse_counted(path: Path, nvars: int, count_first: bool) -> Iterator[tuple]:
+    """Lines of 'count v1 ... vn' (uniq -c, the awk peer) or 'v1 ... vn count'
+    (the Python peer); a CR may end a line."""
     with open(path, "rb") as lines:
         for number, line in enumerate(lines, 1):
             fields = line.split()
             if len(fields) != nvars + 1:
                 raise ResultError(f"line {number} has {len(fields)} fields, not {nvars + 1}")
-            yield tuple(map(int, fields[1:])), int(fields[0])
+            values = fields[1:] if count_first else fields[:-1]
+            yield tuple(map(int, values)), int(fields[0] if count_first else fields[-1])
+
+
+def parse_count_first(path: Path, nvars: int) -> Iterator[tuple]:
+    return parse_counted(path, nvars, True)
 
 
 def parse_count_last(path: Path, nvars: int) -> Iterator[tuple]:
-    """Lines of 'v1 ... vn count' (the Python peer)."""
-    with open(path, "rb") as lines:
-        for number, line in enumerate(lines, 1):
-            fields = line.split()
-            if len(fields) != nvars + 1:
-                raise ResultError(f"line {number} has {len(fields)} fields, not {nvars + 1}")
-            yield tuple(map(int, fields[:-1])), int(fields[-1])
+    return parse_counted(path, nvars, False)
 
 
 PARSERS = {
