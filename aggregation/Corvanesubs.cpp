@@ -10,8 +10,6 @@
 
 namespace {
 
-void AskFor(const char* prompt) { WriteConsoleLine(prompt); }
-
 void ReadName(char* name) {
   textio::beginRead(textio::kConsoleUnit);
   textio::readCharacter(name, kNameLength);
@@ -150,13 +148,13 @@ void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases,
   WriteConsoleLine("and produce a response pattern file for analysis with QPX.");
   textio::beginWrite();
   textio::endWrite();
-  AskFor("Please type in the name of the data file to be read:");
+  WriteConsoleLine("Please type in the name of the data file to be read:");
   ReadName(dataFileName);
-  AskFor("Please type in the name for the output file:");
+  WriteConsoleLine("Please type in the name for the output file:");
   ReadName(outputFileName);
-  AskFor("Please type in the number of cases to be read in:");
+  WriteConsoleLine("Please type in the number of cases to be read in:");
   ReadCount(ncases);
-  AskFor("Please type in the number of variables:");
+  WriteConsoleLine("Please type in the number of variables:");
   ReadCount(nvars);
   CheckRunParameters(dataFileName, outputFileName, ncases, nvars);
 }

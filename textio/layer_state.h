@@ -43,7 +43,6 @@ struct RunState {
   UnitRecord* currentUnit;
   bool statusWanted;
   bool endingRun;       // the end-of-run closing has started
-  int errorNesting;
   int closingFailures;  // run-time errors raised while the units were being closed
   void (*endOfRunClosing)();
 };

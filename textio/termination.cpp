@@ -46,14 +46,12 @@ void ReportRunError(int number, const char* message, StatementKind kind) {
 
 void RaiseRunError(int number) {
   RunState& run = layer.run;
-  ++run.errorNesting;
   if (NamesUnit(run.kind) && run.kind != StatementKind::Open) {
     CopyName(run.currentUnit != nullptr ? run.currentUnit->name : "");
   }
   if (!run.statusWanted) ReportRunError(number, RunErrorMessage(number), run.kind);
   // Only a statement with a status, or the end-of-run closing, gets here.
   run.statusWanted = false;
-  --run.errorNesting;
   throw StatementReturn{number};
 }
 

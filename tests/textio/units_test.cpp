@@ -3,7 +3,9 @@
 // failures with their reports.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -191,5 +193,31 @@ INSTANTIATE_TEST_SUITE_P(
     DiskFull, WriteFailures,
     testing::Values(WriteFailureCase{true, "\r\nrun-time error F6422: CLOSE(/dev/full)\r\n- write failed: no space left on device\r\n"},
                     WriteFailureCase{false, "\r\nrun-time error F6422: WRITE(/dev/full)\r\n- write failed: no space left on device\r\n"}));
+
+// A closed standard handle is taken by the null device at start-up, so no
+// file takes its number; a closed pipe on standard output is a write failure.
+TEST_F(Units, ClosedStandardHandlesAndPipes) {
+  RunOptions options;
+  options.directory = directory_;
+  auto result = RunInChild(
+      [] {
+        close(0);
+        textio::ResetLayer();
+        textio::InitUnits(0, nullptr);
+        if (Open(1, "data.txt", "write") != 0) return 3;
+        textio::UnitRecord* unit = textio::SelectUnit(1, textio::StatementKind::Read);
+        if (unit->handle < 3 || fcntl(0, F_GETFD) == -1) return 4;
+        int ends[2];
+        if (pipe(ends) != 0 || dup2(ends[1], 1) != 1) return 5;
+        close(ends[0]);
+        textio::beginWrite();
+        textio::writeCharacter("lost", 4);
+        textio::endWrite();
+        return 6;
+      },
+      options);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, "\r\nrun-time error F6423: WRITE(CON)\r\n- write failed\r\n");
+}
 
 }  // namespace
