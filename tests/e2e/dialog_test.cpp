@@ -138,13 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ConsoleErrorCase{"LettersForCases", Answers("data.txt", "out.txt", "abc", "2"),
                          kGreeting + kAskData + kAskOutput + kAskCases,
-                         ReadReport(6101, "CON", kMessageIntegerCharacter)},
-        ConsoleErrorCase{"NoInputAtAll", "", kGreeting + kAskData, ReadReport(6501, "CON", kMessageEndOfFile)},
+                         ReadReport(6101, "CON")},
+        ConsoleErrorCase{"NoInputAtAll", "", kGreeting + kAskData, ReadReport(6501, "CON")},
         ConsoleErrorCase{"OnlyEmptyLines", "\n  \n\r\n", kGreeting + kAskData,
-                         ReadReport(6501, "CON", kMessageEndOfFile)},
+                         ReadReport(6501, "CON")},
         ConsoleErrorCase{"InputEndsBeforeVariables", "data.txt\nout.txt\n3\n",
                          kGreeting + kAskData + kAskOutput + kAskCases + kAskVariables,
-                         ReadReport(6501, "CON", kMessageEndOfFile)}),
+                         ReadReport(6501, "CON")}),
     CaseName<ConsoleErrorCase>);
 
 // ---- Data files --------------------------------------------------------------
@@ -155,7 +155,7 @@ class DataFile : public ProgramTest {};
 // meets its end.
 TEST_F(DataFile, MissingIsMadeEmptyAndEndsTheRun) {
   ExpectEnd(Run(Answers("missing.dat", "out.txt", "2", "2")), kDialog + kReading,
-            ReadReport(6501, "missing.dat", kMessageEndOfFile), 1);
+            ReadReport(6501, "missing.dat"), 1);
   EXPECT_EQ(Files(), Names{"missing.dat"});
   EXPECT_EQ(Read("missing.dat"), "");
 }
@@ -164,11 +164,11 @@ TEST_F(DataFile, MissingIsMadeEmptyAndEndsTheRun) {
 TEST_F(DataFile, TooShortNeitherMakesNorChangesTheOutputFile) {
   Write("data.txt", "1 2\n3 4\n5\n");
   const std::string input = Answers("data.txt", "out.txt", "3", "2");
-  ExpectEnd(Run(input), kDialog + kReading, ReadReport(6501, "data.txt", kMessageEndOfFile), 1);
+  ExpectEnd(Run(input), kDialog + kReading, ReadReport(6501, "data.txt"), 1);
   EXPECT_EQ(Files(), Names{"data.txt"});
 
   Write("out.txt", "old records\r\n");
-  ExpectEnd(Run(input), kDialog + kReading, ReadReport(6501, "data.txt", kMessageEndOfFile), 1);
+  ExpectEnd(Run(input), kDialog + kReading, ReadReport(6501, "data.txt"), 1);
   EXPECT_EQ(Read("out.txt"), "old records\r\n");
 }
 
@@ -226,7 +226,7 @@ TEST_F(DataFile, OnTheConsoleFollowsTheAnswers) {
 // The null device has nothing to read.
 TEST_F(DataFile, OnTheNullDeviceEndsAtTheFirstCase) {
   ExpectEnd(Run(Answers("NUL", "out.txt", "2", "2")), kDialog + kReading,
-            ReadReport(6501, "NUL", kMessageEndOfFile), 1);
+            ReadReport(6501, "NUL"), 1);
   EXPECT_EQ(Files(), Names{});
 }
 
@@ -308,15 +308,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TypedEndCase{"LineOf131Characters", "data.txt\nout.txt\n" + std::string(130, ' ') + "2\n1\n",
                      kGreeting + kAskData + kAskOutput + kAskCases + "\r\n",
-                     ReadReport(6407, "CON", kMessageLineTooLong)},
+                     ReadReport(6407, "CON")},
         // Ctrl-V makes the terminal pass the Ctrl-Z on as a byte.
         TypedEndCase{"CtrlZThenEnter", "data.txt\n\x16\x1a\n", kGreeting + kAskData + kAskOutput + "\r\n",
-                     ReadReport(6501, "CON", kMessageEndOfFile)},
+                     ReadReport(6501, "CON")},
         TypedEndCase{"CharactersThenCtrlZ", "data.txt\nout\x16\x1a\n",
-                     kGreeting + kAskData + kAskOutput + "\r\n", ReadReport(6501, "CON", kMessageEndOfFile)},
+                     kGreeting + kAskData + kAskOutput + "\r\n", ReadReport(6501, "CON")},
         TypedEndCase{"CtrlDAtLineStart", "data.txt\nout.txt\n\x04",
                      kGreeting + kAskData + kAskOutput + kAskCases + "\r\n",
-                     ReadReport(6501, "CON", kMessageEndOfFile)}),
+                     ReadReport(6501, "CON")}),
     CaseName<TypedEndCase>);
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "support/process_runner.h"
+#include "textio/textio.h"
 
 namespace e2e {
 
@@ -54,29 +55,19 @@ inline std::string Refusal(std::string_view message) {
   return Lines({message, "Stop - Program terminated.", ""});
 }
 
-// Message texts of the run-time errors these tests meet, as the layer's
-// error table words them (the e2e target does not link the layer).
-inline constexpr std::string_view kMessageIntegerCharacter = "character not allowed in a whole number";
-inline constexpr std::string_view kMessageLineTooLong = "typed line longer than the console line buffer";
-inline constexpr std::string_view kMessageEndOfFile = "end of file";
-inline constexpr std::string_view kMessageLayoutOutOfPlace = "record layout: character out of place";
-
 // The run-time error report on standard error for a statement naming a unit.
-inline std::string Report(int number, std::string_view statement, std::string_view name,
-                          std::string_view message) {
+inline std::string Report(int number, std::string_view statement, std::string_view name) {
   std::string bytes = "\r\nrun-time error F" + std::to_string(number) + ": ";
   bytes += statement;
   bytes += "(";
   bytes += name;
   bytes += ")\r\n- ";
-  bytes += message;
+  bytes += textio::RunErrorMessage(number);
   bytes += "\r\n";
   return bytes;
 }
 
-inline std::string ReadReport(int number, std::string_view name, std::string_view message) {
-  return Report(number, "READ", name, message);
-}
+inline std::string ReadReport(int number, std::string_view name) { return Report(number, "READ", name); }
 
 // The four answers, each on a line of its own.
 inline std::string Answers(std::string_view data, std::string_view output, std::string_view ncases,
