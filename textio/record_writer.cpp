@@ -10,7 +10,6 @@
 namespace textio {
 namespace {
 
-
 // Hands placed characters to the destination; `recordChars` counts them.
 void Emit(const char* bytes, int count) {
   RecordWriterState& writer = layer.recordWriter;
@@ -90,6 +89,7 @@ void PlaceField(const LayoutItem& field, int32_t value) {
 // which later bytes overwrite. Returns how many of the `count` values were placed.
 int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptrdiff_t stride) {
   static constexpr char kBlankSpan[kFieldSpan + 1] = "                ";
+  static_assert(std::string_view(kBlankSpan).size() == kFieldSpan);
   RecordWriterState& writer = layer.recordWriter;
   const int width = field.width;
   if (writer.destination != RecordDestination::File || field.minimum != 1 || width > kFieldSpan) return 0;
