@@ -284,21 +284,12 @@ TEST_F(PipedLine, OfAnyLengthIsRead) {
   EXPECT_EQ(Read("out.txt"), "  7      1\r\n  8      1\r\n");
 }
 
-struct TypedEndCase {
-  const char* name;
-  std::string input;
-  std::string standardOutput;
-  std::string standardError;
-};
-
-void PrintTo(const TypedEndCase& row, std::ostream* out) { *out << row.name; }
-
-class TypedLineError : public ProgramTest, public testing::WithParamInterface<TypedEndCase> {};
+class TypedLineError : public ProgramTest, public testing::WithParamInterface<ConsoleErrorCase> {};
 
 // The read that fails has already ended the prompt's line; the end of the
 // run ends it once more, as no typed line has moved the console on.
 TEST_P(TypedLineError, ReportsTheConsole) {
-  const TypedEndCase& c = GetParam();
+  const ConsoleErrorCase& c = GetParam();
   ExpectEnd(Run(c.input, ConsoleKind::Terminal), c.standardOutput, c.standardError, 1);
   EXPECT_EQ(Files(), Names{});
 }
@@ -306,18 +297,18 @@ TEST_P(TypedLineError, ReportsTheConsole) {
 INSTANTIATE_TEST_SUITE_P(
     Typed, TypedLineError,
     testing::Values(
-        TypedEndCase{"LineOf131Characters", "data.txt\nout.txt\n" + std::string(130, ' ') + "2\n1\n",
+        ConsoleErrorCase{"LineOf131Characters", "data.txt\nout.txt\n" + std::string(130, ' ') + "2\n1\n",
                      kGreeting + kAskData + kAskOutput + kAskCases + "\r\n",
                      ReadReport(6407, "CON")},
         // Ctrl-V makes the terminal pass the Ctrl-Z on as a byte.
-        TypedEndCase{"CtrlZThenEnter", "data.txt\n\x16\x1a\n", kGreeting + kAskData + kAskOutput + "\r\n",
+        ConsoleErrorCase{"CtrlZThenEnter", "data.txt\n\x16\x1a\n", kGreeting + kAskData + kAskOutput + "\r\n",
                      ReadReport(6501, "CON")},
-        TypedEndCase{"CharactersThenCtrlZ", "data.txt\nout\x16\x1a\n",
+        ConsoleErrorCase{"CharactersThenCtrlZ", "data.txt\nout\x16\x1a\n",
                      kGreeting + kAskData + kAskOutput + "\r\n", ReadReport(6501, "CON")},
-        TypedEndCase{"CtrlDAtLineStart", "data.txt\nout.txt\n\x04",
+        ConsoleErrorCase{"CtrlDAtLineStart", "data.txt\nout.txt\n\x04",
                      kGreeting + kAskData + kAskOutput + kAskCases + "\r\n",
                      ReadReport(6501, "CON")}),
-    CaseName<TypedEndCase>);
+    CaseName<ConsoleErrorCase>);
 
 }  // namespace
 }  // namespace e2e
