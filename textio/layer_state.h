@@ -9,8 +9,9 @@
 namespace textio {
 
 inline constexpr int kTokenSize = 260;
-// Bytes a unit buffer holds beyond its size: room for the line end the
-// reader may add, and for the tail of a field copied whole into it.
+// The widest field the record writer edits in one piece; a unit buffer
+// holds that many bytes beyond its size, room for the piece's tail and for
+// the end marker the reader stores after a full load.
 inline constexpr int kFieldSpan = 16;
 inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
