@@ -3,6 +3,7 @@
 #include "aggregation/Corvanesubs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "aggregation/key_sort.h"
@@ -51,56 +52,62 @@ struct Scratch {
   T* As() { return static_cast<T*>(array.data); }
 };
 
+// A column's place in a packed key: its values less its smallest, in
+// `width` bits from bit `shift` up.
+struct KeyField {
+  int32_t minimum;
+  int shift, width;
+};
+
 // When every value of a column lies in a range of a few bits, a whole
 // pattern packs into one 64-bit key whose order is the pattern order: the
-// last variable takes the highest bits. Returns false when it does not fit.
-bool PlanPackedKeys(int32_t ncases, int32_t nvars, int32_t* cases, int32_t* minimum, int* shift, int* width) {
+// last variable takes the highest bits. Returns the key's width in bits, or
+// -1 when the patterns do not fit.
+int PlanPackedKeys(int32_t ncases, int32_t nvars, const int32_t* cases, KeyField* fields) {
   int bits = 0;
   for (int32_t j = 0; j < nvars; ++j) {
-    const int32_t* column = &At(cases, ncases, 0, j);
+    const int32_t* column = cases + static_cast<size_t>(j) * static_cast<size_t>(ncases);
     int32_t low = column[0], high = column[0];
     for (int32_t i = 1; i < ncases; ++i) {
       low = std::min(low, column[i]);
       high = std::max(high, column[i]);
     }
-    uint64_t range = static_cast<uint64_t>(static_cast<int64_t>(high) - low);
-    width[j] = 0;
-    while (width[j] < 64 && (range >> width[j]) != 0) ++width[j];
-    minimum[j] = low;
-    shift[j] = bits;
-    bits += width[j];
-    if (bits > 64) return false;
+    int width = std::bit_width(static_cast<uint64_t>(static_cast<int64_t>(high) - low));
+    fields[j] = {low, bits, width};
+    bits += width;
+    if (bits > 64) return -1;
   }
-  return true;
+  return bits;
 }
 
 // A column of one value needs no place in the key: it stays as it is. The
 // keys are made and taken apart a block of rows at a time, so that the block
 // stays in the cache while every column passes through it.
-void SortPacked(int32_t ncases, int32_t nvars, int32_t* cases, const int32_t* minimum, const int* shift,
-                const int* width) {
+void SortPacked(int32_t ncases, int32_t nvars, int32_t* cases, const KeyField* fields, int bits) {
   constexpr int32_t kBlockRows = 4096;
   Scratch scratch(2 * static_cast<int64_t>(ncases));
   uint64_t* keys = scratch.As<uint64_t>();
   for (int32_t first = 0; first < ncases; first += kBlockRows) {
     int32_t last = std::min(ncases, first + kBlockRows);
     for (int32_t j = 0; j < nvars; ++j) {
-      if (width[j] == 0) continue;
+      const KeyField& field = fields[j];
+      if (field.width == 0) continue;
       const int32_t* column = &At(cases, ncases, 0, j);
       for (int32_t i = first; i < last; ++i) {
-        keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - minimum[j]) << shift[j];
+        keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - field.minimum) << field.shift;
       }
     }
   }
-  SortKeys(keys, static_cast<size_t>(ncases), shift[nvars - 1] + width[nvars - 1]);
+  SortKeys(keys, static_cast<size_t>(ncases), bits);
   for (int32_t first = 0; first < ncases; first += kBlockRows) {
     int32_t last = std::min(ncases, first + kBlockRows);
     for (int32_t j = 0; j < nvars; ++j) {
-      if (width[j] == 0) continue;
-      uint64_t mask = width[j] >= 64 ? ~uint64_t{0} : (uint64_t{1} << width[j]) - 1;
+      const KeyField& field = fields[j];
+      if (field.width == 0) continue;
+      uint64_t mask = field.width >= 64 ? ~uint64_t{0} : (uint64_t{1} << field.width) - 1;
       int32_t* column = &At(cases, ncases, 0, j);
       for (int32_t i = first; i < last; ++i) {
-        column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> shift[j]) & mask) + minimum[j]);
+        column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> field.shift) & mask) + field.minimum);
       }
     }
   }
@@ -175,10 +182,9 @@ int32_t PatternGreater(const int32_t& nvars, const int32_t* a, const int32_t* b)
 void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix) {
   if (ncases < 2) return;
   if (nvars <= 64) {
-    int32_t minimum[64];
-    int shift[64], width[64];
-    if (PlanPackedKeys(ncases, nvars, caseMatrix, minimum, shift, width)) {
-      SortPacked(ncases, nvars, caseMatrix, minimum, shift, width);
+    KeyField fields[64];
+    if (int bits = PlanPackedKeys(ncases, nvars, caseMatrix, fields); bits >= 0) {
+      SortPacked(ncases, nvars, caseMatrix, fields, bits);
       return;
     }
   }

@@ -61,15 +61,9 @@ void PlaceText(const char* text, int count) {
     PlaceConsoleBytes(*writer.record, kBlanks, std::min(blanks, kConsoleBufferSize));
   }
   PlaceConsoleBytes(*writer.record, text, count);
-  writer.recordChars += writer.pendingBlanks + count;
   writer.pendingBlanks = 0;
 }
 
-void EndLine() {
-  ConsoleWriterState& writer = layer.consoleWriter;
-  EndConsoleRecord(*writer.record);
-  writer.recordChars = 0;
-}
 
 }  // namespace
 
@@ -98,7 +92,7 @@ void beginWrite() {
   UnitRecord* record = SelectUnit(kConsoleUnit, StatementKind::Write);
   BeginStatement(StatementKind::Write, record);
   layer.writeMode = WriteMode::Console;
-  layer.consoleWriter = {record, 1, kLineWidth, 0};
+  layer.consoleWriter = {record, 1, kLineWidth};
 }
 
 void writeCharacter(const char* text, int length) {
@@ -111,7 +105,7 @@ void writeCharacter(const char* text, int length) {
     }
     int placed = writer.lineRoom;
     PlaceText(text, placed);
-    EndLine();
+    EndConsoleRecord(*layer.consoleWriter.record);
     text += placed;
     length -= placed;
     writer.lineRoom = kLineWidth;
@@ -124,7 +118,7 @@ void endWrite() {
     EndFormattedWrite();
     return;
   }
-  EndLine();
+  EndConsoleRecord(*layer.consoleWriter.record);
 }
 
 }  // namespace textio

@@ -34,7 +34,6 @@ struct ConsoleWriterState {
   UnitRecord* record;  // the console record the statement writes through
   int32_t pendingBlanks;
   int32_t lineRoom;
-  int32_t recordChars;
 };
 
 enum class WriteMode : uint8_t { Console, Formatted };
@@ -44,7 +43,7 @@ struct RunState {
   UnitRecord* currentUnit;
   bool statusWanted;
   bool endingRun;       // the end-of-run closing has started
-  int closingFailures;  // run-time errors raised while the units were being closed
+  bool closingFailed;   // a run-time error was raised while the units were being closed
   void (*endOfRunClosing)();
 };
 

@@ -59,7 +59,7 @@ void ExitRun(int status) {
   RunState& run = layer.run;
   if (!run.endingRun && run.endOfRunClosing != nullptr) run.endOfRunClosing();
   // Output that did not reach its file must not end as a success.
-  if (run.closingFailures > 0) status = 1;
+  if (run.closingFailed) status = 1;
   platform::EndProcess(status);
 }
 

@@ -38,6 +38,7 @@ UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
   record->bufferSize = bufferSize;
   record->lastIndex = -1;
   record->handle = -1;
+  record->lastByteLineEnd = true;
   return record;
 }
 
@@ -150,16 +151,12 @@ bool SameConnection(const UnitRecord& a, const UnitRecord& b, const platform::Fi
          other.volume == identity->volume && other.index == identity->index;
 }
 
+// A keyword value: the keyword's letters in either case, then only blanks.
 bool MatchesKeyword(const char* value, const char* keyword) {
-  size_t n = std::strlen(keyword);
-  char head[16] = {};
-  if (std::strlen(value) < n) return false;
-  std::memcpy(head, value, n);
-  if (!EqualIgnoringCase(head, keyword)) return false;
-  for (const char* rest = value + n; *rest != '\0'; ++rest) {
-    if (*rest != ' ') return false;
+  for (; *keyword != '\0'; ++value, ++keyword) {
+    if (*value == '\0' || (*value & ~0x20) != *keyword) return false;
   }
-  return true;
+  return std::strspn(value, " ") == std::strlen(value);
 }
 
 int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword) {
@@ -191,7 +188,6 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   record->action = action;
   record->controlCarriage = device != Device::None;
   record->console = device == Device::Console;
-  record->lastByteLineEnd = true;
   bool created = false;
   platform::Cause cause = platform::Cause::None;
   if (device == Device::Console) {
@@ -304,7 +300,6 @@ void InitUnits(int argc, const char* const* argv) {
   bool terminalInput = platform::IsTerminal(0);
   slots[kConsoleSlot] = {kConsoleUnit, NewConsoleRecord(0)};
   slots[kConsoleSlot].record->terminalInput = terminalInput;
-  slots[kConsoleSlot].record->lastByteLineEnd = true;
   // Reads see the line end a write left pending only when both sides are one terminal.
   if (!(terminalInput && platform::IsTerminal(1))) slots[kConsoleOutputSlot] = {kConsoleUnit, NewConsoleRecord(1)};
   layer.run.endOfRunClosing = CloseAllUnits;
@@ -352,7 +347,7 @@ void CloseAllUnits() {
     try {
       DisconnectSlot(s);
     } catch (const StatementReturn&) {
-      ++layer.run.closingFailures;
+      layer.run.closingFailed = true;
     }
   }
   UnitRecord* console = ConsoleOutputRecord();
