@@ -71,24 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
                     GreaterCase{{INT32_MAX}, {INT32_MIN}, 1}, GreaterCase{{INT32_MIN}, {INT32_MAX}, 0},
                     GreaterCase{{0, INT32_MIN}, {0, 1}, 0}, GreaterCase{{1, 2, 3}, {1, 2, 2}, 1}));
 
-struct SortCase {
-  std::vector<Row> rows;
-  std::vector<Row> expected;
-};
-
-class Ordering : public testing::TestWithParam<SortCase> {};
-
-TEST_P(Ordering, GivesAscendingPatternOrder) { EXPECT_EQ(Sorted(GetParam().rows), GetParam().expected); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Examples, Ordering,
-    testing::Values(SortCase{{{1, 2}, {2, 1}}, {{2, 1}, {1, 2}}}, SortCase{{{7, 7, 7}}, {{7, 7, 7}}},
-                    SortCase{{{3}, {-5}}, {{-5}, {3}}},
-                    SortCase{{{1, 1, 2}, {2, 1, 1}, {1, 2, 1}}, {{2, 1, 1}, {1, 2, 1}, {1, 1, 2}}},
-                    SortCase{{{1, 1}, {1, 2}, {2, 1}, {1, 2}, {1, 1}, {1, 2}},
-                             {{1, 1}, {1, 1}, {2, 1}, {1, 2}, {1, 2}, {1, 2}}},
-                    SortCase{{{INT32_MAX, 0}, {INT32_MIN, 0}, {0, INT32_MIN}}, {{0, INT32_MIN}, {INT32_MIN, 0}, {INT32_MAX, 0}}}));
-
 struct RandomCase {
   const char* name;
   int ncases, nvars;

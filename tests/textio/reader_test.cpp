@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -143,28 +144,6 @@ INSTANTIATE_TEST_SUITE_P(
                     CharacterCase{"'abcdefghijabcdefghijabcdefghijabcdefghijKLMNOPQRST'\n",
                                   "abcdefghijabcdefghijabcdefghijabcdefghij"}));
 
-TEST(ReaderCharacters, OverlongValueKeepsItsFirstCharacters) {
-  DataFile file(std::string(600, 'n') + "\n");
-  file.Connect();
-  char item[40];
-  textio::beginRead(1);
-  textio::readCharacter(item, 40);
-  textio::endRead();
-  EXPECT_EQ(std::string(item, 40), std::string(40, 'n'));
-}
-
-TEST(ReaderCharacters, RepeatedQuotedValueFillsEachItem) {
-  DataFile file("2*'a b'\n");
-  file.Connect();
-  char first[5], second[3];
-  textio::beginRead(1);
-  textio::readCharacter(first, 5);
-  textio::readCharacter(second, 3);
-  textio::endRead();
-  EXPECT_EQ(std::string(first, 5), "a b  ");
-  EXPECT_EQ(std::string(second, 3), "a b");
-}
-
 struct ErrorCase {
   std::string input;
   int items;
@@ -225,6 +204,36 @@ TEST(ReaderBuffers, ValuesSpanningLoadsAtEveryOffset) {
     DataFile file(input);
     file.Connect();
     EXPECT_EQ(ReadStatements({3, 1}, true), (std::vector<int32_t>{123456, -98765, 42, 7})) << offset;
+  }
+}
+
+// Random data past the end of a load, mixing the common values with repeat
+// forms, based numbers, null values, slashes and lone CRs, read all at once
+// and one item at a time. A tail of plain records, one more than the random
+// ones, keeps every statement short of the end of the file.
+TEST(ReaderBuffers, ValuesReadAllAtOnceAgreeWithTheGeneralRules) {
+  static const char* const kForms[] = {"3*7", "2*", "16#1F", "#a", "+12", "-0", "007", "1234567890", "-2147483648",
+                                       ",",   " ,", "\t",    "2*-4", "4/", "-38", "5", "0", "91"};
+  static const char* const kSeparators[] = {" ", " ", ",", "  ", "\t", ", ", "\r\n", "\n", " \r\n", "\r"};
+  for (unsigned seed = 1; seed <= 7; ++seed) {
+    std::mt19937 random(seed);
+    int width = 1 + static_cast<int>(seed % 7), records = 0;
+    std::string data(seed, ' ');
+    for (; data.size() < static_cast<size_t>(textio::kFileReadLoad) + 4000; ++records) {
+      for (int v = 1 + static_cast<int>(random() % 12); v > 0; --v) {
+        data += std::string(kForms[random() % std::size(kForms)]) + kSeparators[random() % std::size(kSeparators)];
+      }
+      data += "\r\n";
+    }
+    std::string plain;
+    for (int v = 0; v < width; ++v) plain += "1 ";
+    for (int r = 0; r <= records; ++r) data += plain + "\n";
+    std::vector<int> statements(static_cast<size_t>(records), width);
+    DataFile file(data);
+    file.Connect();
+    std::vector<int32_t> general = ReadStatements(statements, false);
+    file.Connect();
+    EXPECT_EQ(ReadStatements(statements, true), general) << "seed " << seed;
   }
 }
 

@@ -1,6 +1,6 @@
 // Connecting units: the statuses of a connect, devices, names taken from the
-// command line or asked for, the cut-off at the first write, and write
-// failures with their reports.
+// command line or asked for, whole buffer loads, and write failures with
+// their reports.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -76,40 +76,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ConnectCase{"@CON", "read", 0, false}, ConnectCase{"@con.txt", "write", 0, false},
                     ConnectCase{"@user", "read", 0, false}, ConnectCase{"@NUL", "write", 0, false},
                     ConnectCase{"@nul.out", "read", 0, false}, ConnectCase{"@ERR", "write", 0, false}));
-
-TEST_F(Units, NameIsTrimmedAndCutAtItsFirstNul) {
-  std::string name = "   " + Path("a b.txt") + "  ";
-  name += std::string(10, '\0') + "ignored";
-  EXPECT_EQ(Open(1, name, "write"), 0);
-  EXPECT_TRUE(ReadFileBytes(Path("a b.txt")).has_value());
-}
-
-TEST_F(Units, UnitNumberOutsideItsRange) { EXPECT_EQ(Open(40000, Path("x"), "write"), textio::UnitNumberRange); }
-
-TEST_F(Units, OneFileConnectedToOneUnitAtATime) {
-  ASSERT_EQ(Open(1, Path("one.txt"), "write"), 0);
-  EXPECT_EQ(Open(2, Path("one.txt"), "read"), textio::FileConnectedElsewhere);
-  EXPECT_EQ(Open(1, Path("one.txt"), "write"), 0);
-  EXPECT_EQ(Open(1, Path("one.txt"), "read"), textio::ConnectedAgain);
-  EXPECT_EQ(Open(3, "NUL", "write"), 0);
-  EXPECT_EQ(Open(4, "NUL", "write"), 0);
-}
-
-TEST_F(Units, AtMostSixtyOneUnits) {
-  for (int unit = 1; unit <= 61; ++unit) ASSERT_EQ(Open(unit, Path("f" + std::to_string(unit)), "write"), 0);
-  EXPECT_EQ(Open(62, Path("f62"), "write"), textio::TooManyUnits);
-  textio::CloseUnit(7);
-  EXPECT_EQ(Open(62, Path("f62"), "write"), 0);
-}
-
-TEST_F(Units, FirstWriteCutsAnOldLongerFile) {
-  test_support::WriteFileBytes(Path("old.txt"), std::string(5000, 'o'));
-  ASSERT_EQ(Open(2, Path("old.txt"), "write"), 0);
-  EXPECT_EQ(ReadFileBytes(Path("old.txt"))->size(), 5000u);  // the connect leaves it alone
-  Place(2, "new\r\n");
-  textio::CloseUnit(2);
-  EXPECT_EQ(ReadFileBytes(Path("old.txt")), "new\r\n");
-}
 
 TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
   ASSERT_EQ(Open(2, Path("out.txt"), "write"), 0);
