@@ -45,7 +45,9 @@ bool Identify(Handle handle, FileIdentity& identity);
 Cause CutAt(Handle handle, int64_t position);
 Cause Close(Handle handle);
 
-// The path to open for a device name of the layer (NUL, PRN, LPT1, COM1, ...).
+// The path to open for a device name of the layer (NUL, PRN, LPT1, COM1, ...),
+// or nullptr when this system has no such device: the name is then an
+// ordinary file name.
 const char* DevicePath(const char* deviceName);
 
 // Zero-filled storage for large arrays, and its release.

@@ -136,20 +136,10 @@ Cause Close(Handle handle) {
   return Cause::None;
 }
 
+// Printers and serial ports are devices of another system; here their names
+// are ordinary file names, and only the null device is opened by its name.
 const char* DevicePath(const char* deviceName) {
-  static const struct {
-    const char* name;
-    const char* path;
-  } devices[] = {
-      {"NUL", "/dev/null"},    {"PRN", "/dev/lp0"},     {"LPT1", "/dev/lp0"},
-      {"LPT2", "/dev/lp1"},    {"LPT3", "/dev/lp2"},    {"LPT4", "/dev/lp3"},
-      {"COM1", "/dev/ttyS0"},  {"COM2", "/dev/ttyS1"},  {"COM3", "/dev/ttyS2"},
-      {"COM4", "/dev/ttyS3"},
-  };
-  for (const auto& device : devices) {
-    if (std::strcmp(device.name, deviceName) == 0) return device.path;
-  }
-  return deviceName;
+  return std::strcmp(deviceName, "NUL") == 0 ? "/dev/null" : nullptr;
 }
 
 void* AllocateBlock(size_t size) {

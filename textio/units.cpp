@@ -120,26 +120,34 @@ enum class Device : uint8_t { None, Console, StandardError, Opened };
 
 // Whether a name is a device: the part before its last '.' is compared with
 // the device names; with an extension, names starting E, L or U are files.
+// A device is cut to the name it is opened by; one this system does not
+// have leaves the name an ordinary file name.
 Device DeviceFor(char* name) {
-  static const char* const kDevices[] = {"CON", "ERR", "NUL", "PRN", "LPT1", "LPT2", "LPT3", "LPT4",
-                                         "COM1", "COM2", "COM3", "COM4", "AUX", "LINE"};
+  static const struct {
+    const char* name;
+    const char* opened;  // the name the connection takes
+    Device device;
+  } kDevices[] = {
+      {"CON", "CON", Device::Console},   {"USER", "CON", Device::Console}, {"ERR", "ERR", Device::StandardError},
+      {"NUL", "NUL", Device::Opened},    {"PRN", "PRN", Device::Opened},   {"LPT1", "LPT1", Device::Opened},
+      {"LPT2", "LPT2", Device::Opened},  {"LPT3", "LPT3", Device::Opened}, {"LPT4", "LPT4", Device::Opened},
+      {"COM1", "COM1", Device::Opened},  {"COM2", "COM2", Device::Opened}, {"COM3", "COM3", Device::Opened},
+      {"COM4", "COM4", Device::Opened},  {"AUX", "COM1", Device::Opened},  {"LINE", "COM1", Device::Opened},
+  };
   char* dot = std::strrchr(name, '.');
   size_t stem = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
   if (stem < 3 || stem > 4) return Device::None;
-  char part[5] = {};
-  std::memcpy(part, name, stem);
-  const char* match = nullptr;
-  for (const char* device : kDevices) {
-    if (EqualIgnoringCase(part, device)) match = device;
-  }
-  if (match == nullptr) return Device::None;
   char first = static_cast<char>(name[0] & ~0x20);
   if (dot != nullptr && dot[1] != '\0' && (first == 'E' || first == 'L' || first == 'U')) return Device::None;
-  bool firstPort = EqualIgnoringCase(match, "AUX") || EqualIgnoringCase(match, "LINE");
-  std::strcpy(name, firstPort ? "COM1" : match);
-  if (EqualIgnoringCase(match, "CON")) return Device::Console;
-  if (EqualIgnoringCase(match, "ERR")) return Device::StandardError;
-  return Device::Opened;
+  char part[5] = {};
+  std::memcpy(part, name, stem);
+  for (const auto& device : kDevices) {
+    if (!EqualIgnoringCase(part, device.name)) continue;
+    if (device.device == Device::Opened && platform::DevicePath(device.opened) == nullptr) return Device::None;
+    std::strcpy(name, device.opened);
+    return device.device;
+  }
+  return Device::None;
 }
 
 bool SameConnection(const UnitRecord& a, const UnitRecord& b, const platform::FileIdentity* identity) {
@@ -176,7 +184,6 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   if (TrimName(fileName, nameLength, name) == 0) {
     if (int status = AskForName(unit); status != 0) return status;
   }
-  if (EqualIgnoringCase(name, "USER")) std::strcpy(name, "CON");
   Device device = DeviceFor(name);
 
   int bufferSize = device != Device::None      ? kConsoleBufferSize
