@@ -49,7 +49,11 @@ void SendPiece(UnitRecord& record) {
   }
   if (length > 0) {
     platform::Cause cause = platform::WriteAll(OutputHandle(record), text, static_cast<size_t>(length));
-    if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+    // A console line that cannot be shown is no reason to give up the run;
+    // records, the run's product, are never lost silently.
+    bool reported = layer.writeMode == WriteMode::Formatted || cause == platform::Cause::NoSpace ||
+                    cause == platform::Cause::AccessDenied;
+    if (cause != platform::Cause::None && reported) RaiseWriteFailure(cause);
   }
   record.recordContinued = true;
   record.position = 0;
@@ -63,7 +67,6 @@ void PlaceText(const char* text, int count) {
   PlaceConsoleBytes(*writer.record, text, count);
   writer.pendingBlanks = 0;
 }
-
 
 }  // namespace
 

@@ -1,6 +1,9 @@
 // The one instance of the layer's state, and its reset for tests.
 #include "textio/layer_state.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace textio {
 
 LayerState layer;
@@ -27,6 +30,45 @@ void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted) {
   layer.run.kind = kind;
   layer.run.currentUnit = unit;
   layer.run.statusWanted = statusWanted;
+}
+
+FixedText& FixedText::Add(const char* text, size_t length) {
+  size_t room = static_cast<size_t>(end - next);
+  length = std::min(length, room);
+  std::memcpy(next, text, length);
+  next += length;
+  *next = '\0';
+  return *this;
+}
+
+FixedText& FixedText::Add(const char* text) { return Add(text, std::strlen(text)); }
+
+FixedText& FixedText::Add(int64_t number) {
+  char digits[24];
+  char* first = digits + sizeof digits;
+  uint64_t magnitude = number < 0 ? 0 - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
+  do {
+    *--first = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) *--first = '-';
+  return Add(first, static_cast<size_t>(digits + sizeof digits - first));
+}
+
+const char* CauseText(platform::Cause cause) {
+  switch (cause) {
+    case platform::Cause::NotFound: return "not found";
+    case platform::Cause::AccessDenied: return "access denied";
+    case platform::Cause::Exists: return "the file exists";
+    case platform::Cause::TooManyOpen: return "too many open files";
+    case platform::Cause::NoSpace: return "no space left on device";
+    case platform::Cause::Broken: return "the reading end is closed";
+    case platform::Cause::DeviceError: return "input/output error";
+    case platform::Cause::TooLarge: return "file too large";
+    case platform::Cause::Invalid: return "refused by the system";
+    case platform::Cause::None: break;
+  }
+  return "";
 }
 
 }  // namespace textio

@@ -16,6 +16,9 @@ inline constexpr int kFieldSpan = 16;
 inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
 
+// The first bytes of a value that a report shows.
+inline constexpr int kShownSize = 40;
+
 enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };
 
 struct ReaderState {
@@ -28,6 +31,16 @@ struct ReaderState {
   char delimiter;          // the quote that opened a delimited value
   bool endedByRecordEnd;   // the reader already stands at the start of the next record
   bool starSeen;           // the current value has had its repeat count
+  bool integerItem;        // the current item is a whole number
+  bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
+  // The current value as read, for a report: its length so far, its first
+  // bytes, and where it starts: a position in the unit's buffer, or, once
+  // that load has gone, its line.
+  int64_t valueLength;
+  char shown[kShownSize];
+  int valueStart;          // -1: none in the current load
+  int64_t valueLine;
+  platform::Cause readFailure;  // why the last read request failed
 };
 
 struct ConsoleWriterState {
@@ -71,6 +84,21 @@ void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted = fa
 struct StatementReturn {
   int number;
 };
+
+// Text assembled in a fixed buffer and cut where it is full: reports and
+// prompts are made without the heap.
+struct FixedText {
+  char* next;
+  char* end;  // one place before it stays free for the closing NUL
+
+  FixedText(char* buffer, size_t size) : next(buffer), end(buffer + size - 1) { *next = '\0'; }
+  FixedText& Add(const char* text, size_t length);
+  FixedText& Add(const char* text);
+  FixedText& Add(int64_t number);
+};
+
+// What a system failure cause says, for a report.
+const char* CauseText(platform::Cause cause);
 
 // Units (units.cpp).
 UnitRecord* ConsoleOutputRecord();

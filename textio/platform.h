@@ -17,6 +17,9 @@ enum class Cause : uint8_t {
   Exists,         // a file to be created exists
   TooManyOpen,    // no more file handles
   NoSpace,        // no space left on the device or quota exceeded
+  Broken,         // the reading end of a pipe is closed
+  DeviceError,    // the device failed the transfer
+  TooLarge,       // the file would grow past the size allowed
   Invalid,        // the system refuses the name or the request
 };
 

@@ -31,6 +31,12 @@ Cause CauseOf(int error) {
       return Cause::TooManyOpen;
     case ENOSPC: case EDQUOT:
       return Cause::NoSpace;
+    case EPIPE:
+      return Cause::Broken;
+    case EIO:
+      return Cause::DeviceError;
+    case EFBIG:
+      return Cause::TooLarge;
     default:
       return Cause::Invalid;
   }

@@ -13,24 +13,39 @@ namespace {
 
 constexpr unsigned char kCtrlZ = 26;
 constexpr int kTokenKept = kTokenSize - 1;  // one place stays free for the conversion's end marker
+// No value runs longer: past it an endless input without separators ends.
+constexpr int64_t kValueLimit = int64_t{1} << 20;
 
 ReaderState& Reader() { return layer.reader; }
 
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
 
+int64_t CountLineEnds(const unsigned char* bytes, int count) {
+  int64_t lines = 0;
+  for (int i = 0; i < count; ++i) lines += bytes[i] == '\n';
+  return lines;
+}
+
+// The line, counted from 1, that holds the byte at `position` of the current load.
+int64_t LineAt(const UnitRecord& unit, int position) {
+  return unit.linesBeforeLoad + CountLineEnds(unit.buffer, position) + 1;
+}
+
 // One line typed at a terminal, shaped as the console hands it over: a final
 // LF becomes CR LF, so a line holds at most 130 characters and its line end.
+// When a line may be longer, it comes in pieces of the request's size.
 int RefillFromTerminal(UnitRecord& unit, int& returned) {
   size_t got = 0;
-  if (platform::ReadOnce(0, unit.buffer, static_cast<size_t>(unit.bufferSize - 1), got) != platform::Cause::None) {
+  platform::Cause cause = platform::ReadOnce(0, unit.buffer, static_cast<size_t>(unit.bufferSize - 1), got);
+  if (cause != platform::Cause::None) {
+    Reader().readFailure = cause;
     return ReadFailed;
   }
-  if (got == 0) return EndOfFile;
   int k = static_cast<int>(got);
-  if (unit.buffer[k - 1] == '\n') {
+  if (k > 0 && unit.buffer[k - 1] == '\n') {
     unit.buffer[k - 1] = '\r';
     unit.buffer[k++] = '\n';
-  } else if (k == unit.bufferSize - 1) {
+  } else if (k == unit.bufferSize - 1 && !Reader().typedPieces) {
     return ConsoleLineTooLong;
   }
   returned = k;
@@ -44,7 +59,11 @@ int RefillFromStream(UnitRecord& unit, int& returned) {
   size_t k = 0, size = static_cast<size_t>(unit.bufferSize);
   while (k < size) {
     size_t got = 0;
-    if (platform::ReadOnce(handle, unit.buffer + k, size - k, got) != platform::Cause::None) return ReadFailed;
+    platform::Cause cause = platform::ReadOnce(handle, unit.buffer + k, size - k, got);
+    if (cause != platform::Cause::None) {
+      Reader().readFailure = cause;
+      return ReadFailed;
+    }
     if (got == 0) break;
     k += got;
     if (unit.buffer[k - 1] == '\n') break;
@@ -54,37 +73,103 @@ int RefillFromStream(UnitRecord& unit, int& returned) {
   return 0;
 }
 
-// Refills the unit's buffer by one read request. Returns 0 or the error number.
+// Console input ends at a line whose last byte before its line end is
+// Ctrl-Z. The load is cut before such a line, and the input ends after it;
+// returns false when the load's first line is that line.
+bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
+  int lineStart = 0;
+  for (int i = 0; i < k; ++i) {
+    if (unit.buffer[i] != '\n') continue;
+    int last = i > lineStart && unit.buffer[i - 1] == '\r' ? i - 2 : i - 1;
+    if (last >= lineStart && unit.buffer[last] == kCtrlZ) {
+      if (lineStart == 0) return false;
+      k = lineStart;
+      unit.endAfterLoad = true;
+      return true;
+    }
+    lineStart = i + 1;
+  }
+  return true;
+}
+
+// Refills the unit's buffer by one read request; `position` is then the
+// next byte to take. Returns 0 or the error number.
 int Refill(UnitRecord& unit) {
+  ReaderState& reader = Reader();
+  if (reader.valueStart >= 0) {
+    // The value's first bytes are about to go: keep where it started.
+    reader.valueLine = LineAt(unit, reader.valueStart);
+    reader.valueStart = -1;
+  }
+  unit.linesBeforeLoad += unit.loadLineEnds;
+  unit.loadLineEnds = 0;
   unit.position = 0;
   unit.lastIndex = -1;
+  if (unit.endAfterLoad) return EndOfFile;
   int returned = 0;
-  int status = TypedLines(unit) ? RefillFromTerminal(unit, returned) : RefillFromStream(unit, returned);
+  bool typed = TypedLines(unit);
+  int status = typed ? RefillFromTerminal(unit, returned) : RefillFromStream(unit, returned);
   if (status != 0) return status;
   int k = returned;
+  int requested = typed ? unit.bufferSize - 1 : unit.bufferSize;
   if (k == 0) {
     // The last line of an input is a whole record, line end or not.
     if (unit.lastByteLineEnd) return EndOfFile;
     unit.buffer[k++] = '\n';
-  } else if (k < unit.bufferSize && unit.buffer[k - 1] != '\n') {
+  } else if (k < requested && unit.buffer[k - 1] != '\n') {
     unit.buffer[k++] = '\n';
   }
-  if (unit.console && returned >= 3 && unit.buffer[returned - 3] == kCtrlZ) return EndOfFile;
-  unit.lastIndex = k - 1;
   unit.lastByteLineEnd = unit.buffer[k - 1] == '\n';
+  if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
+  // A byte order mark that an editor put before the first byte is no part of the input.
+  static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+  if (!unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0) unit.position = 3;
+  unit.loadedBefore = true;
+  // Counted now: a console record shared with the output may lose its bytes to a prompt.
+  unit.loadLineEnds = CountLineEnds(unit.buffer, k);
+  unit.lastIndex = k - 1;
   unit.buffer[k] = '\0';  // stops the fast scan at the end of the load
   return 0;
 }
 
+// Where the read stands, for a report: the case (read statement) and line of
+// a file, the line of the console.
+void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
+  if (unit.console) {
+    text.Add("on line ").Add(line);
+  } else {
+    text.Add("in case ").Add(unit.statements).Add(", line ").Add(line);
+  }
+}
+
+// An error met while taking bytes: the end of the input, a read failure, a
+// typed line too long.
 [[noreturn]] void RaiseReadError(UnitRecord& unit, int number) {
-  if (number == EndOfFile) unit.endOfFile = true;
-  RaiseRunError(number);
+  char detail[160];
+  FixedText text(detail, sizeof detail);
+  int64_t line = unit.linesBeforeLoad + 1;
+  if (number == EndOfFile) {
+    unit.endOfFile = true;
+    if (unit.console) {
+      text.Add("the input ends on line ").Add(line);
+    } else if (unit.madeByConnect && unit.filePosition == 0) {
+      text.Add("the file did not exist, so an empty file of that name was made");
+    } else {
+      int64_t complete = unit.statements - 1;
+      text.Add(complete).Add(complete == 1 ? " case read, " : " cases read, ");
+      text.Add("the file ends in case ").Add(unit.statements).Add(", line ").Add(line);
+    }
+  } else if (number == ReadFailed) {
+    text.Add(CauseText(Reader().readFailure));
+  } else {
+    text.Add("line ").Add(line);
+  }
+  RaiseRunError(number, detail);
 }
 
 unsigned char TakeAfterRefill(UnitRecord& unit) {
   if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
-  unit.position = 1;
-  return unit.buffer[0];
+  return unit.buffer[unit.position++];
 }
 
 inline unsigned char TakeByte(UnitRecord& unit) {
@@ -96,7 +181,7 @@ inline unsigned char TakeByte(UnitRecord& unit) {
 // through the next LF; a terminal drops the rest of the typed line.
 void MoveToNextRecord(UnitRecord& unit) {
   if (TypedLines(unit)) {
-    if (unit.position == 0) TakeByte(unit);
+    if (unit.lastIndex < 0) TakeByte(unit);
     unit.lastIndex = -1;
     unit.position = 0;
   } else {
@@ -169,8 +254,58 @@ int ConvertToken(const char* token, int length, int32_t& result) {
   return 0;
 }
 
-void Collect(unsigned char b) {
+// Adds the value as read to a report: in quotes, its first bytes with those
+// that are not printable shown as escapes, "..." when it is longer.
+void AddShownValue(FixedText& text) {
+  const ReaderState& reader = Reader();
+  static const char kHex[] = "0123456789ABCDEF";
+  text.Add("\"");
+  int64_t shown = std::min<int64_t>(reader.valueLength, kShownSize);
+  for (int64_t i = 0; i < shown; ++i) {
+    auto b = static_cast<unsigned char>(reader.shown[i]);
+    if (b == '"' || b == '\\') {
+      const char escaped[] = {'\\', static_cast<char>(b)};
+      text.Add(escaped, 2);
+    } else if (b >= ' ' && b < 127) {
+      text.Add(reader.shown + i, 1);
+    } else {
+      const char escaped[] = {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+      text.Add(escaped, 4);
+    }
+  }
+  text.Add(reader.valueLength > kShownSize ? "...\" " : "\" ");
+}
+
+// Raises `number` for the value being scanned: what it was and where it starts.
+[[noreturn]] void RaiseValueError(int number) {
+  const ReaderState& reader = Reader();
+  const UnitRecord& unit = *reader.unit;
+  int64_t line = reader.valueStart >= 0 ? LineAt(unit, reader.valueStart)
+                 : reader.valueLine > 0 ? reader.valueLine
+                                        : LineAt(unit, unit.position);
+  char detail[kShownSize * 4 + 80];
+  FixedText text(detail, sizeof detail);
+  AddShownValue(text);
+  AddPlace(text, unit, line);
+  RaiseRunError(number, detail);
+}
+
+// Notes a byte of the value being scanned, just taken: where the value
+// starts, and its first bytes as read. A value that never ends is cut off.
+void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  if (reader.valueLength == 0) reader.valueStart = unit.position - 1;
+  if (reader.valueLength < kShownSize) reader.shown[reader.valueLength] = static_cast<char>(b);
+  if (++reader.valueLength <= kValueLimit) return;
+  // A whole number this long gives what its first characters give, else out of range.
+  int32_t ignored = 0;
+  int status = ConvertToken(reader.token, reader.tokenLength, ignored);
+  RaiseValueError(!reader.integerItem ? ValueTooLong : status != 0 ? status : IntegerOutOfRange);
+}
+
+void Collect(const UnitRecord& unit, unsigned char b) {
+  ReaderState& reader = Reader();
+  NoteValueByte(unit, b);
   if (reader.tokenLength < kTokenKept) reader.token[reader.tokenLength] = static_cast<char>(b);
   if (reader.tokenLength < kTokenSize) ++reader.tokenLength;
 }
@@ -178,10 +313,10 @@ void Collect(unsigned char b) {
 // "count*": the value that follows is given to `count` items.
 void StartRepeat() {
   ReaderState& reader = Reader();
-  if (reader.starSeen) RaiseRunError(RepeatSecondStar);
+  if (reader.starSeen) RaiseValueError(RepeatSecondStar);
   int32_t count = 0;
-  if (int status = ConvertToken(reader.token, reader.tokenLength, count); status != 0) RaiseRunError(status);
-  if (count <= 0) RaiseRunError(RepeatCountNotPositive);
+  if (int status = ConvertToken(reader.token, reader.tokenLength, count); status != 0) RaiseValueError(status);
+  if (count <= 0) RaiseValueError(RepeatCountNotPositive);
   reader.repeatLeft = count - 1;
   reader.tokenLength = 0;
   reader.starSeen = true;
@@ -203,6 +338,7 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
     TakeByte(unit);
     return false;
   }
+  NoteValueByte(unit, b);
   if (b == static_cast<unsigned char>(reader.delimiter)) {
     unsigned char next = TakeByte(unit);
     if (next != b) {
@@ -210,6 +346,7 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
       if (next == '\n') --unit.position;
       return true;
     }
+    NoteValueByte(unit, next);
   }
   if (reader.tokenLength < std::min(itemLength, kTokenKept)) reader.token[reader.tokenLength++] = static_cast<char>(b);
   return false;
@@ -222,6 +359,9 @@ void ScanValue(UnitRecord& unit, int itemLength) {
   reader.tokenLength = 0;
   reader.scanMode = ScanMode::Plain;
   reader.starSeen = false;
+  reader.valueLength = 0;
+  reader.valueStart = -1;
+  reader.valueLine = 0;
   for (;;) {
     unsigned char b = TakeByte(unit);
     if (reader.scanMode == ScanMode::Delimited) {
@@ -245,29 +385,37 @@ void ScanValue(UnitRecord& unit, int itemLength) {
           reader.lastSeparator = ' ';
           return;
         }
+        if (reader.scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
         break;
       case '(':
-        if (reader.tokenLength > 0) Collect(b);
-        else reader.scanMode = ScanMode::Parenthesised;
+        if (reader.tokenLength > 0) {
+          Collect(unit, b);
+          break;
+        }
+        NoteValueByte(unit, b);
+        reader.scanMode = ScanMode::Parenthesised;
         break;
       case ')':
         if (reader.scanMode != ScanMode::Parenthesised) {
-          Collect(b);
+          Collect(unit, b);
           break;
         }
+        NoteValueByte(unit, b);
         reader.lastSeparator = ' ';
         return;
       case '\'':
       case '"':
         if (reader.tokenLength > 0) {
-          Collect(b);
+          Collect(unit, b);
           break;
         }
+        NoteValueByte(unit, b);
         reader.scanMode = ScanMode::Delimited;
         reader.delimiter = static_cast<char>(b);
         reader.lastSeparator = static_cast<char>(b);
         break;
       case '*':
+        NoteValueByte(unit, b);
         StartRepeat();
         break;
       case ',':
@@ -276,7 +424,7 @@ void ScanValue(UnitRecord& unit, int itemLength) {
           break;
         }
         if (reader.scanMode == ScanMode::Parenthesised) {
-          Collect(b);
+          Collect(unit, b);
           break;
         }
         reader.lastSeparator = ',';
@@ -285,20 +433,21 @@ void ScanValue(UnitRecord& unit, int itemLength) {
         reader.lastSeparator = '/';
         return;
       default:
-        Collect(b);
+        Collect(unit, b);
     }
   }
 }
 
 // Whether the item takes a value: a repeat form still running, or a fresh
 // scan unless a slash has ended the statement's input.
-bool NextValue(int itemLength) {
+bool NextValue(int itemLength, bool integerItem) {
   ReaderState& reader = Reader();
   if (reader.repeatLeft > 0) {
     --reader.repeatLeft;
     return true;
   }
   if (reader.lastSeparator == '/') return false;
+  reader.integerItem = integerItem;
   ScanValue(*reader.unit, itemLength);
   return true;
 }
@@ -306,9 +455,9 @@ bool NextValue(int itemLength) {
 void GiveInteger(int32_t& item) {
   const ReaderState& reader = Reader();
   if (reader.tokenLength == 0) return;
-  if (reader.scanMode != ScanMode::Plain) RaiseRunError(DelimitedForInteger);
+  if (reader.scanMode != ScanMode::Plain) RaiseValueError(DelimitedForInteger);
   int32_t value = 0;
-  if (int status = ConvertToken(reader.token, reader.tokenLength, value); status != 0) RaiseRunError(status);
+  if (int status = ConvertToken(reader.token, reader.tokenLength, value); status != 0) RaiseValueError(status);
   item = value;
 }
 
@@ -414,22 +563,25 @@ void beginRead(int unit) {
     record->lastIndex = -1;
     record->position = 0;
   }
+  ++record->statements;
   ReaderState& reader = Reader();
   reader.unit = record;
   reader.lastSeparator = ',';
   reader.repeatLeft = 0;
   reader.endedByRecordEnd = false;
+  reader.valueStart = -1;
 }
 
 void readInteger(int32_t& item) {
-  if (NextValue(kTokenKept)) GiveInteger(item);
+  if (NextValue(kTokenKept, true)) GiveInteger(item);
 }
 
 void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   ReaderState& reader = Reader();
   UnitRecord& unit = *reader.unit;
   while (count > 0) {
-    if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/') {
+    // Only bytes already loaded are looked at: a fresh load goes through the general rules.
+    if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {
       int taken = TakePlainIntegers(reader, unit, first, count, stride);
       first += taken * stride;
       count -= taken;
@@ -442,7 +594,7 @@ void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
 }
 
 void readCharacter(char* item, int length) {
-  if (!NextValue(length)) return;
+  if (!NextValue(length, false)) return;
   const ReaderState& reader = Reader();
   if (reader.tokenLength == 0) return;
   int kept = std::min({reader.tokenLength, length, kTokenKept});
@@ -457,24 +609,31 @@ void endRead() {
 
 int ReadConsoleLine(char* line, int capacity, int& length) {
   UnitRecord& unit = *layer.unitTable.slots[kConsoleSlot].record;
+  ReaderState& reader = Reader();
+  reader.valueStart = -1;
   if (TypedLines(unit)) {
     unit.lastIndex = -1;
     unit.position = 0;
   }
+  // A typed name may be longer than a typed answer: it is read in pieces.
+  reader.typedPieces = true;
   length = 0;
-  for (;;) {
+  int status = 0;
+  while (status == 0) {
     if (unit.position > unit.lastIndex) {
-      if (int status = Refill(unit); status != 0) {
-        if (status == EndOfFile) unit.endOfFile = true;
-        return status;
-      }
+      status = Refill(unit);
+      continue;
     }
     unsigned char b = unit.buffer[unit.position++];
     if (b == '\n') break;
     if (length < capacity) line[length++] = static_cast<char>(b);
   }
+  reader.typedPieces = false;
+  if (status == EndOfFile) unit.endOfFile = true;
   if (length > 0 && line[length - 1] == '\r') --length;
-  return 0;
+  // The typed line end has already moved the console to a new line.
+  unit.writing = false;
+  return status;
 }
 
 }  // namespace textio

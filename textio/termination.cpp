@@ -1,7 +1,6 @@
 // The ends of a run: the stop, the run-time error report, the exit
 // processing, and the array allocation whose failures are run-time errors.
 #include <cstring>
-#include <string>
 
 #include "textio/layer_state.h"
 #include "textio/platform.h"
@@ -29,27 +28,30 @@ void CopyName(const char* name) {
 }  // namespace
 
 void ReportRunError(int number, const char* message, StatementKind kind) {
-  std::string report = "\r\nrun-time error ";
-  report += kind == StatementKind::Arithmetic ? 'M' : 'F';
-  report += std::to_string(number);
-  report += kStatementTexts[static_cast<int>(kind)];
-  if (NamesUnit(kind)) {
-    report += layer.nameScratch;
-    report += *message != '\0' ? ")\r\n- " : ")\r\n";
-  }
-  report += message;
-  report += "\r\n";
+  // Made without the heap: a report must come out when memory has run out.
+  static char report[kNameScratchSize + 512];
+  FixedText text(report, sizeof report);
+  text.Add("\r\nrun-time error ").Add(kind == StatementKind::Arithmetic ? "M" : "F").Add(int64_t{number});
+  text.Add(kStatementTexts[static_cast<int>(kind)]);
+  if (NamesUnit(kind)) text.Add(layer.nameScratch).Add(*message != '\0' ? ")\r\n- " : ")\r\n");
+  text.Add(message).Add("\r\n");
   // Nothing is left to tell anyone if standard error itself fails.
-  (void)platform::WriteAll(2, report.data(), report.size());
+  (void)platform::WriteAll(2, report, static_cast<size_t>(text.next - report));
   if (!layer.run.endingRun) ExitRun(1);
 }
 
-void RaiseRunError(int number) {
+void RaiseRunError(int number, const char* detail) {
   RunState& run = layer.run;
   if (NamesUnit(run.kind) && run.kind != StatementKind::Open) {
     CopyName(run.currentUnit != nullptr ? run.currentUnit->name : "");
   }
-  if (!run.statusWanted) ReportRunError(number, RunErrorMessage(number), run.kind);
+  if (!run.statusWanted) {
+    static char message[512];
+    FixedText text(message, sizeof message);
+    text.Add(RunErrorMessage(number));
+    if (detail != nullptr) text.Add(": ").Add(detail);
+    ReportRunError(number, message, run.kind);
+  }
   // Only a statement with a status, or the end-of-run closing, gets here.
   run.statusWanted = false;
   throw StatementReturn{number};

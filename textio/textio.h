@@ -36,7 +36,9 @@ namespace textio {
   X(RepeatCountNotPositive, 6502, "repeat count not positive")                            \
   X(RepeatSecondStar, 6503, "second '*' in one value")                                    \
   X(DelimitedForInteger, 6504, "quoted or parenthesised value for a whole number")        \
+  X(ValueTooLong, 6505, "value longer than 1 MiB")                                        \
   X(InternalRecordFull, 6600, "record longer than the internal text")                     \
+  X(RecordTooLong, 6601, "record longer than 16 MiB")                                     \
   X(NoLayerMemory, 6700, "no memory for the input/output layer")                          \
   X(NoArrayMemory, 6773, "no memory for the array")                                       \
   X(ArrayNotAllocated, 6776, "release of an array that is not allocated")                 \
@@ -102,6 +104,12 @@ struct UnitRecord {
   bool lineClosed;                // a disconnect has written the device line's end
   bool terminalInput;             // console input from a terminal: one typed line per read
   bool lastByteLineEnd;           // the last byte read was LF (or nothing was read yet)
+  bool loadedBefore;              // a load has been read: a byte order mark counts only before it
+  bool endAfterLoad;              // console: the line after this load ends the input
+  bool madeByConnect;             // the connect created the file, which was empty then
+  int64_t linesBeforeLoad;        // line ends read before the current load
+  int64_t loadLineEnds;           // line ends in the current load, the supplied one included
+  int64_t statements;             // read statements begun on the unit
 };
 
 struct UnitSlot {
@@ -156,7 +164,8 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
 // ---- Termination and arrays ------------------------------------------------
 
 [[noreturn]] void StopRun();
-[[noreturn]] void RaiseRunError(int number);
+// `detail`, when given, follows the number's message text after ": ".
+[[noreturn]] void RaiseRunError(int number, const char* detail = nullptr);
 void ReportRunError(int number, const char* message, StatementKind kind);
 // Ends the run: the end-of-run closing, then the process exit with `status`.
 [[noreturn]] void ExitRun(int status);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "textio/layer_state.h"
 #include "textio/platform.h"
@@ -47,9 +46,15 @@ void FreeRecord(UnitRecord* record) {
   delete record;
 }
 
+// A start-up request of the layer's own memory that failed.
+[[noreturn]] void RaiseNoStartMemory() {
+  BeginStatement(StatementKind::Other, nullptr);
+  RaiseRunError(NoLayerMemory);
+}
+
 UnitRecord* NewConsoleRecord(int handle) {
   UnitRecord* record = NewRecord("CON", UnitKind::Device, kConsoleBufferSize);
-  if (record == nullptr) RaiseRunError(NoLayerMemory);
+  if (record == nullptr) RaiseNoStartMemory();
   record->handle = handle;
   record->console = true;
   record->controlCarriage = true;
@@ -104,10 +109,14 @@ int AskForName(int unit) {
     TrimName(argument, static_cast<int>(std::strlen(argument)), layer.nameScratch);
     return 0;
   }
+  // The prompt starts a line of its own, after the console line still open.
+  UnitRecord* console = ConsoleOutputRecord();
+  if (console->writing) WriteConsoleLineEnd(*console);
+  char prompt[96];
+  FixedText text(prompt, sizeof prompt);
+  text.Add("File name missing or blank - please enter file name\r\nUNIT ").Add(int64_t{unit}).Add("? ");
   for (;;) {
-    std::string prompt = "File name missing or blank - please enter file name\r\nUNIT " +
-                         std::to_string(unit) + "? ";
-    (void)platform::WriteAll(1, prompt.data(), prompt.size());
+    (void)platform::WriteAll(1, prompt, static_cast<size_t>(text.next - prompt));
     char line[kMaxNameLength + 1];
     int length = 0;
     int status = ReadConsoleLine(line, kMaxNameLength + 1, length);
@@ -247,6 +256,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   }
   // A file made by this connect is empty already: nothing to cut at the first write.
   record->writing = created;
+  record->madeByConnect = created;
   slots[free] = {unit, record};
   return 0;
 }
@@ -302,7 +312,7 @@ void InitUnits(int argc, const char* const* argv) {
   UnitSlot* slots = Slots();
   for (int s = 0; s < kUnitSlots; ++s) slots[s] = {kFreeSlot, nullptr};
   UnitRecord* internal = NewRecord("internal", UnitKind::Internal, 0);
-  if (internal == nullptr) RaiseRunError(NoLayerMemory);
+  if (internal == nullptr) RaiseNoStartMemory();
   slots[kInternalSlot] = {kFreeSlot, internal};
   bool terminalInput = platform::IsTerminal(0);
   slots[kConsoleSlot] = {kConsoleUnit, NewConsoleRecord(0)};
@@ -390,9 +400,9 @@ void FlushUnit(UnitRecord& unit) {
 }
 
 void RaiseWriteFailure(platform::Cause cause) {
-  RaiseRunError(cause == platform::Cause::NoSpace        ? DiskFull
-                : cause == platform::Cause::AccessDenied ? WriteAccessDenied
-                                                         : WriteFailed);
+  if (cause == platform::Cause::NoSpace) RaiseRunError(DiskFull);
+  if (cause == platform::Cause::AccessDenied) RaiseRunError(WriteAccessDenied);
+  RaiseRunError(WriteFailed, CauseText(cause));
 }
 
 }  // namespace textio

@@ -39,9 +39,9 @@ std::string Answers(const std::string& data, const std::string& output, const st
   return data + "\n" + output + "\n" + ncases + "\n" + nvars + "\n";
 }
 
-std::string Report(int number, const std::string& statement, const std::string& name) {
+std::string Report(int number, const std::string& statement, const std::string& name, const std::string& detail = "") {
   return "\r\nrun-time error F" + std::to_string(number) + ": " + statement + "(" + name + ")\r\n- " +
-         textio::RunErrorMessage(number) + "\r\n";
+         textio::RunErrorMessage(number) + (detail.empty() ? "" : ": " + detail) + "\r\n";
 }
 
 std::string Repeated(const std::string& text, int times) {
@@ -100,6 +100,15 @@ const std::string kNames = Answers("data.txt", "out.txt", "3", "2");
 const Files kData = {{"data.txt", kCases}}, kDone = {{"data.txt", kCases}, {"out.txt", kRecords}};
 const std::string k40 = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN";
 const std::string kCountsMessage = "Both the number of subjects and variables must be greater than zero.";
+const std::string kNamePrompt = "File name missing or blank - please enter file name\r\nUNIT 1? ";
+const std::string k200(200, 'n');
+
+// Data files and the records they give, with `nvars` variables.
+RunCase Records(const char* name, const std::string& data, const char* ncases, const char* nvars,
+                const std::string& records) {
+  return RunCase{name, P, {{"data.txt", data}}, Answers("data.txt", "out.txt", ncases, nvars), kNormal, "",
+                 {{"data.txt", data}, {"out.txt", records}}};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Dialog, Run,
@@ -119,12 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"MatrixOfFourGibibytes", P, kData, Answers("data.txt", "out.txt", "1073741824", "1"),
                 kDialog + Refusal("Program could not allocate space for individual level data."), "", kData},
         RunCase{"LettersForCases", P, kData, Answers("data.txt", "out.txt", "abc", "2"), kAskCases,
-                Report(6101, "READ", "CON"), kData},
-        RunCase{"NoAnswers", P, kData, "\n \r\n", kAsk, Report(6501, "READ", "CON"), kData},
-        RunCase{"MissingDataFileIsMadeEmpty", P, {}, kNames, kRead, Report(6501, "READ", "data.txt"),
+                Report(6101, "READ", "CON", R"("abc" on line 3)"), kData},
+        RunCase{"NoAnswers", P, kData, "\n \r\n", kAsk, Report(6501, "READ", "CON", "the input ends on line 3"), kData},
+        RunCase{"MissingDataFileIsMadeEmpty", P, {}, kNames, kRead, Report(6501, "READ", "data.txt", "the file did not exist, so an empty file of that name was made"),
                 {{"data.txt", ""}}},
         RunCase{"ShortDataLeavesOutputAlone", P, {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}, kNames, kRead,
-                Report(6501, "READ", "data.txt"), {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}},
+                Report(6501, "READ", "data.txt", "2 cases read, the file ends in case 3, line 3"), {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}},
         RunCase{"DataOnTheConsole", P, {}, Answers("CON", "out.txt", "3", "2") + kCases, kNormal, "",
                 {{"out.txt", kRecords}}},
         RunCase{"NamesTrimmedAndCut", P, kData, Answers("  data.txt ", k40 + "XYZ", "3", "2"), kNormal, "",
@@ -134,20 +143,43 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"TypedLineOf130", T, kData, Answers("data.txt", "out.txt", std::string(129, ' ') + "3", "2"),
                 kNormal, "", kDone},
         RunCase{"TypedLineOf131", T, kData, Answers("data.txt", "out.txt", std::string(130, ' ') + "3", "2"),
-                kAskCases + "\r\n", Report(6407, "READ", "CON"), kData},
-        RunCase{"TypedCtrlZ", T, kData, "data.txt\nout\x16\x1a\n", kAskOutput + "\r\n", Report(6501, "READ", "CON"),
+                kAskCases + "\r\n", Report(6407, "READ", "CON", "line 3"), kData},
+        RunCase{"TypedCtrlZ", T, kData, "data.txt\nout\x16\x1a\n", kAskOutput + "\r\n", Report(6501, "READ", "CON", "the input ends on line 2"),
                 kData},
-        RunCase{"TypedCtrlD", T, kData, "data.txt\n\x04", kAskOutput + "\r\n", Report(6501, "READ", "CON"), kData}),
+        RunCase{"TypedCtrlD", T, kData, "data.txt\n\x04", kAskOutput + "\r\n", Report(6501, "READ", "CON", "the input ends on line 2"), kData},
+        RunCase{"CtrlZLineEndsTheAnswers", P, kData, Answers("data.txt", "out.txt", "3", "2\x1a"), kDialog,
+                Report(6501, "READ", "CON", "the input ends on line 4"), kData},
+        RunCase{"CtrlZLineAfterTheAnswers", P, kData, kNames + "\x1a\r\n", kNormal, "", kDone},
+        RunCase{"CtrlZInsideALine", P, kData, Answers("data.txt", "out.txt", "3", "2 \x1a" "9"), kNormal, "", kDone},
+        RunCase{"ByteOrderMarkBeforeTheAnswers", P, kData, "\xEF\xBB\xBF" + kNames, kNormal, "", kDone},
+        RunCase{"NameAskedOnItsOwnLine", P, kData, Answers(",", "out.txt", "3", "2") + "data.txt\n",
+                kDialog + kNamePrompt + "\r\n" + Lines({"Reading the data...", "Sorting....", "Writing output file...", "Done."}),
+                "", kDone},
+        RunCase{"LongNameTypedWhenAsked", T, {{k200, kCases}}, Answers(",", "out.txt", "3", "2") + k200 + "\n",
+                kDialog + kNamePrompt + Lines({"Reading the data...", "Sorting....", "Writing output file...", "Done."}),
+                "", {{k200, kCases}, {"out.txt", kRecords}}}),
+    CaseName);
+
+// Data files that cannot be read whole: the report says what stands where.
+RunCase BadData(const char* name, const std::string& data, int number, const std::string& detail) {
+  return RunCase{name, P, {{"data.txt", data}}, kNames, kRead, Report(number, "READ", "data.txt", detail),
+                 {{"data.txt", data}}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadData, Run,
+    testing::Values(
+        BadData("TextInAWholeNumber", "1 2\n3 NA\n", 6101, R"("NA" in case 2, line 2)"),
+        BadData("DecimalPoint", "1 2\n\n2 1.5\n", 6101, R"("1.5" in case 2, line 3)"),
+        BadData("ValueTooLarge", "1 2\n3 99999999999\n", 6100, R"("99999999999" in case 2, line 2)"),
+        BadData("CsvHeader", "a,b\n1,2\n2,1\n1,2\n", 6101, R"("a" in case 1, line 1)"),
+        BadData("ByteOrderMarkInTheMiddle", "1 2\n\xEF\xBB\xBF" "2 1\n", 6101, R"("\xEF\xBB\xBF2" in case 2, line 2)"),
+        Records("ByteOrderMarkAtTheStart", "\xEF\xBB\xBF" + kCases, "3", "2", kRecords),
+        RunCase{"EndlessData", P, {}, Answers("'/dev/zero'", "out.txt", "1", "1"), kRead,
+                Report(6100, "READ", "/dev/zero", "\"" + Repeated("\\x00", 40) + "...\" in case 1, line 1"), {}}),
     CaseName);
 
 const std::string kWide = Repeated(Repeated("1 ", 10000) + "\n", 2);
-
-// Data files and the records they give, with `nvars` variables.
-RunCase Records(const char* name, const std::string& data, const char* ncases, const char* nvars,
-                const std::string& records) {
-  return RunCase{name, P, {{"data.txt", data}}, Answers("data.txt", "out.txt", ncases, nvars), kNormal, "",
-                 {{"data.txt", data}, {"out.txt", records}}};
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Patterns, Run,
@@ -172,6 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"OutputToTheConsoleTerminal", T, kData, Answers("data.txt", "CON", "3", "2"),
                 kWriting + " 2  1      1\r\n 1  2      2\r\nDone.\r\n", "", kData},
         RunCase{"OutputToTheNullDevice", P, kData, Answers("data.txt", "NUL", "3", "2"), kNormal, "", kData},
+        RunCase{"OutputToUserDot", P, kData, Answers("data.txt", "USER.", "3", "2"),
+                kWriting + " 2  1      1\r\n 1  2      2\r\nDone.\r\n", "", kData},
         RunCase{"TenThousandVariables", P, {{"data.txt", kWide}}, Answers("data.txt", "out.txt", "2", "10000"),
                 kWriting, Report(6989, "WRITE", "out.txt"), {{"data.txt", kWide}, {"out.txt", ""}}}),
     CaseName);

@@ -108,6 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerCase{"16#FF #ff 2#101 16#FFFFFFFF -16#10 10#2147483647 36#z 16#\n", {8},
                                 {255, 255, 5, -1, -16, INT32_MAX, 35, 0}},
                     IntegerCase{"12\x1a" "5 3\n", {2}, {12, 3}},
+                    IntegerCase{"\xEF\xBB\xBF" "4 5\n", {2}, {4, 5}},
                     IntegerCase{std::string("12\0" "9 4\n", 7), {2}, {12, 4}}));
 
 struct CharacterCase {
@@ -148,12 +149,13 @@ struct ErrorCase {
   std::string input;
   int items;
   int number;
+  std::string detail;  // after the number's message text and ": "
 };
 
 class ReaderErrors : public testing::TestWithParam<ErrorCase> {};
 
-// Each error ends the run: the report names the statement and the file, and
-// the exit status is 1.
+// Each error ends the run: the report names the statement and the file, the
+// value as it was read and where it starts, and the exit status is 1.
 TEST_P(ReaderErrors, EndTheRunWithTheirReport) {
   const ErrorCase& c = GetParam();
   DataFile file(c.input);
@@ -174,26 +176,42 @@ TEST_P(ReaderErrors, EndTheRunWithTheirReport) {
       options);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": READ(data.txt)\r\n- " +
-                                      textio::RunErrorMessage(c.number) + "\r\n");
+                                      textio::RunErrorMessage(c.number) + ": " + c.detail + "\r\n");
   EXPECT_EQ(result.standardOutput, "");
 }
 
+const std::string k300(300, '0');
+const std::string kFortyZeros = std::string(40, '0') + "...";
+// A value that begins just before the end of a load and fails in the next one.
+const std::string kAcrossLoads = std::string(99, '\n') + std::string(textio::kFileReadLoad - 101, ' ') + "12x4\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Numbered, ReaderErrors,
-    testing::Values(ErrorCase{"2147483648\n", 1, 6100}, ErrorCase{"-02147483648\n", 1, 6100},
-                    ErrorCase{"+2147483648\n", 1, 6100}, ErrorCase{"99999999999\n", 1, 6100},
-                    ErrorCase{"10#2147483648\n", 1, 6100}, ErrorCase{"16#100000000\n", 1, 6100},
-                    ErrorCase{std::string(300, '0').append("\n"), 1, 6100},
-                    ErrorCase{std::string(300, '0').append("x\n"), 1, 6100},
-                    ErrorCase{std::string("x").append(300, '0').append("\n"), 1, 6101},
-                    ErrorCase{"1.0\n", 1, 6101}, ErrorCase{"1E3\n", 1, 6101}, ErrorCase{"12a\n", 1, 6101},
-                    ErrorCase{"1-2\n", 1, 6101}, ErrorCase{"16#G\n", 1, 6101}, ErrorCase{"8#9\n", 1, 6101},
-                    ErrorCase{"x*y\n", 1, 6101}, ErrorCase{"\xe9\n", 1, 6101}, ErrorCase{"16#1#2\n", 1, 6302},
-                    ErrorCase{"1#0\n", 1, 6303}, ErrorCase{"37#1\n", 1, 6303}, ErrorCase{"*7\n", 1, 6502},
-                    ErrorCase{"0*7\n", 1, 6502}, ErrorCase{"-2*7\n", 1, 6502}, ErrorCase{"2*3*4\n", 1, 6503},
-                    ErrorCase{"1*2*3\n", 1, 6503}, ErrorCase{"'12'\n", 1, 6504}, ErrorCase{"(1,2)\n", 1, 6504},
-                    ErrorCase{"1 2\n3\n", 2, 6501}, ErrorCase{"", 1, 6501}, ErrorCase{"\n\n", 1, 6501},
-                    ErrorCase{"'abc\n", 1, 6501}));
+    testing::Values(ErrorCase{"2147483648\n", 1, 6100, R"("2147483648" in case 1, line 1)"},
+                    ErrorCase{"-02147483648\n", 1, 6100, R"("-02147483648" in case 1, line 1)"},
+                    ErrorCase{"16#100000000\n", 1, 6100, R"("16#100000000" in case 1, line 1)"},
+                    ErrorCase{k300 + "\n", 1, 6100, "\"" + kFortyZeros + "\" in case 1, line 1"},
+                    ErrorCase{k300 + "x\n", 1, 6100, "\"" + kFortyZeros + "\" in case 1, line 1"},
+                    ErrorCase{"x" + k300 + "\n", 1, 6101, "\"x" + kFortyZeros.substr(1) + "\" in case 1, line 1"},
+                    ErrorCase{"1 2\n3 4\n5 1.0\n", 2, 6101, R"("1.0" in case 3, line 3)"},
+                    ErrorCase{"1\n\n2\n3 1E3\n", 2, 6101, R"("1E3" in case 2, line 4)"},
+                    ErrorCase{"12a\n", 1, 6101, R"("12a" in case 1, line 1)"},
+                    ErrorCase{"1-2\n", 1, 6101, R"("1-2" in case 1, line 1)"},
+                    ErrorCase{"16#G\n", 1, 6101, R"("16#G" in case 1, line 1)"},
+                    ErrorCase{"x*y\n", 1, 6101, R"("x*" in case 1, line 1)"},
+                    ErrorCase{"1 2\n\xEF\xBB\xBF" "3 4\n", 2, 6101, R"("\xEF\xBB\xBF3" in case 2, line 2)"},
+                    ErrorCase{"\"a\\b\"\n", 1, 6504, R"("\"a\\b\"" in case 1, line 1)"},
+                    ErrorCase{kAcrossLoads, 1, 6101, R"("12x4" in case 1, line 100)"},
+                    ErrorCase{"16#1#2\n", 1, 6302, R"("16#1#2" in case 1, line 1)"},
+                    ErrorCase{"37#1\n", 1, 6303, R"("37#1" in case 1, line 1)"},
+                    ErrorCase{"*7\n", 1, 6502, R"("*" in case 1, line 1)"},
+                    ErrorCase{"-2*7\n", 1, 6502, R"("-2*" in case 1, line 1)"},
+                    ErrorCase{"2*3*4\n", 1, 6503, R"("2*3*" in case 1, line 1)"},
+                    ErrorCase{"(1,2)\n", 1, 6504, R"~("(1,2)" in case 1, line 1)~"},
+                    ErrorCase{"1 2\n3\n", 2, 6501, "1 case read, the file ends in case 2, line 3"},
+                    ErrorCase{"", 1, 6501, "0 cases read, the file ends in case 1, line 1"},
+                    ErrorCase{"\n\n", 1, 6501, "0 cases read, the file ends in case 1, line 3"},
+                    ErrorCase{"'abc\n", 1, 6501, "0 cases read, the file ends in case 1, line 2"}));
 
 // Values lying across the end of a buffer load are read whole, whatever the
 // offset at which the load ends.

@@ -160,30 +160,50 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(WriteFailureCase{true, "\r\nrun-time error F6422: CLOSE(/dev/full)\r\n- write failed: no space left on device\r\n"},
                     WriteFailureCase{false, "\r\nrun-time error F6422: WRITE(/dev/full)\r\n- write failed: no space left on device\r\n"}));
 
+struct ClosedPipeCase {
+  bool record;  // a record written to the console, else a console line
+  int exitStatus;
+  const char* report;
+};
+
+class ClosedPipe : public Units, public testing::WithParamInterface<ClosedPipeCase> {};
+
 // A closed standard handle is taken by the null device at start-up, so no
-// file takes its number; a closed pipe on standard output is a write failure.
-TEST_F(Units, ClosedStandardHandlesAndPipes) {
+// file takes its number. On a closed output pipe a console line is lost and
+// the run goes on; a record, the run's product, is a reported write failure.
+TEST_P(ClosedPipe, LosesConsoleLinesButNeverRecords) {
+  const ClosedPipeCase& c = GetParam();
   RunOptions options;
   options.directory = directory_;
   auto result = RunInChild(
-      [] {
+      [&] {
         close(0);
         textio::ResetLayer();
         textio::InitUnits(0, nullptr);
-        if (Open(1, "data.txt", "write") != 0) return 3;
+        if (Open(1, "data.txt", "write") != 0 || Open(2, "CON", "write") != 0) return 3;
         textio::UnitRecord* unit = textio::SelectUnit(1, textio::StatementKind::Read);
         if (unit->handle < 3 || fcntl(0, F_GETFD) == -1) return 4;
         int ends[2];
         if (pipe(ends) != 0 || dup2(ends[1], 1) != 1) return 5;
         close(ends[0]);
-        textio::beginWrite();
-        textio::writeCharacter("lost", 4);
+        if (c.record) {
+          textio::beginWrite(2, "(I3)", 4);
+          textio::writeInteger(7);
+        } else {
+          textio::beginWrite();
+          textio::writeCharacter("lost", 4);
+        }
         textio::endWrite();
-        return 6;
+        return 0;
       },
       options);
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardError, "\r\nrun-time error F6423: WRITE(CON)\r\n- write failed\r\n");
+  EXPECT_EQ(result.exitStatus, c.exitStatus);
+  EXPECT_EQ(result.standardError, c.report);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, ClosedPipe,
+    testing::Values(ClosedPipeCase{false, 0, ""},
+                    ClosedPipeCase{true, 1, "\r\nrun-time error F6423: WRITE(CON)\r\n- write failed: the reading end is closed\r\n"}));
 
 }  // namespace
