@@ -225,6 +225,15 @@ TEST(ReaderBuffers, ValuesSpanningLoadsAtEveryOffset) {
   }
 }
 
+// Whatever a unit's buffer held before, only bytes loaded for its file are taken.
+TEST(ReaderBuffers, TakeOnlyBytesLoadedForTheirFile) {
+  DataFile file("1 2 3\n");
+  file.Connect();
+  textio::UnitRecord& unit = *textio::SelectUnit(1, textio::StatementKind::Read);
+  for (int i = 0; i + 1 < unit.bufferSize; i += 2) std::memcpy(unit.buffer + i, "5 ", 2);
+  EXPECT_EQ(ReadStatements({3}, true), (std::vector<int32_t>{1, 2, 3}));
+}
+
 // Random data past the end of a load, mixing the common values with repeat
 // forms, based numbers, null values, slashes and lone CRs, read all at once
 // and one item at a time. A tail of plain records, one more than the random
