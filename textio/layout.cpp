@@ -3,6 +3,7 @@
 #include "textio/layout.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace textio {
 namespace {
@@ -51,8 +52,17 @@ int ReadRequiredNumber(Scanner& scanner, int32_t& value) {
   return error != 0 || present ? error : LayoutNumberMissing;
 }
 
+// The items made so far, appended to in place.
+struct ItemList {
+  LayoutItem* items;
+  int32_t count;
+
+  void Add(const LayoutItem& item) { items[count++] = item; }
+  LayoutItem& Back() { return items[count - 1]; }
+};
+
 // An integer field after its "I": Iw or Iw.m.
-int CompileField(Scanner& scanner, int32_t repeat, std::vector<LayoutItem>& items) {
+int CompileField(Scanner& scanner, int32_t repeat, ItemList& items) {
   int32_t width = 0;
   int32_t minimum = 1;
   if (int error = ReadRequiredNumber(scanner, width)) return error;
@@ -61,38 +71,53 @@ int CompileField(Scanner& scanner, int32_t repeat, std::vector<LayoutItem>& item
     if (int error = ReadRequiredNumber(scanner, minimum)) return error;
     if (minimum > width) return LayoutMinimumOverWidth;
   }
-  items.push_back({LayoutItemKind::IntegerField, repeat, width, minimum, 0});
+  items.Add({LayoutItemKind::IntegerField, repeat, width, minimum, 0});
   return 0;
 }
 
-// A group of one field, such as 3(I3), becomes that field with the uses
-// multiplied: each value then costs no group end. Counts of 0 mean once.
-void CloseGroup(std::vector<LayoutItem>& items, int32_t start) {
-  auto first = static_cast<size_t>(start);
-  if (items.size() == first + 2 && items.back().kind == LayoutItemKind::IntegerField) {
-    LayoutItem field = items.back();
-    int64_t uses = int64_t{std::max(items[first].count, 1)} * std::max(field.count, 1);
+// A group is walked once per pass, so a group that places nothing of its
+// own is folded at its close: a group of one field, such as 3(I3), becomes
+// that field with the uses multiplied, and a group of position moves (or of
+// nothing) one move of all its columns, so that no count, however large,
+// makes writing walk a group in vain. Counts of 0 mean once.
+void CloseGroup(ItemList& list, int32_t start) {
+  int32_t passes = std::max(list.items[start].count, 1);
+  int32_t inside = list.count - start - 1;
+  if (inside == 1 && list.Back().kind == LayoutItemKind::IntegerField) {
+    LayoutItem field = list.Back();
+    int64_t uses = int64_t{passes} * std::max(field.count, 1);
     if (uses <= INT32_MAX) {
       field.count = static_cast<int32_t>(uses);
-      items.pop_back();
-      items.back() = field;
+      list.count = start;
+      list.Add(field);
       return;
     }
   }
-  items.push_back({LayoutItemKind::GroupEnd, 0, 0, 0, start + 1});
+  int64_t columns = 0;
+  for (int32_t i = start + 1; i < list.count; ++i) {
+    if (list.items[i].kind != LayoutItemKind::PositionMove) {
+      list.Add({LayoutItemKind::GroupEnd, 0, 0, 0, start + 1});
+      return;
+    }
+    columns += list.items[i].count;
+  }
+  // Beyond INT32_MAX columns no record can be written anyway.
+  columns = std::min<int64_t>(columns * passes, INT32_MAX);
+  list.count = start;
+  if (columns > 0) list.Add({LayoutItemKind::PositionMove, static_cast<int32_t>(columns), 0, 0, 0});
 }
 
 // Reverting to a part of the layout without a field would end records
 // forever without taking the value, so such a reversion is refused.
-int32_t ReversionJump(const std::vector<LayoutItem>& items, int32_t reversion) {
-  bool hasField = std::any_of(items.begin() + reversion, items.end(),
+int32_t ReversionJump(const ItemList& list, int32_t reversion) {
+  bool hasField = std::any_of(list.items + reversion, list.items + list.count,
                               [](const LayoutItem& item) { return item.kind == LayoutItemKind::IntegerField; });
   return hasField ? reversion : -1;
 }
 
 // Compiles items up to the ")" that closes the first "("; returns 0, or the
 // error number of the place where the text stopped making sense.
-int Compile(Scanner& scanner, std::vector<LayoutItem>& items) {
+int Compile(Scanner& scanner, ItemList& items) {
   if (scanner.Take() != '(') return LayoutNoOpening;
   int32_t groupStarts[kMaxGroupDepth];
   int depth = 0;
@@ -105,13 +130,13 @@ int Compile(Scanner& scanner, std::vector<LayoutItem>& items) {
     int c = scanner.Take();
     if (hasNumber && c != '(' && c != 'I' && c != 'X') return LayoutNothingToRepeat;
     int32_t count = hasNumber ? number : 1;
-    auto here = static_cast<int32_t>(items.size());
+    int32_t here = items.count;
     switch (c) {
       case '(':
         if (depth == kMaxGroupDepth) return LayoutTooDeep;
         if (depth == 0) reversion = here;
         groupStarts[depth++] = here;
-        items.push_back({LayoutItemKind::GroupStart, count, 0, 0, 0});
+        items.Add({LayoutItemKind::GroupStart, count, 0, 0, 0});
         afterItem = false;
         break;
       case 'I':
@@ -119,12 +144,12 @@ int Compile(Scanner& scanner, std::vector<LayoutItem>& items) {
         afterItem = true;
         break;
       case 'X':
-        items.push_back({LayoutItemKind::PositionMove, count, 0, 0, 0});
+        items.Add({LayoutItemKind::PositionMove, count, 0, 0, 0});
         afterItem = true;
         break;
       case ')':
         if (depth == 0) {
-          items.push_back({LayoutItemKind::LayoutEnd, 0, 0, 0, ReversionJump(items, reversion)});
+          items.Add({LayoutItemKind::LayoutEnd, 0, 0, 0, ReversionJump(items, reversion)});
           return 0;
         }
         CloseGroup(items, groupStarts[--depth]);
@@ -144,12 +169,11 @@ int Compile(Scanner& scanner, std::vector<LayoutItem>& items) {
 
 }  // namespace
 
-void CompileLayout(const char* text, int length, std::vector<LayoutItem>& items) {
-  items.clear();
+int32_t CompileLayout(const char* text, int length, LayoutItem* items) {
+  ItemList list{items, 0};
   Scanner scanner{text, text + std::max(length, 0)};
-  if (int error = Compile(scanner, items)) {
-    items.push_back({LayoutItemKind::LayoutError, error, 0, 0, 0});
-  }
+  if (int error = Compile(scanner, list)) list.Add({LayoutItemKind::LayoutError, error, 0, 0, 0});
+  return list.count;
 }
 
 }  // namespace textio

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "textio/textio.h"
 
@@ -29,9 +27,13 @@ struct LayoutItem {
   int32_t jump;
 };
 
-// Compiles text[0..length) into `items`. The list always ends with a layout
-// end or, where the text stopped making sense, a layout error.
-void CompileLayout(const char* text, int length, std::vector<LayoutItem>& items);
+// A layout text of `length` characters compiles into at most this many items.
+inline int32_t LayoutItemsFor(int length) { return (length > 0 ? length : 0) + 1; }
+
+// Compiles text[0..length) into `items`, which has room for
+// LayoutItemsFor(length) items; returns how many it made. The list always
+// ends with a layout end or, where the text stopped making sense, a layout error.
+int32_t CompileLayout(const char* text, int length, LayoutItem* items);
 
 enum class RecordDestination : uint8_t { File, Device, Internal };
 
@@ -46,8 +48,13 @@ struct RecordWriterState {
   UnitRecord* unit;       // file or device destination
   char* text;             // internal destination
   int64_t textLength;     // 0 once its one record has ended
-  std::vector<LayoutItem> items;
-  std::string layoutText;  // what `items` was compiled from; kept while it does not change
+  // The compiled layout and the text it was compiled from, kept while the
+  // text does not change; none before the first. Both have room for a text
+  // of `capacity` - 1 characters.
+  LayoutItem* items;
+  char* layoutText;
+  int32_t layoutLength;
+  int32_t capacity;
 };
 
 }  // namespace textio

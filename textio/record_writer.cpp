@@ -3,12 +3,17 @@
 // character concatenation that builds such layouts.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "textio/layer_state.h"
 
 namespace textio {
 namespace {
+
+// No record of a file or device grows longer: past it a layout has asked
+// for more than any record can sensibly hold.
+constexpr int64_t kMaxRecordChars = int64_t{1} << 24;
 
 // Hands placed characters to the destination; `recordChars` counts them.
 void Emit(const char* bytes, int count) {
@@ -57,10 +62,21 @@ class Stage {
   int count_ = 0;
 };
 
+// Raises the error for a record that `count` more characters would make too
+// long, before any of them is placed.
+void CheckRoom(int64_t count) {
+  const RecordWriterState& writer = layer.recordWriter;
+  bool internal = writer.destination == RecordDestination::Internal;
+  if (writer.recordChars + count > (internal ? writer.textLength : kMaxRecordChars)) {
+    RaiseRunError(internal ? InternalRecordFull : RecordTooLong);
+  }
+}
+
 // Places `value` in an integer field Iw.m, right-justified after the owed
 // blanks, or w asterisks when it does not fit.
 void PlaceField(const LayoutItem& field, int32_t value) {
   RecordWriterState& writer = layer.recordWriter;
+  CheckRoom(writer.pendingBlanks + field.width);
   char digits[10];
   int digitCount = 0;
   uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
@@ -192,18 +208,42 @@ const LayoutItem* ReadToNextField(bool valueWaiting) {
 
 inline const LayoutItem* NextField(bool valueWaiting) {
   RecordWriterState& writer = layer.recordWriter;
-  if (writer.fieldRepeatsLeft == 0) return ReadToNextField(valueWaiting);
+  if (writer.fieldRepeatsLeft <= 0) return ReadToNextField(valueWaiting);
   if (valueWaiting) --writer.fieldRepeatsLeft;
   return &writer.items[static_cast<size_t>(writer.current - 1)];
+}
+
+// Makes room for the compiled layout of a text of `length` characters;
+// false, with nothing kept, when the memory cannot be had.
+bool ReserveLayout(int length) {
+  RecordWriterState& writer = layer.recordWriter;
+  int32_t needed = LayoutItemsFor(length);
+  if (writer.items != nullptr && needed <= writer.capacity) return true;
+  delete[] writer.items;
+  delete[] writer.layoutText;
+  writer.items = new (std::nothrow) LayoutItem[static_cast<size_t>(needed)];
+  writer.layoutText = new (std::nothrow) char[static_cast<size_t>(needed)];
+  writer.capacity = needed;
+  if (writer.items != nullptr && writer.layoutText != nullptr) return true;
+  delete[] writer.items;
+  delete[] writer.layoutText;
+  writer.items = nullptr;
+  writer.layoutText = nullptr;
+  return false;
 }
 
 // Starts a statement's record; the layout is compiled only when its text changed.
 void StartRecord(RecordDestination destination, const char* layout, int layoutLength) {
   RecordWriterState& writer = layer.recordWriter;
   layer.writeMode = WriteMode::Formatted;
-  std::string_view text(layout, static_cast<size_t>(std::max(layoutLength, 0)));
-  if (writer.items.empty() || text != writer.layoutText) {
-    writer.layoutText.assign(text);
+  layoutLength = std::max(layoutLength, 0);
+  std::string_view text(layout, static_cast<size_t>(layoutLength));
+  bool compiled = writer.items != nullptr &&
+                  std::string_view(writer.layoutText, static_cast<size_t>(writer.layoutLength)) == text;
+  if (!compiled) {
+    if (!ReserveLayout(layoutLength)) RaiseRunError(NoLayerMemory);
+    std::copy_n(layout, layoutLength, writer.layoutText);
+    writer.layoutLength = layoutLength;
     CompileLayout(layout, layoutLength, writer.items);
   }
   writer.destination = destination;
@@ -237,8 +277,10 @@ void writeIntegers(const int32_t* first, int count, ptrdiff_t stride) {
   RecordWriterState& writer = layer.recordWriter;
   while (count > 0) {
     const LayoutItem& field = *NextField(true);
-    int uses = 1 + std::min(writer.fieldRepeatsLeft, count - 1);
-    int placed = PlaceFieldRun(field, first, uses, stride);
+    int uses = 1 + std::clamp(writer.fieldRepeatsLeft, 0, count - 1);
+    // Fields that would pass the record's limit go one by one, to be refused.
+    bool roomy = writer.recordChars + writer.pendingBlanks + int64_t{uses} * field.width <= kMaxRecordChars;
+    int placed = roomy ? PlaceFieldRun(field, first, uses, stride) : 0;
     if (placed == 0) {
       PlaceField(field, *first);
       placed = 1;
@@ -255,19 +297,31 @@ void EndFormattedWrite() {
   EndRecord();
 }
 
-void ResetRecordWriter() { layer.recordWriter = RecordWriterState{}; }
+void ResetRecordWriter() {
+  RecordWriterState& writer = layer.recordWriter;
+  delete[] writer.items;
+  delete[] writer.layoutText;
+  writer = RecordWriterState{};
+}
 
 void concatenate(char* destination, int length, const TextPiece* pieces, int pieceCount) {
   // Built aside first: a piece may overlap the destination.
-  std::string fresh;
   auto room = static_cast<size_t>(std::max(length, 0));
-  fresh.reserve(room);
-  for (int i = 0; i < pieceCount && fresh.size() < room; ++i) {
-    auto pieceLength = static_cast<size_t>(std::max(pieces[i].length, 0));
-    fresh.append(pieces[i].text, std::min(pieceLength, room - fresh.size()));
+  char* fresh = new (std::nothrow) char[room + 1];
+  if (fresh == nullptr) {
+    BeginStatement(StatementKind::Other, nullptr);
+    RaiseRunError(NoLayerMemory);
   }
-  fresh.resize(room, ' ');
-  fresh.copy(destination, room);
+  size_t filled = 0;
+  for (int i = 0; i < pieceCount && filled < room; ++i) {
+    auto pieceLength = static_cast<size_t>(std::max(pieces[i].length, 0));
+    size_t taken = std::min(pieceLength, room - filled);
+    std::copy_n(pieces[i].text, taken, fresh + filled);
+    filled += taken;
+  }
+  std::fill(fresh + filled, fresh + room, ' ');
+  std::copy_n(fresh, room, destination);
+  delete[] fresh;
 }
 
 }  // namespace textio
