@@ -46,22 +46,33 @@ class Units : public testing::Test {
 };
 
 struct ConnectCase {
-  const char* name;  // under the test's directory; "@" names an absolute path as it stands
+  const char* name;  // in the test's directory, which is the working directory
   const char* action;
   int status;
   bool fileMade;
+  // A printer or serial port name: a device only where the system has such
+  // devices, elsewhere the user's file.
+  bool portName = false;
 };
 
-class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {};
+class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {
+ protected:
+  void SetUp() override {
+    Units::SetUp();
+    ASSERT_EQ(chdir(directory_.c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir("/"), 0);
+    Units::TearDown();
+  }
+};
 
 TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
   const ConnectCase& c = GetParam();
-  std::string name = c.name[0] == '@' ? std::string(c.name + 1) : Path(c.name);
-  EXPECT_EQ(Open(1, name, c.action), c.status);
-  if (c.name[0] != '@') {
-    struct stat info;
-    EXPECT_EQ(stat(name.c_str(), &info) == 0, c.fileMade) << name;
-  }
+  if (c.portName && textio::platform::DevicePath("COM1") != nullptr) GTEST_SKIP() << "a device on this system";
+  EXPECT_EQ(Open(1, c.name, c.action), c.status);
+  struct stat info;
+  EXPECT_EQ(stat(c.name, &info) == 0, c.fileMade) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,11 +82,27 @@ INSTANTIATE_TEST_SUITE_P(
                     ConnectCase{"missing/data.txt", "read", textio::FileNotFound, false},
                     ConnectCase{"missing/data.txt", "write", textio::FileNotFound, false},
                     ConnectCase{"new.txt", "read", 0, true}, ConnectCase{"new.txt", "WRITE  ", 0, true},
-                    ConnectCase{"new.txt", "readwrite", 0, true}, ConnectCase{"new.txt", "reading", textio::OpenInvalidName, false},
-                    ConnectCase{"lpt1.txt", "write", 0, true}, ConnectCase{"err.dat", "write", 0, true},
-                    ConnectCase{"@CON", "read", 0, false}, ConnectCase{"@con.txt", "write", 0, false},
-                    ConnectCase{"@user", "read", 0, false}, ConnectCase{"@NUL", "write", 0, false},
-                    ConnectCase{"@nul.out", "read", 0, false}, ConnectCase{"@ERR", "write", 0, false}));
+                    ConnectCase{"new.txt", "readwrite", 0, true},
+                    ConnectCase{"new.txt", "reading", textio::OpenInvalidName, false}));
+
+// The console, standard error and the null device, by name, with or without
+// an extension: names starting E, L or U with one are ordinary files.
+INSTANTIATE_TEST_SUITE_P(
+    Devices, ConnectStatus,
+    testing::Values(ConnectCase{"CON", "read", 0, false}, ConnectCase{"con.", "write", 0, false},
+                    ConnectCase{"Con.txt", "write", 0, false}, ConnectCase{"USER", "read", 0, false},
+                    ConnectCase{"user.", "read", 0, false}, ConnectCase{"USER.TXT", "write", 0, true},
+                    ConnectCase{"ERR", "write", 0, false}, ConnectCase{"err.", "write", 0, false},
+                    ConnectCase{"err.dat", "write", 0, true}, ConnectCase{"NUL", "write", 0, false},
+                    ConnectCase{"nul.", "read", 0, false}, ConnectCase{"nul.out", "read", 0, false},
+                    ConnectCase{"conx", "write", 0, true}, ConnectCase{"co.n", "write", 0, true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, ConnectStatus,
+    testing::Values(ConnectCase{"PRN", "write", 0, true, true}, ConnectCase{"lpt1", "write", 0, true, true},
+                    ConnectCase{"LPT4.", "write", 0, true, true}, ConnectCase{"COM1", "read", 0, true, true},
+                    ConnectCase{"com1.txt", "read", 0, true, true}, ConnectCase{"aux.dat", "read", 0, true, true},
+                    ConnectCase{"line.csv", "read", 0, true, true}, ConnectCase{"lpt1.txt", "write", 0, true}));
 
 TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
   ASSERT_EQ(Open(2, Path("out.txt"), "write"), 0);
