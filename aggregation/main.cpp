@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "aggregation/Corvanesubs.h"
+#include "aggregation/usage.h"
 #include "textio/textio.h"
 
 namespace {
@@ -74,6 +75,7 @@ void RunAggregation() {
 
 int main(int argc, char** argv) {
   textio::InitUnits(argc, argv);
+  AnswerInformationRequest(argc, argv);
   RunAggregation();
   textio::ExitRun(0);
 }

@@ -53,13 +53,15 @@ std::string Repeated(const std::string& text, int times) {
 // Runs the program in a fresh directory holding `files`; returns its result
 // and, through `left`, the files it leaves.
 test_support::RunResult RunIn(const std::map<std::string, std::string>& files, const std::string& input,
-                              ConsoleKind console, std::map<std::string, std::string>& left) {
+                              ConsoleKind console, std::map<std::string, std::string>& left,
+                              const std::vector<std::string>& arguments = {}) {
   std::string directory = test_support::MakeTemporaryDirectory();
   for (const auto& [name, bytes] : files) test_support::WriteFileBytes(directory + "/" + name, bytes);
   test_support::RunOptions options;
   options.directory = directory;
   options.console = console;
   options.standardInput = input;
+  options.arguments = arguments;
   auto result = test_support::RunProgram(AGGREGATE_PROGRAM, options);
   for (const std::string& name : test_support::ListRegularFiles(directory)) {
     left[name] = test_support::ReadFileBytes(directory + "/" + name).value_or("");
@@ -78,6 +80,7 @@ struct RunCase {
   std::string standardOutput;
   std::string standardError;  // a report means exit status 1
   Files after;
+  std::vector<std::string> arguments = {};
 };
 
 class Run : public testing::TestWithParam<RunCase> {};
@@ -85,7 +88,7 @@ class Run : public testing::TestWithParam<RunCase> {};
 TEST_P(Run, ShowsAndLeavesExactlyThis) {
   const RunCase& c = GetParam();
   Files left;
-  auto result = RunIn(c.before, c.input, c.console, left);
+  auto result = RunIn(c.before, c.input, c.console, left, c.arguments);
   EXPECT_EQ(result.standardOutput, c.standardOutput);
   EXPECT_EQ(result.standardError, c.standardError);
   EXPECT_EQ(result.exitStatus, c.standardError.empty() ? 0 : 1);
@@ -155,6 +158,11 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"NameAskedOnItsOwnLine", P, kData, Answers(",", "out.txt", "3", "2") + "data.txt\n",
                 kDialog + kNamePrompt + "\r\n" + Lines({"Reading the data...", "Sorting....", "Writing output file...", "Done."}),
                 "", kDone},
+        RunCase{"NamesFromTheArguments", P, kData, Answers("/", "/", "3", "2"), kNormal, "", kDone,
+                {"data.txt", "out.txt"}},
+        RunCase{"HelpAfterTheFirstArgumentIsAName", P, kData, Answers("/", "/", "3", "2"), kNormal, "",
+                {{"data.txt", kCases}, {"--help", kRecords}}, {"data.txt", "--help"}},
+        RunCase{"Version", P, kData, kNames, "aggregate " AGGREGATE_VERSION "\r\n", "", kData, {"--version"}},
         RunCase{"LongNameTypedWhenAsked", T, {{k200, kCases}}, Answers(",", "out.txt", "3", "2") + k200 + "\n",
                 kDialog + kNamePrompt + Lines({"Reading the data...", "Sorting....", "Writing output file...", "Done."}),
                 "", {{k200, kCases}, {"out.txt", kRecords}}}),
@@ -213,6 +221,19 @@ INSTANTIATE_TEST_SUITE_P(
 std::string Field(int64_t value, size_t width) {
   std::string text = std::to_string(value);
   return text.size() > width ? std::string(width, '*') : std::string(width - text.size(), ' ') + text;
+}
+
+// --help and -h tell what the program does and ask nothing.
+TEST(Arguments, HelpAsksNothing) {
+  for (const char* request : {"--help", "-h"}) {
+    Files left;
+    auto result = RunIn(kData, kNames, P, left, {request});
+    EXPECT_EQ(result.standardOutput.rfind("Usage: aggregate [data-file [output-file]]\r\n", 0), 0u) << request;
+    EXPECT_NE(result.standardOutput.find("\r\nExit status: 0"), std::string::npos);
+    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(left, kData);
+  }
 }
 
 // Random data, with wide records and assorted separators, against an

@@ -1,0 +1,57 @@
+// The usage text and the version, written as console lines, for a user who
+// asks the program what it does instead of answering its questions.
+#include "aggregation/usage.h"
+
+#include <cstring>
+
+#include "aggregation/Corvanesubs.h"
+#include "textio/textio.h"
+
+namespace {
+
+constexpr const char* kUsage[] = {
+    "Usage: aggregate [data-file [output-file]]",
+    "       aggregate --help | --version",
+    "",
+    "Turns a file of individual level survey data into a response pattern file",
+    "for analysis with QPX: one record for each distinct response pattern, in",
+    "pattern order (the last variable most significant), with the number of",
+    "cases that gave it.",
+    "",
+    "It asks four questions, each answered on a line of its own:",
+    "  the name of the data file to be read,",
+    "  the name for the output file,",
+    "  the number of cases to be read in,",
+    "  the number of variables.",
+    "The answers may be typed, piped or redirected from a file:",
+    "  aggregate < answers.txt",
+    "A name holding a slash or a blank is typed between apostrophes:",
+    "  'data/survey 2024.dat'",
+    "An answer of a lone slash leaves a name empty; an empty name is taken from",
+    "the next file name given on the command line:",
+    "  printf '/\\n/\\n12\\n3\\n' | aggregate survey.dat patterns.txt",
+    "",
+    "The data file holds whole numbers separated by blanks, tabs, commas or",
+    "line ends; each case starts on a new line. Each output record holds every",
+    "value in 3 characters, a blank and the count in 6 characters, then CR LF;",
+    "a value outside -99 to 999 shows as ***.",
+    "",
+    "Exit status: 0 after \"Done.\" or after a refused answer; 1 after a",
+    "run-time error, reported on standard error.",
+    "The full manual: man aggregate (doc/aggregate.1 in the source tree).",
+};
+
+}  // namespace
+
+void AnswerInformationRequest(int argc, const char* const* argv) {
+  if (argc < 2) return;
+  const char* request = argv[1];
+  if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0) {
+    for (const char* line : kUsage) WriteConsoleLine(line);
+  } else if (std::strcmp(request, "--version") == 0) {
+    WriteConsoleLine("aggregate " AGGREGATE_VERSION);
+  } else {
+    return;
+  }
+  textio::ExitRun(0);
+}

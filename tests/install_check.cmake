@@ -1,0 +1,31 @@
+# Installs the build into a fresh prefix and checks the tree: the program
+# answers --version, the manual renders without a warning, the documents are there.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" OUTPUT_QUIET RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+foreach(installed bin/aggregate share/man/man1/aggregate.1 share/doc/aggregate/README.md
+                  share/doc/aggregate/examples/answers.txt share/doc/aggregate/examples/survey.dat)
+  if(NOT EXISTS "${PREFIX}/${installed}")
+    message(FATAL_ERROR "not installed: ${installed}")
+  endif()
+endforeach()
+# Through a file: execute_process would turn the CR LF into LF.
+execute_process(COMMAND "${PREFIX}/bin/aggregate" --version OUTPUT_FILE "${PREFIX}/version")
+file(READ "${PREFIX}/version" version HEX)
+string(HEX "aggregate ${VERSION}\r\n" expected)
+if(NOT version STREQUAL expected)
+  message(FATAL_ERROR "--version said (in hexadecimal): ${version}")
+endif()
+find_program(GROFF groff)
+if(GROFF)
+  execute_process(COMMAND "${GROFF}" -man -Tutf8 -ww -z "${PREFIX}/share/man/man1/aggregate.1"
+                  ERROR_VARIABLE warnings RESULT_VARIABLE failed)
+  if(failed OR NOT warnings STREQUAL "")
+    message(FATAL_ERROR "the manual does not render cleanly:\n${warnings}")
+  endif()
+else()
+  message(WARNING "groff not found: the manual was not rendered")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
