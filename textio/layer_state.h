@@ -34,11 +34,9 @@ struct ReaderState {
   bool integerItem;        // the current item is a whole number
   bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
   // The current value as read, for a report: its length so far, its first
-  // bytes, and where it starts: a position in the unit's buffer, or, once
-  // that load has gone, its line.
+  // bytes and the line where it starts.
   int64_t valueLength;
   char shown[kShownSize];
-  int valueStart;          // -1: none in the current load
   int64_t valueLine;
   platform::Cause readFailure;  // why the last read request failed
 };

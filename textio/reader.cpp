@@ -3,6 +3,7 @@
 // The common whole numbers of a data file take a fast path over the buffer;
 // everything else goes through the scanner's general rules.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "textio/layer_state.h"
@@ -19,17 +20,6 @@ constexpr int64_t kValueLimit = int64_t{1} << 20;
 ReaderState& Reader() { return layer.reader; }
 
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
-
-int64_t CountLineEnds(const unsigned char* bytes, int count) {
-  int64_t lines = 0;
-  for (int i = 0; i < count; ++i) lines += bytes[i] == '\n';
-  return lines;
-}
-
-// The line, counted from 1, that holds the byte at `position` of the current load.
-int64_t LineAt(const UnitRecord& unit, int position) {
-  return unit.linesBeforeLoad + CountLineEnds(unit.buffer, position) + 1;
-}
 
 // One line typed at a terminal, shaped as the console hands it over: a final
 // LF becomes CR LF, so a line holds at most 130 characters and its line end.
@@ -95,14 +85,6 @@ bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
 // Refills the unit's buffer by one read request; `position` is then the
 // next byte to take. Returns 0 or the error number.
 int Refill(UnitRecord& unit) {
-  ReaderState& reader = Reader();
-  if (reader.valueStart >= 0) {
-    // The value's first bytes are about to go: keep where it started.
-    reader.valueLine = LineAt(unit, reader.valueStart);
-    reader.valueStart = -1;
-  }
-  unit.linesBeforeLoad += unit.loadLineEnds;
-  unit.loadLineEnds = 0;
   unit.position = 0;
   unit.lastIndex = -1;
   if (unit.endAfterLoad) return EndOfFile;
@@ -125,8 +107,6 @@ int Refill(UnitRecord& unit) {
   static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
   if (!unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0) unit.position = 3;
   unit.loadedBefore = true;
-  // Counted now: a console record shared with the output may lose its bytes to a prompt.
-  unit.loadLineEnds = CountLineEnds(unit.buffer, k);
   unit.lastIndex = k - 1;
   unit.buffer[k] = '\0';  // stops the fast scan at the end of the load
   return 0;
@@ -147,7 +127,7 @@ void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
 [[noreturn]] void RaiseReadError(UnitRecord& unit, int number) {
   char detail[160];
   FixedText text(detail, sizeof detail);
-  int64_t line = unit.linesBeforeLoad + 1;
+  int64_t line = unit.lineEnds + 1;
   if (number == EndOfFile) {
     unit.endOfFile = true;
     if (unit.console) {
@@ -196,6 +176,7 @@ void MoveToNextRecord(UnitRecord& unit) {
       if (TakeByte(unit) == '\n') break;
     }
   }
+  ++unit.lineEnds;
   // The typed line end has already moved the console to a new line.
   if (unit.console) unit.writing = false;
 }
@@ -279,22 +260,18 @@ void AddShownValue(FixedText& text) {
 // Raises `number` for the value being scanned: what it was and where it starts.
 [[noreturn]] void RaiseValueError(int number) {
   const ReaderState& reader = Reader();
-  const UnitRecord& unit = *reader.unit;
-  int64_t line = reader.valueStart >= 0 ? LineAt(unit, reader.valueStart)
-                 : reader.valueLine > 0 ? reader.valueLine
-                                        : LineAt(unit, unit.position);
   char detail[kShownSize * 4 + 80];
   FixedText text(detail, sizeof detail);
   AddShownValue(text);
-  AddPlace(text, unit, line);
+  AddPlace(text, *reader.unit, reader.valueLength > 0 ? reader.valueLine : reader.unit->lineEnds + 1);
   RaiseRunError(number, detail);
 }
 
-// Notes a byte of the value being scanned, just taken: where the value
-// starts, and its first bytes as read. A value that never ends is cut off.
+// Notes a byte of the value being scanned: the line where the value starts,
+// and its first bytes as read. A value that never ends is cut off.
 void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
-  if (reader.valueLength == 0) reader.valueStart = unit.position - 1;
+  if (reader.valueLength == 0) reader.valueLine = unit.lineEnds + 1;
   if (reader.valueLength < kShownSize) reader.shown[reader.valueLength] = static_cast<char>(b);
   if (++reader.valueLength <= kValueLimit) return;
   // A whole number this long gives what its first characters give, else out of range.
@@ -335,7 +312,7 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
     // The value goes on in the next record; its first byte is passed over.
     --unit.position;
     MoveToNextRecord(unit);
-    TakeByte(unit);
+    if (TakeByte(unit) == '\n') ++unit.lineEnds;
     return false;
   }
   NoteValueByte(unit, b);
@@ -360,8 +337,6 @@ void ScanValue(UnitRecord& unit, int itemLength) {
   reader.scanMode = ScanMode::Plain;
   reader.starSeen = false;
   reader.valueLength = 0;
-  reader.valueStart = -1;
-  reader.valueLine = 0;
   for (;;) {
     unsigned char b = TakeByte(unit);
     if (reader.scanMode == ScanMode::Delimited) {
@@ -476,6 +451,26 @@ struct ByteClasses {
 };
 constexpr ByteClasses kByteClasses;
 
+// Whether the eight bytes at `q` are four values of one digit, each followed
+// by a blank; the digits' values then stand in the low byte of each 16-bit
+// lane of `lanes`. Only where words are laid out with their first byte lowest.
+inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return false;
+  } else {
+    constexpr uint64_t kBlanks = 0x2000200020002000, kHighBytes = 0xFF00FF00FF00FF00, kLaneBit7 = 0x0080008000800080;
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    if ((word & kHighBytes) != kBlanks) return false;
+    uint64_t bytes = word & ~kHighBytes;
+    // Bit 7 of each lane: from '0' up, and above '9'.
+    uint64_t fromZero = bytes + 0x0050005000500050, aboveNine = bytes + 0x0046004600460046;
+    if ((fromZero & ~aboveNine & kLaneBit7) != kLaneBit7) return false;
+    lanes = bytes - 0x0030003000300030;
+    return true;
+  }
+}
+
 // The common values of a data file, taken straight from the buffer into
 // consecutive items: blanks, tabs and line ends before a value, at most one
 // comma after a blank, an optional sign, one to nine digits, and a blank,
@@ -488,25 +483,43 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
   char separator = reader.lastSeparator;
   bool recordEnd = reader.endedByRecordEnd;
+  int64_t lineEnds = 0;
   int taken = 0;
   for (; taken < count; ++taken, item += stride) {
     const unsigned char* q = p;
-    // The most common value of all: one digit and a blank.
-    if (static_cast<unsigned>(q[0] - '0') < 10 && q[1] == ' ') {
-      *item = q[0] - '0';
+    // The most common values of all, one digit and a blank, four at a time.
+    uint64_t lanes = 0;
+    while (count - taken >= 4 && end - q >= 8 && FourDigitsAndBlanks(q, lanes)) {
+      for (int k = 0; k < 4; ++k, lanes >>= 16, item += stride) *item = static_cast<int32_t>(lanes & 0xFF);
+      taken += 4;
+      q += 8;
+      p = q;
       separator = ' ';
       recordEnd = false;
-      p = q + 2;
-      continue;
+    }
+    if (taken == count) break;
+    // One digit and a blank, or the last value of a line.
+    if (static_cast<unsigned>(q[0] - '0') < 10) {
+      int after = q[1] == ' ' ? 2 : q[1] == '\n' ? 2 : q[1] == '\r' && q[2] == '\n' ? 3 : 0;
+      if (after != 0) {
+        *item = q[0] - '0';
+        separator = ' ';
+        recordEnd = q[1] != ' ';
+        lineEnds += recordEnd;
+        p = q + after;
+        continue;
+      }
     }
     char before = separator;
+    int64_t passed = 0;  // line ends before the value, counted once it is taken
     for (;;) {
       ByteClass k = of[*q];
       if (k == kDigit) break;
-      if (k == kSpace || k == kLineFeed) {
+      if (k == kSpace) {
         ++q;
-      } else if (k == kReturn && q[1] == '\n') {
-        q += 2;
+      } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
+        q += k == kReturn ? 2 : 1;
+        ++passed;
       } else if (k == kComma && before == ' ') {
         before = ',';
         ++q;
@@ -529,13 +542,16 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
       separator = ' ';
       recordEnd = true;
       q += k == kReturn ? 2 : 1;
+      ++passed;
     } else {
       break;
     }
     *item = static_cast<int32_t>(negative ? 0u - value : value);
+    lineEnds += passed;
     p = q;
   }
   unit.position = static_cast<int>(p - unit.buffer);
+  unit.lineEnds += lineEnds;
   reader.lastSeparator = separator;
   reader.endedByRecordEnd = recordEnd;
   return taken;
@@ -569,7 +585,6 @@ void beginRead(int unit) {
   reader.lastSeparator = ',';
   reader.repeatLeft = 0;
   reader.endedByRecordEnd = false;
-  reader.valueStart = -1;
 }
 
 void readInteger(int32_t& item) {
@@ -610,7 +625,6 @@ void endRead() {
 int ReadConsoleLine(char* line, int capacity, int& length) {
   UnitRecord& unit = *layer.unitTable.slots[kConsoleSlot].record;
   ReaderState& reader = Reader();
-  reader.valueStart = -1;
   if (TypedLines(unit)) {
     unit.lastIndex = -1;
     unit.position = 0;
@@ -625,7 +639,10 @@ int ReadConsoleLine(char* line, int capacity, int& length) {
       continue;
     }
     unsigned char b = unit.buffer[unit.position++];
-    if (b == '\n') break;
+    if (b == '\n') {
+      ++unit.lineEnds;
+      break;
+    }
     if (length < capacity) line[length++] = static_cast<char>(b);
   }
   reader.typedPieces = false;

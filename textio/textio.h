@@ -107,8 +107,7 @@ struct UnitRecord {
   bool loadedBefore;              // a load has been read: a byte order mark counts only before it
   bool endAfterLoad;              // console: the line after this load ends the input
   bool madeByConnect;             // the connect created the file, which was empty then
-  int64_t linesBeforeLoad;        // line ends read before the current load
-  int64_t loadLineEnds;           // line ends in the current load, the supplied one included
+  int64_t lineEnds;               // line ends taken so far, a supplied one included
   int64_t statements;             // read statements begun on the unit
 };
 

@@ -155,29 +155,28 @@ struct ErrorCase {
 class ReaderErrors : public testing::TestWithParam<ErrorCase> {};
 
 // Each error ends the run: the report names the statement and the file, the
-// value as it was read and where it starts, and the exit status is 1.
+// value as it was read and where it starts, and the exit status is 1; read
+// one item at a time and all at once alike.
 TEST_P(ReaderErrors, EndTheRunWithTheirReport) {
   const ErrorCase& c = GetParam();
   DataFile file(c.input);
   RunOptions options;
   options.directory = file.directory();
-  auto result = RunInChild(
-      [&] {
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        if (textio::OpenUnit(1, "data.txt", 8, "read", true) != 0) return 99;
-        for (;;) {
-          std::vector<int32_t> row(static_cast<size_t>(c.items));
-          textio::beginRead(1);
-          for (int32_t& item : row) textio::readInteger(item);
-          textio::endRead();
-        }
-      },
-      options);
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": READ(data.txt)\r\n- " +
-                                      textio::RunErrorMessage(c.number) + ": " + c.detail + "\r\n");
-  EXPECT_EQ(result.standardOutput, "");
+  for (bool allAtOnce : {false, true}) {
+    auto result = RunInChild(
+        [&] {
+          textio::ResetLayer();
+          textio::InitUnits(0, nullptr);
+          if (textio::OpenUnit(1, "data.txt", 8, "read", true) != 0) return 99;
+          for (;;) ReadStatements({c.items}, allAtOnce);
+        },
+        options);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": READ(data.txt)\r\n- " +
+                                        textio::RunErrorMessage(c.number) + ": " + c.detail + "\r\n")
+        << "all at once: " << allAtOnce;
+    EXPECT_EQ(result.standardOutput, "");
+  }
 }
 
 const std::string k300(300, '0');
@@ -195,6 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"x" + k300 + "\n", 1, 6101, "\"x" + kFortyZeros.substr(1) + "\" in case 1, line 1"},
                     ErrorCase{"1 2\n3 4\n5 1.0\n", 2, 6101, R"("1.0" in case 3, line 3)"},
                     ErrorCase{"1\n\n2\n3 1E3\n", 2, 6101, R"("1E3" in case 2, line 4)"},
+                    ErrorCase{"1 2 3\r\n\r\n4\n 5, 6\n\n7 -\r8\nx 10\n", 3, 6101, R"("x" in case 3, line 7)"},
                     ErrorCase{"12a\n", 1, 6101, R"("12a" in case 1, line 1)"},
                     ErrorCase{"1-2\n", 1, 6101, R"("1-2" in case 1, line 1)"},
                     ErrorCase{"16#G\n", 1, 6101, R"("16#G" in case 1, line 1)"},
