@@ -28,8 +28,8 @@ void InsertionSort(uint64_t* keys, size_t count) {
 }
 
 // Eight bits of the keys, from `shift` up, place every key in its bucket;
-// each bucket is then ordered by the eight bits below.
-void RadixSort(uint64_t* keys, size_t count, int shift) {
+// each bucket is then ordered by the eight bits below, down to bit `lowest`.
+void RadixSort(uint64_t* keys, size_t count, int shift, int lowest) {
   if (count < kSmallRun) {
     InsertionSort(keys, count);
     return;
@@ -54,11 +54,11 @@ void RadixSort(uint64_t* keys, size_t count, int shift) {
       keys[next[b]++] = key;
     }
   }
-  if (shift == 0) return;
+  if (shift <= lowest) return;
   // The last byte may overlap bits already ordered: within a bucket they are equal.
-  int below = std::max(shift - 8, 0);
+  int below = std::max(shift - 8, lowest);
   for (int b = 0; b < 256; ++b) {
-    if (sizes[b] > 1) RadixSort(keys + (end[b] - sizes[b]), sizes[b], below);
+    if (sizes[b] > 1) RadixSort(keys + (end[b] - sizes[b]), sizes[b], below, lowest);
   }
 }
 
@@ -102,5 +102,9 @@ void SortKeys(uint64_t* keys, size_t count, int bits) {
   if (count < 2) return;
   // Few keys: the table would cost more than ordering them.
   if (count >= kTableSlots / 4 && SortByCounting(keys, count)) return;
-  RadixSort(keys, count, std::max(bits - 8, 0));
+  RadixSort(keys, count, std::max(bits - 8, 0), 0);
+}
+
+void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest) {
+  if (count > 1) RadixSort(keys, count, 56, std::min(lowest, 56));
 }

@@ -108,7 +108,15 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"negative", 1000, 5, -99, 99, 0}, RandomCase{"extreme", 1000, 3, INT32_MIN, INT32_MAX, 0},
                     RandomCase{"extreme_few", 1000, 3, INT32_MIN, INT32_MAX, 7}, RandomCase{"all_equal", 500, 8, 3, 3, 0},
                     RandomCase{"one_variable", 1000, 1, -1000, 1000, 0}, RandomCase{"many_variables", 300, 400, 0, 2, 0},
-                    RandomCase{"wide_columns", 1000, 4, 0, 1 << 20, 0}, RandomCase{"one_case", 1, 6, -5, 5, 0}),
+                    RandomCase{"wide_columns", 1000, 4, 0, 1 << 20, 0}, RandomCase{"one_case", 1, 6, -5, 5, 0},
+                    // Keys just below, at and above 64 bits, then many times that.
+                    RandomCase{"bits_63", 3000, 21, 0, 7, 0}, RandomCase{"bits_64", 3000, 16, -8, 7, 0},
+                    RandomCase{"bits_65", 3000, 13, 0, 31, 0}, RandomCase{"bits_90", 5000, 30, 0, 4, 0},
+                    RandomCase{"bits_90_few", 5000, 30, 0, 4, 30}, RandomCase{"bits_90_pairs", 4000, 30, 0, 4, 1500},
+                    RandomCase{"extreme_wide", 2000, 5, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"extreme_wide_few", 2000, 9, INT32_MIN, INT32_MAX, 50},
+                    RandomCase{"binary_wide", 3000, 300, 0, 1, 0}, RandomCase{"binary_wide_few", 3000, 300, 0, 1, 20},
+                    RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
