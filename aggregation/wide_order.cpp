@@ -1,7 +1,8 @@
 // Ordering rows whose keys are wider than 64 bits. Each row gets an 8-byte
 // entry: a window of its key's bits above its row number. The entries are
 // ordered by the highest window, runs of equal windows by the next window,
-// and so on down the key; then each column is rearranged by the row numbers.
+// and so on down the key. The columns in the highest window are then taken
+// from the entries, and every other column is rearranged by the row numbers.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -79,6 +80,13 @@ void FillFirstWindow(const KeyPlan& plan, const Window& w, uint64_t* entries) {
   }
 }
 
+// The end of the run of entries from `start` on that agree in the top `length` bits.
+size_t RunEnd(const uint64_t* entries, size_t start, size_t count, int length) {
+  size_t end = start + 1;
+  while (end < count && (entries[start] ^ entries[end]) >> (64 - length) == 0) ++end;
+  return end;
+}
+
 // Orders entries[0..count), which hold the window at `level`, by the rest of
 // the key. Every run of equal windows but the largest is ordered by a call
 // of its own; the largest is taken next by the loop, so that the calls nest
@@ -90,28 +98,66 @@ void OrderEntries(const KeyPlan& plan, int32_t nvars, uint64_t* entries, size_t 
     if (w.low == 0) return;
     Window next = WindowAt(plan, level + 1, nvars);
     size_t largestStart = 0, largestSize = 0;
-    for (size_t start = 0; start < count;) {
-      size_t end = start + 1;
-      while (end < count && (entries[start] ^ entries[end]) >> (64 - w.length) == 0) ++end;
+    for (size_t start = 0, end; start < count; start = end) {
+      end = RunEnd(entries, start, count, w.length);
       size_t size = end - start;
-      if (size > 1) {
-        size_t ordered = start;  // the run to order now: this one or the largest so far
-        if (size > largestSize) {
-          std::swap(ordered, largestStart);
-          std::swap(size, largestSize);
-        }
-        if (size > 1) {
-          FillWindow(plan, next, entries + ordered, size);
-          OrderEntries(plan, nvars, entries + ordered, size, level + 1);
-        }
+      if (size < 2) continue;
+      size_t ordered = start;  // the run to order now: this one or the largest so far
+      if (size > largestSize) {
+        std::swap(ordered, largestStart);
+        std::swap(size, largestSize);
       }
-      start = end;
+      if (size > 1) {
+        FillWindow(plan, next, entries + ordered, size);
+        OrderEntries(plan, nvars, entries + ordered, size, level + 1);
+      }
     }
     if (largestSize < 2) return;
     entries += largestStart;
     count = largestSize;
     ++level;
     FillWindow(plan, next, entries, count);
+  }
+}
+
+// Orders all entries, which hold the highest window. Runs of equal windows
+// are ordered by the lower windows and get their highest window back, so
+// that the columns lying wholly in it can be taken from the entries.
+void OrderAllEntries(const KeyPlan& plan, int32_t nvars, uint64_t* entries, const Window& w) {
+  auto count = static_cast<size_t>(plan.ncases);
+  SortKeyPrefixes(entries, count, 64 - w.length);
+  if (w.low == 0) return;
+  Window next = WindowAt(plan, 1, nvars);
+  for (size_t start = 0, end; start < count; start = end) {
+    end = RunEnd(entries, start, count, w.length);
+    if (end - start < 2) continue;
+    uint64_t window = entries[start] & ~plan.rowMask;
+    FillWindow(plan, next, entries + start, end - start);
+    OrderEntries(plan, nvars, entries + start, end - start, 1);
+    for (size_t k = start; k < end; ++k) entries[k] = window | (entries[k] & plan.rowMask);
+  }
+}
+
+// Whether a column lies wholly in the window.
+bool InWindow(const KeyField& field, const Window& w) {
+  return field.shift >= w.low && field.shift + field.width <= w.low + w.length;
+}
+
+// The columns lying wholly in the highest window, taken from the ordered
+// entries a block of rows at a time.
+void UnpackWindowColumns(const KeyPlan& plan, const uint64_t* entries, const Window& w) {
+  for (int32_t first = 0; first < plan.ncases; first += kBlockRows) {
+    int32_t last = std::min(plan.ncases, first + kBlockRows);
+    for (int32_t j = w.firstColumn; j <= w.lastColumn; ++j) {
+      const KeyField& field = plan.fields[j];
+      if (field.width == 0 || !InWindow(field, w)) continue;
+      int shift = static_cast<int>(64 - w.length + field.shift - w.low);
+      uint64_t mask = (uint64_t{1} << field.width) - 1;
+      int32_t* column = Column(plan.cases, plan.ncases, j);
+      for (int32_t i = first; i < last; ++i) {
+        column[i] = static_cast<int32_t>(static_cast<int64_t>((entries[i] >> shift) & mask) + field.minimum);
+      }
+    }
   }
 }
 
@@ -124,11 +170,13 @@ bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyF
   int rowBits = std::bit_width(static_cast<uint32_t>(ncases - 1));
   KeyPlan plan{cases, ncases, fields, bits, 64 - rowBits, (uint64_t{1} << rowBits) - 1};
   auto* entries = reinterpret_cast<uint64_t*>(scratch.data);
-  FillFirstWindow(plan, WindowAt(plan, 0, nvars), entries);
-  OrderEntries(plan, nvars, entries, n, 0);
+  Window highest = WindowAt(plan, 0, nvars);
+  FillFirstWindow(plan, highest, entries);
+  OrderAllEntries(plan, nvars, entries, highest);
+  UnpackWindowColumns(plan, entries, highest);
 
   // The row numbers move to the first half of the scratch; the second half
-  // takes each column in its new order before it is copied back.
+  // takes each other column in its new order before it is copied back.
   for (size_t k = 0; k < n; ++k) {
     uint64_t entry;
     std::memcpy(&entry, scratch.data + 8 * k, sizeof entry);
@@ -138,7 +186,8 @@ bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyF
   const auto* rows = reinterpret_cast<const uint32_t*>(scratch.data);
   auto* moved = reinterpret_cast<int32_t*>(scratch.data + 4 * n);
   for (int32_t j = 0; j < nvars; ++j) {
-    if (fields[j].width == 0) continue;  // one value throughout: nothing moves
+    // One value throughout, or in place already: nothing to move.
+    if (fields[j].width == 0 || InWindow(fields[j], highest)) continue;
     int32_t* column = Column(cases, ncases, j);
     for (size_t k = 0; k < n; ++k) moved[k] = column[rows[k]];
     std::copy(moved, moved + n, column);
