@@ -1,6 +1,7 @@
 // Ordering the case matrix by keys: each column's range decides its bits in
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
-// whole; wider ones go by windows (wide_order.cpp). Without scratch storage
+// whole; wider ones are counted by pattern when few patterns repeat
+// (pattern_count.cpp), otherwise ordered by windows (wide_order.cpp). Without scratch storage
 // the rows are heap-sorted in place.
 #include "aggregation/case_order.h"
 
@@ -114,7 +115,7 @@ bool OrderByKeys(int32_t ncases, int32_t nvars, int32_t* cases) {
   auto* fields = reinterpret_cast<KeyField*>(plan.data);
   int64_t bits = PlanKeyFields(ncases, nvars, cases, fields);
   if (bits <= 64) return OrderPacked(ncases, nvars, cases, fields, static_cast<int>(bits));
-  return OrderByKeyWindows(ncases, nvars, cases, fields, bits);
+  return OrderByCounting(ncases, nvars, cases) || OrderByKeyWindows(ncases, nvars, cases, fields, bits);
 }
 
 void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {

@@ -36,6 +36,10 @@ struct KeyField {
 // when the scratch storage cannot be had.
 bool OrderByKeys(int32_t ncases, int32_t nvars, int32_t* cases);
 
+// Rows that repeat few patterns, counted by pattern and written anew; false,
+// with the matrix unchanged, when there are too many patterns or no room.
+bool OrderByCounting(int32_t ncases, int32_t nvars, int32_t* cases);
+
 // Keys wider than 64 bits: the rows are ordered through their row numbers
 // by the key's highest bits, ties by the next bits, and so on; then every
 // column is rearranged. Needs 8 bytes a case; false when they cannot be had.

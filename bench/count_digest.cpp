@@ -10,8 +10,8 @@
 // above 999999 as its asterisks), so equal digests mean equal records. For
 // aggregate's records O tells whether they ascend in pattern order (the last
 // variable first): "ascending", "unknown" where asterisks hide values, or the
-// first record out of order; for the others it is "-". C counts the cases of
-// the records whose count is shown.
+// first record out of order; for the others it is "-". C adds up the counts
+// (of aggregate's records, those not hidden by asterisks).
 
 #include <charconv>
 #include <cstdint>
@@ -81,25 +81,27 @@ void checkOrder(Summary& s, const std::vector<std::int64_t>& values) {
     s.previous = values;
 }
 
-void addRecord(Summary& s, const std::vector<std::int64_t>& values, std::int64_t count) {
+// `count` as written, `cases` as known (0 for a count hidden by asterisks).
+void addRecord(Summary& s, const std::vector<std::int64_t>& values, std::int64_t count, std::int64_t cases) {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
     for (std::int64_t v : values) h = mix(h ^ static_cast<std::uint64_t>(v));
     h = mix(h ^ static_cast<std::uint64_t>(count));
     s.digest += h;
-    if (count != kHidden) s.cases += static_cast<std::uint64_t>(count);
+    s.cases += static_cast<std::uint64_t>(cases);
 }
 
 void line(Summary& s, const std::string& format, std::size_t nvars, std::string_view text) {
     ++s.records;
     std::vector<std::int64_t>& values = s.values;
     values.assign(nvars, 0);
-    std::int64_t count = 0;
+    std::int64_t count = 0, cases = 0;
     if (format == "program") {
         if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") fail("record " + std::to_string(s.records) + " without CR LF");
         text.remove_suffix(2);
         if (text.size() != 3 * nvars + 7 || text[3 * nvars] != ' ') fail("record " + std::to_string(s.records) + " of the wrong shape");
         for (std::size_t j = 0; j < nvars; ++j) values[j] = parseField(text.substr(3 * j, 3), s.records);
         count = parseField(text.substr(3 * nvars + 1), s.records);
+        cases = count == kHidden ? 0 : count;
         checkOrder(s, values);
     } else {
         std::vector<std::string_view>& fields = s.fields;
@@ -116,9 +118,10 @@ void line(Summary& s, const std::string& format, std::size_t nvars, std::string_
         if (fields.size() != nvars + 1) fail("line " + std::to_string(s.records) + " has " + std::to_string(fields.size()) + " fields");
         std::size_t first = format == "first" ? 1 : 0;
         for (std::size_t j = 0; j < nvars; ++j) values[j] = shownValue(parseNumber(fields[first + j], s.records));
-        count = shownCount(parseNumber(fields[format == "first" ? 0 : nvars], s.records));
+        cases = parseNumber(fields[format == "first" ? 0 : nvars], s.records);
+        count = shownCount(cases);
     }
-    addRecord(s, values, count);
+    addRecord(s, values, count, cases);
 }
 
 }  // namespace

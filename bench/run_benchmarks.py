@@ -361,7 +361,7 @@ def agreement(digests: dict, ncases: int) -> list:
     if program and program.order not in ("ascending", "unknown"):
         problems.append(f"aggregate: records not in pattern order ({program.order})")
     for tool, d in good.items():
-        if d.order != "unknown" and d.cases != ncases and d.cases != 0 and tool != "program":
+        if d.cases != ncases and tool != "program":
             problems.append(f"{TOOL_TITLES[tool]}: counts add up to {d.cases:,}, not {ncases:,}")
     return problems
 

@@ -182,8 +182,8 @@ TEST_P(ScratchRefused, OrdersInPlace) {
 
 INSTANTIATE_TEST_SUITE_P(
     Matrices, ScratchRefused,
-    testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0}, RandomCase{"wide", 200000, 30, 0, 4, 0},
-                    RandomCase{"wide_few", 200000, 30, 0, 4, 100}),
+    testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0}, RandomCase{"wide", 300000, 30, 0, 4, 0},
+                    RandomCase{"wide_few", 300000, 30, 0, 4, 100}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
