@@ -1,10 +1,14 @@
 // Ordering 64-bit pattern keys in place. Survey data usually repeats few
 // patterns many times: the keys are then counted in a small table and laid
 // out again in order. Otherwise a radix sort orders them eight bits at a time
-// from the most significant, moving each key straight to its bucket.
+// from the most significant, moving each key straight to its bucket; with
+// many keys, two threads order the buckets.
 #include "aggregation/key_sort.h"
 
 #include <algorithm>
+#include <functional>
+#include <system_error>
+#include <thread>
 
 #include "textio/textio.h"
 
@@ -12,6 +16,20 @@ namespace {
 
 constexpr size_t kSmallRun = 48;          // fewer keys than this are ordered by insertion
 constexpr size_t kTableSlots = 1u << 18;  // the counting table, at most half of it used
+
+constexpr size_t kSharedKeys = size_t{1} << 20;  // from this many keys on, two threads share the work
+
+// The buckets of one radix pass, each to be ordered by the bits below.
+struct Buckets {
+  uint64_t* keys;
+  const size_t* sizes;
+  const size_t* end;
+  int below, lowest;
+};
+
+void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared);
+void SortBuckets(const Buckets& buckets, int first, int last, bool shared);
+void SortSharedBuckets(const Buckets& buckets, size_t count);
 
 struct Tally {
   uint64_t key;
@@ -28,8 +46,9 @@ void InsertionSort(uint64_t* keys, size_t count) {
 }
 
 // Eight bits of the keys, from `shift` up, place every key in its bucket;
-// each bucket is then ordered by the eight bits below.
-void RadixSort(uint64_t* keys, size_t count, int shift) {
+// each bucket is then ordered by the eight bits below, down to bit `lowest`.
+// Many keys share the buckets out between two threads (SortSharedBuckets).
+void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared) {
   if (count < kSmallRun) {
     InsertionSort(keys, count);
     return;
@@ -54,12 +73,43 @@ void RadixSort(uint64_t* keys, size_t count, int shift) {
       keys[next[b]++] = key;
     }
   }
-  if (shift == 0) return;
+  if (shift <= lowest) return;
   // The last byte may overlap bits already ordered: within a bucket they are equal.
-  int below = std::max(shift - 8, 0);
-  for (int b = 0; b < 256; ++b) {
-    if (sizes[b] > 1) RadixSort(keys + (end[b] - sizes[b]), sizes[b], below);
+  Buckets buckets{keys, sizes, end, std::max(shift - 8, lowest), lowest};
+  if (shared && count >= kSharedKeys) {
+    SortSharedBuckets(buckets, count);
+  } else {
+    SortBuckets(buckets, 0, 256, false);
   }
+}
+
+void SortBuckets(const Buckets& buckets, int first, int last, bool shared) {
+  for (int b = first; b < last; ++b) {
+    size_t size = buckets.sizes[b];
+    if (size > 1) RadixSort(buckets.keys + (buckets.end[b] - size), size, buckets.below, buckets.lowest, shared);
+  }
+}
+
+// Two threads take about half of the keys each. A bucket holding most keys
+// is shared out again itself. A thread that cannot be had leaves the work
+// to this one; the work itself cannot fail.
+void SortSharedBuckets(const Buckets& buckets, size_t count) {
+  int split = 0;
+  for (size_t before = 0; split < 256 && before + buckets.sizes[split] <= count / 2; ++split) before += buckets.sizes[split];
+  if (split < 256 && buckets.sizes[split] > count / 2) {
+    SortBuckets(buckets, 0, split, false);
+    SortBuckets(buckets, split, split + 1, true);
+    SortBuckets(buckets, split + 1, 256, false);
+    return;
+  }
+  std::thread helper;
+  try {
+    helper = std::thread(SortBuckets, std::cref(buckets), split, 256, false);
+  } catch (const std::system_error&) {
+    SortBuckets(buckets, split, 256, false);
+  }
+  SortBuckets(buckets, 0, split, false);
+  if (helper.joinable()) helper.join();
 }
 
 uint64_t Slot(uint64_t key) { return (key * 0x9E3779B97F4A7C15ull) >> (64 - 18); }
@@ -102,5 +152,9 @@ void SortKeys(uint64_t* keys, size_t count, int bits) {
   if (count < 2) return;
   // Few keys: the table would cost more than ordering them.
   if (count >= kTableSlots / 4 && SortByCounting(keys, count)) return;
-  RadixSort(keys, count, std::max(bits - 8, 0));
+  RadixSort(keys, count, std::max(bits - 8, 0), 0, true);
+}
+
+void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest) {
+  if (count > 1) RadixSort(keys, count, 56, std::min(lowest, 56), true);
 }

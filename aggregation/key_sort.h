@@ -6,3 +6,6 @@
 
 // Orders keys[0..count) in which only the low `bits` bits can be set.
 void SortKeys(uint64_t* keys, size_t count, int bits);
+// Orders keys[0..count) by their bits from `lowest` up; keys that agree
+// there may end in any order among themselves.
+void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest);

@@ -1,6 +1,8 @@
 // Writes an individual level data file for timing runs:
-//   generate_data OUT NCASES NVARS NVALUES NPATTERNS [SEED]
-// NCASES lines of NVARS whole numbers in 0..NVALUES-1, one blank between values,
+//   generate_data OUT NCASES NVARS NVALUES NPATTERNS [SEED [LOW]]
+// NCASES lines of NVARS whole numbers in LOW..LOW+NVALUES-1 (LOW 0 unless
+// given; NVALUES up to 2^32, so that the whole 32-bit range can be drawn),
+// one blank between values,
 // CR LF after each case. NPATTERNS = 0 draws every value on its own; NPATTERNS > 0
 // draws each case from that many random patterns (collisions between them are
 // possible but negligible for the sizes used), which gives few distinct patterns.
@@ -44,10 +46,10 @@ public:
         return result;
     }
 
-    // Uniform in 0..bound-1 for bound < 2^32 (multiply-shift; the bias is far
+    // Uniform in 0..bound-1 for bound <= 2^32 (multiply-shift; the bias is far
     // below anything a timing run could notice).
-    std::uint32_t below(std::uint32_t bound) {
-        return static_cast<std::uint32_t>(((next() >> 32) * bound) >> 32);
+    std::uint64_t below(std::uint64_t bound) {
+        return ((next() >> 32) * bound) >> 32;
     }
 
 private:
@@ -62,9 +64,9 @@ bool parseCount(const char* text, std::uint64_t& value, std::uint64_t low, std::
 }
 
 // Appends the decimal digits of value; returns the new end.
-char* putNumber(char* out, std::uint32_t value) {
-    const auto [end, ec] = std::to_chars(out, out + 10, value);
-    (void)ec;  // ten characters always hold a 32-bit value
+char* putNumber(char* out, std::int64_t value) {
+    const auto [end, ec] = std::to_chars(out, out + 11, value);
+    (void)ec;  // eleven characters always hold a 32-bit value and its sign
     return end;
 }
 
@@ -95,9 +97,15 @@ private:
     bool failed_ = false;
 };
 
+bool parseLow(const char* text, std::int64_t& value) {
+    const std::string_view sv(text);
+    const auto [end, ec] = std::from_chars(sv.data(), sv.data() + sv.size(), value);
+    return ec == std::errc() && end == sv.data() + sv.size() && value >= INT32_MIN && value <= INT32_MAX;
+}
+
 int usage() {
-    std::fputs("usage: generate_data OUT NCASES NVARS NVALUES NPATTERNS [SEED]\n"
-               "  NCASES lines of NVARS values in 0..NVALUES-1, CR LF line ends;\n"
+    std::fputs("usage: generate_data OUT NCASES NVARS NVALUES NPATTERNS [SEED [LOW]]\n"
+               "  NCASES lines of NVARS values in LOW..LOW+NVALUES-1, CR LF line ends;\n"
                "  NPATTERNS 0: every value random, else cases drawn from NPATTERNS patterns.\n",
                stderr);
     return 2;
@@ -106,17 +114,19 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6 && argc != 7) return usage();
+    if (argc < 6 || argc > 8) return usage();
     std::uint64_t ncases = 0, nvars = 0, nvalues = 0, npatterns = 0, seed = 1;
-    // One line must fit in the writer's slack: 11 bytes per value at most.
+    std::int64_t low = 0;
+    // One line must fit in the writer's slack: 12 bytes per value at most.
     if (!parseCount(argv[2], ncases, 0, UINT64_MAX) ||
-        !parseCount(argv[3], nvars, 1, BlockWriter::kSlack / 11 - 1) ||
-        !parseCount(argv[4], nvalues, 1, UINT32_MAX) ||
+        !parseCount(argv[3], nvars, 1, BlockWriter::kSlack / 12 - 1) ||
+        !parseCount(argv[4], nvalues, 1, std::uint64_t{1} << 32) ||
         !parseCount(argv[5], npatterns, 0, 100'000'000) ||
-        (argc == 7 && !parseCount(argv[6], seed, 0, UINT64_MAX))) {
+        (argc >= 7 && !parseCount(argv[6], seed, 0, UINT64_MAX)) ||
+        (argc == 8 && !parseLow(argv[7], low))) {
         return usage();
     }
-    const auto bound = static_cast<std::uint32_t>(nvalues);
+    const std::uint64_t bound = nvalues;
 
     std::FILE* file = std::fopen(argv[1], "wb");
     if (file == nullptr) {
@@ -129,7 +139,7 @@ int main(int argc, char** argv) {
     if (npatterns == 0) {
         for (std::uint64_t i = 0; i < ncases; ++i) {
             char* out = writer.cursor();
-            if (bound <= 10) {
+            if (bound <= 10 && low == 0) {
                 // The common case of one-digit values, without the general conversion.
                 for (std::uint64_t j = 0; j < nvars; ++j) {
                     *out++ = static_cast<char>('0' + random.below(bound));
@@ -137,7 +147,7 @@ int main(int argc, char** argv) {
                 }
             } else {
                 for (std::uint64_t j = 0; j < nvars; ++j) {
-                    out = putNumber(out, random.below(bound));
+                    out = putNumber(out, low + static_cast<std::int64_t>(random.below(bound)));
                     *out++ = ' ';
                 }
             }
@@ -149,18 +159,18 @@ int main(int argc, char** argv) {
     } else {
         // Each pattern is formatted once as its whole line; cases copy lines.
         std::vector<std::string> lines(npatterns);
-        std::vector<char> scratch(nvars * 11 + 2);
+        std::vector<char> scratch(nvars * 12 + 2);
         for (auto& line : lines) {
             char* out = scratch.data();
             for (std::uint64_t j = 0; j < nvars; ++j) {
-                out = putNumber(out, random.below(bound));
+                out = putNumber(out, low + static_cast<std::int64_t>(random.below(bound)));
                 *out++ = ' ';
             }
             out[-1] = '\r';
             *out++ = '\n';
             line.assign(scratch.data(), out);
         }
-        const auto choices = static_cast<std::uint32_t>(npatterns);
+        const std::uint64_t choices = npatterns;
         for (std::uint64_t i = 0; i < ncases; ++i) {
             const std::string& line = lines[random.below(choices)];
             char* out = writer.cursor();

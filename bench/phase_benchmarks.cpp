@@ -1,7 +1,9 @@
 // Micro-benchmarks of the run's phases inside the program: reading and
 // converting a data file, ordering the case matrix, writing the records.
 // Data: 1,000,000 cases of 20 variables, values 0..4, from 5,000 patterns
-// (typical survey data) or every value drawn (nearly all patterns distinct).
+// (typical survey data) or every value drawn (nearly all patterns distinct);
+// the orderings also on matrices made in memory, among them keys of 60 and
+// of 90 bits for the same 2,000,000 cases, side by side.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -58,6 +60,10 @@ const DataSet& Distinct() {
   return set;
 }
 
+const std::string kNullDevice = "/dev/null";
+
+std::string OutputFile() { return "/tmp/phase_benchmarks_out_" + std::to_string(getpid()) + ".txt"; }
+
 void StartLayer() {
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
@@ -99,7 +105,31 @@ void Ordering(benchmark::State& state, const DataSet& set) {
   }
 }
 
-void Writing(benchmark::State& state, const DataSet& set) {
+// A matrix of `ncases` rows of `nvars` values drawn from [0, values), column by column.
+std::vector<int32_t> RandomMatrix(int32_t ncases, int32_t nvars, int32_t values) {
+  std::mt19937_64 random(11);
+  std::vector<int32_t> cases(static_cast<size_t>(ncases) * static_cast<size_t>(nvars));
+  for (int32_t& v : cases) v = static_cast<int32_t>(random() % static_cast<uint64_t>(values));
+  return cases;
+}
+
+void OrderingShape(benchmark::State& state, int32_t ncases, int32_t nvars, int32_t values) {
+  StartLayer();
+  const std::vector<int32_t> drawn = RandomMatrix(ncases, nvars, values);
+  std::vector<int32_t> cases(drawn.size());
+  for (auto _ : state) {
+    state.PauseTiming();
+    cases = drawn;
+    state.ResumeTiming();
+    SortCases(ncases, nvars, cases.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ncases);
+}
+
+// Writes the records of the ordered matrix to `out`: a file, or /dev/null
+// for the editing alone without the file system's work.
+void Writing(benchmark::State& state, const DataSet& set, const std::string& out) {
   StartLayer();
   std::vector<int32_t> cases = Matrix();
   ReadAll(set, cases.data());
@@ -108,21 +138,30 @@ void Writing(benchmark::State& state, const DataSet& set) {
   char recordLayout[kRecordLayoutLength];
   const textio::TextPiece piece{layout, static_cast<int>(sizeof layout - 1)};
   textio::concatenate(recordLayout, kRecordLayoutLength, &piece, 1);
-  const std::string out = "/tmp/phase_benchmarks_out_" + std::to_string(getpid()) + ".txt";
+  int64_t bytes = 0;
   for (auto _ : state) {
+    if (out != kNullDevice) std::remove(out.c_str());
     if (textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
     WritePatterns(kCases, kVariables, cases.data(), recordLayout);
+    bytes += textio::SelectUnit(2, textio::StatementKind::Write)->filePosition +
+             textio::SelectUnit(2, textio::StatementKind::Write)->position;
     textio::CloseUnit(2);
   }
-  std::remove(out.c_str());
+  state.SetBytesProcessed(bytes);
+  if (out != kNullDevice) std::remove(out.c_str());
 }
 
 BENCHMARK_CAPTURE(Reading, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Reading, distinct_patterns, Distinct())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Ordering, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Ordering, distinct_patterns, Distinct())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Writing, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Writing, distinct_patterns, Distinct())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingShape, bits60_2M_x20, 2000000, 20, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingShape, bits90_2M_x30, 2000000, 30, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingShape, bits1200_200k_x300, 200000, 300, 10)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingShape, bits60_10M_x20, 10000000, 20, 5)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(Writing, repeated_patterns, Repeated(), OutputFile())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Writing, distinct_patterns, Distinct(), OutputFile())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Writing, distinct_patterns_edited_only, Distinct(), kNullDevice)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -98,11 +98,54 @@ void PlaceField(const LayoutItem& field, int32_t value) {
   writer.pendingBlanks = 0;
 }
 
+// The largest value of `w` digits, for the widths a field run takes: a
+// value fits Iw when it has w digits, or a sign and w - 1 digits.
+constexpr int64_t kFieldHighest[kFieldSpan + 1] = {0, 9, 99, 999, 9999, 99999, 999999, 9999999, 99999999,
+                                                   999999999, 9999999999, 99999999999, 999999999999,
+                                                   9999999999999, 99999999999999, 999999999999999,
+                                                   9999999999999999};
+
+// Ready I3 fields for the values -99..999, each with one byte more, so that
+// one 4-byte store places a field; the extra byte is overwritten by what
+// follows or lies in the buffer's slack.
+constexpr int32_t kLowestThree = -99, kHighestThree = 999;
+struct ThreeCharacterFields {
+  char text[kHighestThree - kLowestThree + 2][4];  // the last one: asterisks
+  constexpr ThreeCharacterFields() : text() {
+    for (int32_t value = kLowestThree; value <= kHighestThree; ++value) {
+      char* field = text[value - kLowestThree];
+      char* p = field + 3;
+      int32_t magnitude = value < 0 ? -value : value;
+      do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+      if (value < 0) *--p = '-';
+      while (p != field) *--p = ' ';
+      field[3] = ' ';
+    }
+    for (char& c : text[kHighestThree - kLowestThree + 1]) c = '*';
+  }
+};
+constexpr ThreeCharacterFields kThreeCharacterFields;
+
+// Places the I3 fields of `count` values from `out` on, without owed blanks.
+unsigned char* PlaceThreeCharacterFields(unsigned char* out, const int32_t* values, int count, ptrdiff_t stride) {
+  constexpr auto kAsterisks = static_cast<uint32_t>(kHighestThree - kLowestThree + 1);
+  for (int i = 0; i < count; ++i, values += stride) {
+    uint32_t index = static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree);
+    std::memcpy(out, kThreeCharacterFields.text[index < kAsterisks ? index : kAsterisks], 4);
+    out += 3;
+  }
+  return out;
+}
+
 // The common case: consecutive uses of one field Iw whose blanks and width
 // span at most kFieldSpan, into a file unit's buffer while it has room. Each
 // field is laid down as a span of blanks with the digits stored over its
 // end, using only stores; the unit's buffer has slack for the span's tail,
-// which later bytes overwrite. Returns how many of the `count` values were placed.
+// which later bytes overwrite. I3 fields after the first take ready fields.
+// Returns how many of the `count` values were placed.
 int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptrdiff_t stride) {
   static constexpr char kBlankSpan[kFieldSpan + 1] = "                ";
   static_assert(std::string_view(kBlankSpan).size() == kFieldSpan);
@@ -111,20 +154,22 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   if (writer.destination != RecordDestination::File || field.minimum != 1 || width > kFieldSpan) return 0;
   UnitRecord& unit = *writer.unit;
   if (!unit.writing) return 0;
-  // The values whose text fits the field: width digits, or a sign and one digit less.
-  int64_t power = 1;
-  for (int i = 0; i < width; ++i) power *= 10;
-  const int64_t highest = power - 1, lowest = -(power / 10 - 1);
   unsigned char* start = unit.buffer + unit.position;
   unsigned char* out = start;
   int64_t room = unit.bufferSize - unit.position;
   int64_t size = writer.pendingBlanks + width;
   int placed = 0;
   for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
+    if (width == 3 && size == 3) {
+      int fitting = static_cast<int>(std::min<int64_t>(count - placed, room / 3));
+      out = PlaceThreeCharacterFields(out, values, fitting, stride);
+      placed += fitting;
+      break;
+    }
     std::memcpy(out, kBlankSpan, kFieldSpan);
     unsigned char* fieldEnd = out + size;
     int32_t value = *values;
-    if (value > highest || value < lowest) {
+    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) {
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
       uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);

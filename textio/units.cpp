@@ -12,6 +12,12 @@ namespace {
 
 UnitSlot* Slots() { return layer.unitTable.slots; }
 
+// A file connected only for writing takes larger loads, a multiple of the
+// block size, once its first block has been written: a file that takes no
+// bytes at all still fails at the first block, and far fewer writes are made.
+constexpr int kFileWriteLoad = 1 << 18;
+static_assert(kFileWriteLoad % kFileBlockSize == 0);
+
 bool EqualIgnoringCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
     char x = *a, y = *b;
@@ -195,12 +201,14 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   }
   Device device = DeviceFor(name);
 
-  int bufferSize = device != Device::None      ? kConsoleBufferSize
-                   : action == UnitAction::Read ? kFileReadLoad
-                                                : kFileBlockSize;
+  int bufferSize = device != Device::None       ? kConsoleBufferSize
+                   : action == UnitAction::Read  ? kFileReadLoad
+                   : action == UnitAction::Write ? kFileWriteLoad
+                                                 : kFileBlockSize;
   UnitRecord* record =
       NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device, bufferSize);
   if (record == nullptr) return NoLayerMemory;
+  if (device == Device::None && action == UnitAction::Write) record->bufferSize = kFileBlockSize;
   record->action = action;
   record->controlCarriage = device != Device::None;
   record->console = device == Device::Console;
@@ -397,6 +405,7 @@ void FlushUnit(UnitRecord& unit) {
   if (unit.position == 0) return;
   platform::Cause cause = WriteLoad(unit);
   if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+  if (unit.kind == UnitKind::Sequential && unit.action == UnitAction::Write) unit.bufferSize = kFileWriteLoad;
 }
 
 void RaiseWriteFailure(platform::Cause cause) {

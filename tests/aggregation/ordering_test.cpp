@@ -1,13 +1,26 @@
 // The ordering of the case matrix, held against the pattern order itself.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <random>
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
+#include "support/process_runner.h"
 #include "textio/layer_state.h"
+
+// An address-space limit cannot be set under AddressSanitizer, which reserves
+// far more address space than it uses.
+#if defined(__SANITIZE_ADDRESS__)
+#define ADDRESS_SPACE_RESERVED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ADDRESS_SPACE_RESERVED 1
+#endif
+#endif
 
 namespace {
 
@@ -78,10 +91,7 @@ struct RandomCase {
   int distinct;       // rows drawn from this many patterns; 0: every value drawn
 };
 
-class RandomOrdering : public testing::TestWithParam<RandomCase> {};
-
-TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
-  const RandomCase& c = GetParam();
+std::vector<Row> RandomRows(const RandomCase& c) {
   std::mt19937_64 random(12345);
   std::uniform_int_distribution<int64_t> value(c.low, c.high);
   auto draw = [&] {
@@ -95,6 +105,13 @@ TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
   for (int i = 0; i < c.ncases; ++i) {
     rows.push_back(c.distinct > 0 ? patterns[random() % static_cast<size_t>(c.distinct)] : draw());
   }
+  return rows;
+}
+
+class RandomOrdering : public testing::TestWithParam<RandomCase> {};
+
+TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
+  std::vector<Row> rows = RandomRows(GetParam());
   ExpectOrdered(rows, Sorted(rows));
   std::vector<Row> ordered = Sorted(rows);
   EXPECT_EQ(Sorted(ordered), ordered);
@@ -108,7 +125,65 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"negative", 1000, 5, -99, 99, 0}, RandomCase{"extreme", 1000, 3, INT32_MIN, INT32_MAX, 0},
                     RandomCase{"extreme_few", 1000, 3, INT32_MIN, INT32_MAX, 7}, RandomCase{"all_equal", 500, 8, 3, 3, 0},
                     RandomCase{"one_variable", 1000, 1, -1000, 1000, 0}, RandomCase{"many_variables", 300, 400, 0, 2, 0},
-                    RandomCase{"wide_columns", 1000, 4, 0, 1 << 20, 0}, RandomCase{"one_case", 1, 6, -5, 5, 0}),
+                    RandomCase{"wide_columns", 1000, 4, 0, 1 << 20, 0}, RandomCase{"one_case", 1, 6, -5, 5, 0},
+                    // Keys just below, at and above 64 bits, then many times that.
+                    RandomCase{"bits_63", 3000, 21, 0, 7, 0}, RandomCase{"bits_64", 3000, 16, -8, 7, 0},
+                    RandomCase{"bits_65", 3000, 13, 0, 31, 0}, RandomCase{"bits_90", 5000, 30, 0, 4, 0},
+                    RandomCase{"bits_90_few", 5000, 30, 0, 4, 30}, RandomCase{"bits_90_pairs", 4000, 30, 0, 4, 1500},
+                    RandomCase{"extreme_wide", 2000, 5, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"extreme_wide_few", 2000, 9, INT32_MIN, INT32_MAX, 50},
+                    RandomCase{"binary_wide", 3000, 300, 0, 1, 0}, RandomCase{"binary_wide_few", 3000, 300, 0, 1, 20},
+                    RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1},
+                    // Enough keys for two threads to share the work.
+                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0}),
+    [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
+
+// The address space of this process now, in bytes.
+rlim_t AddressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
+class ScratchRefused : public testing::TestWithParam<RandomCase> {};
+
+// When the ordering's scratch cannot be had, the rows still end in the
+// pattern order, ordered in place. The child builds its matrix, then lowers
+// its address-space limit so that no large block can be mapped any more.
+TEST_P(ScratchRefused, OrdersInPlace) {
+#ifdef ADDRESS_SPACE_RESERVED
+  GTEST_SKIP() << "no address-space limit under AddressSanitizer";
+#endif
+  const RandomCase& c = GetParam();
+  test_support::RunResult result = test_support::RunInChild(
+      [&c] {
+        std::vector<Row> rows = RandomRows(c);
+        std::vector<int32_t> matrix = ColumnMajor(rows);
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+          return std::lexicographical_compare(a.rbegin(), a.rend(), b.rbegin(), b.rend());
+        });
+        const std::vector<int32_t> ordered = ColumnMajor(rows);
+        textio::ResetLayer();
+        textio::InitUnits(0, nullptr);
+        rlimit limit{AddressSpaceInUse() + (1 << 20), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+        textio::ArrayDescriptor scratch{nullptr, 8, 1, {{1, c.ncases}}, 0};
+        int32_t status = 0;
+        textio::AllocateArray(scratch, &status);
+        if (status == 0) return 3;  // the limit did not take
+        SortCases(c.ncases, c.nvars, matrix.data());
+        return matrix == ordered ? 0 : 1;
+      },
+      {});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  test_support::RemoveDirectory(result.directory);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrices, ScratchRefused,
+    testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0}, RandomCase{"wide", 300000, 30, 0, 4, 0},
+                    RandomCase{"wide_few", 300000, 30, 0, 4, 100}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

