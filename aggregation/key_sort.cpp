@@ -105,7 +105,7 @@ void SortSharedBuckets(const Buckets& buckets, size_t count) {
   std::thread helper;
   try {
     helper = std::thread(SortBuckets, std::cref(buckets), split, 256, false);
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {  // no thread, or no memory for one
     SortBuckets(buckets, split, 256, false);
   }
   SortBuckets(buckets, 0, split, false);
