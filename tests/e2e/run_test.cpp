@@ -64,7 +64,7 @@ test_support::RunResult RunIn(const std::map<std::string, std::string>& files, c
   for (const std::string& name : test_support::ListRegularFiles(directory)) {
     left[name] = test_support::ReadFileBytes(directory + "/" + name).value_or("");
   }
-  test_support::RemoveDirectory(directory);
+  test_support::RemoveTree(directory);
   return result;
 }
 
@@ -84,6 +84,9 @@ class Run : public testing::TestWithParam<RunCase> {};
 
 TEST_P(Run, ShowsAndLeavesExactlyThis) {
   const RunCase& c = GetParam();
+  test_support::RunOptions wanted;
+  wanted.console = c.console;
+  if (const char* reason = test_support::WhyUnsupported(wanted)) GTEST_SKIP() << reason;
   Files left;
   auto result = RunIn(c.before, c.input, c.console, left);
   EXPECT_EQ(result.standardOutput, c.standardOutput);
@@ -172,6 +175,10 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"OutputToTheConsoleTerminal", T, kData, Answers("data.txt", "CON", "3", "2"),
                 kWriting + " 2  1      1\r\n 1  2      2\r\nDone.\r\n", "", kData},
         RunCase{"OutputToTheNullDevice", P, kData, Answers("data.txt", "NUL", "3", "2"), kNormal, "", kData},
+        RunCase{"OutputToTheNullDeviceByExtension", P, kData, Answers("data.txt", "nul.out", "3", "2"), kNormal, "",
+                kData},
+        RunCase{"DataFromTheNullDevice", P, kData, Answers("nul.out", "out.txt", "3", "2"), kRead,
+                Report(6501, "READ", "NUL"), kData},
         RunCase{"TenThousandVariables", P, {{"data.txt", kWide}}, Answers("data.txt", "out.txt", "2", "10000"),
                 kWriting, Report(6989, "WRITE", "out.txt"), {{"data.txt", kWide}, {"out.txt", ""}}}),
     CaseName);

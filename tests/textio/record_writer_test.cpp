@@ -119,7 +119,7 @@ TEST_P(RecordTest, WritesBytes) {
   test_support::RunResult result = RunStatements(c.statements);
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(Output(c.statements, result), c.bytes) << c.statements.layout;
-  test_support::RemoveDirectory(result.directory);
+  test_support::RemoveTree(result.directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, RecordTest, testing::ValuesIn(kRecordCases));
@@ -145,7 +145,7 @@ TEST(FastFields, AgreeWithTheGeneralPlacing) {
     std::string expected;
     for (int i = 0; i < 60; ++i) expected += text + "\r\n";
     EXPECT_EQ(Output(statements, result), expected) << layout;
-    test_support::RemoveDirectory(result.directory);
+    test_support::RemoveTree(result.directory);
   }
 }
 
@@ -175,7 +175,7 @@ TEST_P(WriteErrorTest, EndsRunWhereReached) {
   EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": WRITE(" + name +
                                       ")\r\n- " + RunErrorMessage(c.number) + "\r\n");
   EXPECT_EQ(Output(c.statements, result), c.bytes) << c.statements.layout;
-  test_support::RemoveDirectory(result.directory);
+  test_support::RemoveTree(result.directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WriteErrorTest, testing::ValuesIn(kErrorCases));
