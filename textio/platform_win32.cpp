@@ -31,7 +31,7 @@ struct {
 constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK's headers
 // Arrays at least this large get pages of their own.
 constexpr size_t kLargeBlock = size_t{1} << 21;
-// The longest full path built for a name the system would take as a device.
+// The longest path handed to the system, a built full path included.
 constexpr DWORD kPathCapacity = 1024;
 
 Cause CauseOf(DWORD error) {
