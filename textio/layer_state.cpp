@@ -11,6 +11,8 @@ LayerState layer;
 void ResetLayer() {
   for (UnitSlot& slot : layer.unitTable.slots) {
     if (slot.record != nullptr) {
+      // Its file is closed too: on some systems an open file cannot be removed.
+      if (slot.record->handle >= 3) (void)platform::Close(slot.record->handle);
       delete[] slot.record->buffer;
       delete slot.record;
     }

@@ -25,7 +25,10 @@ class DataFile {
     path_ = directory_ + "/data.txt";
     test_support::WriteFileBytes(path_, input);
   }
-  ~DataFile() { test_support::RemoveDirectory(directory_); }
+  ~DataFile() {
+    textio::ResetLayer();
+    test_support::RemoveTree(directory_);
+  }
   const std::string& directory() const { return directory_; }
 
   void Connect() const {

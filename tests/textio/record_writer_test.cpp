@@ -121,7 +121,7 @@ TEST_P(RecordTest, WritesBytes) {
   test_support::RunResult result = RunStatements(c.statements);
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(Output(c.statements, result), c.bytes) << c.statements.layout;
-  test_support::RemoveDirectory(result.directory);
+  test_support::RemoveTree(result.directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, RecordTest, testing::ValuesIn(kRecordCases));
@@ -160,7 +160,7 @@ TEST(FastFields, AgreeWithTheGeneralPlacing) {
     ResetLayer();
     test_support::RunResult result = RunStatements(statements);
     EXPECT_EQ(Output(statements, result) == expected, true) << layout;
-    test_support::RemoveDirectory(result.directory);
+    test_support::RemoveTree(result.directory);
   }
 }
 
@@ -190,7 +190,7 @@ TEST_P(WriteErrorTest, EndsRunWhereReached) {
   EXPECT_EQ(result.standardError, "\r\nrun-time error F" + std::to_string(c.number) + ": WRITE(" + name +
                                       ")\r\n- " + RunErrorMessage(c.number) + "\r\n");
   EXPECT_EQ(Output(c.statements, result), c.bytes) << c.statements.layout;
-  test_support::RemoveDirectory(result.directory);
+  test_support::RemoveTree(result.directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WriteErrorTest, testing::ValuesIn(kErrorCases));

@@ -3,10 +3,7 @@
 // their reports.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,13 +30,13 @@ class Units : public testing::Test {
  protected:
   void SetUp() override {
     directory_ = test_support::MakeTemporaryDirectory();
-    mkdir((directory_ + "/folder").c_str(), 0777);
+    std::filesystem::create_directory(directory_ + "/folder");
     textio::ResetLayer();
     textio::InitUnits(0, nullptr);
   }
   void TearDown() override {
     textio::ResetLayer();
-    test_support::RemoveDirectory(directory_);
+    test_support::RemoveTree(directory_);
   }
   std::string Path(const std::string& name) const { return directory_ + "/" + name; }
   std::string directory_;
@@ -59,10 +56,10 @@ class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCa
  protected:
   void SetUp() override {
     Units::SetUp();
-    ASSERT_EQ(chdir(directory_.c_str()), 0);
+    std::filesystem::current_path(directory_);
   }
   void TearDown() override {
-    ASSERT_EQ(chdir("/"), 0);
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
     Units::TearDown();
   }
 };
@@ -71,8 +68,13 @@ TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
   const ConnectCase& c = GetParam();
   if (c.portName && textio::platform::DevicePath("COM1") != nullptr) GTEST_SKIP() << "a device on this system";
   EXPECT_EQ(Open(1, c.name, c.action), c.status);
-  struct stat info;
-  EXPECT_EQ(stat(c.name, &info) == 0, c.fileMade) << c.name;
+  // Listed in its folder: a name the system takes as a device always "exists".
+  std::filesystem::path path(c.name);
+  bool made = false;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_ / path.parent_path())) {
+    made = made || entry.path().filename() == path.filename();
+  }
+  EXPECT_EQ(made, c.fileMade) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,11 +118,12 @@ TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
 }
 
 TEST_F(Units, FileWithoutPermissionIsRefusedToAnOrdinaryUser) {
-  test_support::WriteFileBytes(Path("locked.txt"), "1\n");
-  chmod(Path("locked.txt").c_str(), 0);
   RunOptions options;
   options.unprivileged = true;
   options.directory = directory_;
+  if (const char* reason = test_support::WhyUnsupported(options)) GTEST_SKIP() << reason;
+  test_support::WriteFileBytes(Path("locked.txt"), "1\n");
+  std::filesystem::permissions(Path("locked.txt"), std::filesystem::perms::none);
   auto result = RunInChild(
       [] {
         textio::ResetLayer();
@@ -131,6 +134,15 @@ TEST_F(Units, FileWithoutPermissionIsRefusedToAnOrdinaryUser) {
       },
       options);
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+}
+
+// Another opener that shares the file with no one keeps it from this one.
+TEST_F(Units, FileHeldWithoutSharingIsRefused) {
+  test_support::WriteFileBytes(Path("held.txt"), "1\n");
+  auto held = test_support::HoldWithoutSharing(Path("held.txt"));
+  if (held == nullptr) GTEST_SKIP() << "files cannot be held without sharing on this system";
+  EXPECT_EQ(Open(1, Path("held.txt"), "read"), textio::OpenAccessDenied);
+  EXPECT_EQ(Open(2, Path("held.txt"), "write"), textio::OpenAccessDenied);
 }
 
 // An empty name takes the next command-line argument, then asks on the console.
@@ -157,7 +169,7 @@ TEST_F(Units, EmptyNameTakesAnArgumentThenAsks) {
 
 struct WriteFailureCase {
   bool atDisconnect;
-  const char* report;
+  const char* statement;
 };
 
 class WriteFailures : public Units, public testing::WithParamInterface<WriteFailureCase> {};
@@ -166,27 +178,28 @@ class WriteFailures : public Units, public testing::WithParamInterface<WriteFail
 // status 1, and the units after it are still written out.
 TEST_P(WriteFailures, AreReportedAndEndTheRunWithStatusOne) {
   const WriteFailureCase& c = GetParam();
+  const std::string full = test_support::FullDiskPath();
+  if (full.empty()) GTEST_SKIP() << "no file here whose writes fail for want of space";
   RunOptions options;
   options.directory = directory_;
   auto result = RunInChild(
       [&] {
         textio::ResetLayer();
         textio::InitUnits(0, nullptr);
-        if (Open(2, "/dev/full", "write") != 0 || Open(3, "after.txt", "write") != 0) return 3;
+        if (Open(2, full, "write") != 0 || Open(3, "after.txt", "write") != 0) return 3;
         Place(3, "kept\r\n");
         Place(2, std::string(c.atDisconnect ? 100 : 1025, 'x'));
         textio::ExitRun(0);
       },
       options);
   EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardError, c.report);
+  EXPECT_EQ(result.standardError, std::string("\r\nrun-time error F6422: ") + c.statement + "(" + full +
+                                      ")\r\n- write failed: no space left on device\r\n");
   EXPECT_EQ(ReadFileBytes(directory_ + "/after.txt"), "kept\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DiskFull, WriteFailures,
-    testing::Values(WriteFailureCase{true, "\r\nrun-time error F6422: CLOSE(/dev/full)\r\n- write failed: no space left on device\r\n"},
-                    WriteFailureCase{false, "\r\nrun-time error F6422: WRITE(/dev/full)\r\n- write failed: no space left on device\r\n"}));
+INSTANTIATE_TEST_SUITE_P(DiskFull, WriteFailures,
+                         testing::Values(WriteFailureCase{true, "CLOSE"}, WriteFailureCase{false, "WRITE"}));
 
 struct ClosedPipeCase {
   bool record;  // a record written to the console, else a console line
@@ -196,24 +209,25 @@ struct ClosedPipeCase {
 
 class ClosedPipe : public Units, public testing::WithParamInterface<ClosedPipeCase> {};
 
-// A closed standard handle is taken by the null device at start-up, so no
-// file takes its number. On a closed output pipe a console line is lost and
-// the run goes on; a record, the run's product, is a reported write failure.
+// A closed standard input is taken by the null device at start-up, so no
+// file takes its handle and it reads as empty. On an output pipe whose
+// reader has gone a console line is lost and the run goes on; a record, the
+// run's product, is a reported write failure.
 TEST_P(ClosedPipe, LosesConsoleLinesButNeverRecords) {
   const ClosedPipeCase& c = GetParam();
   RunOptions options;
   options.directory = directory_;
+  options.inputClosed = true;
+  options.outputReaderGone = true;
   auto result = RunInChild(
       [&] {
-        close(0);
         textio::ResetLayer();
         textio::InitUnits(0, nullptr);
         if (Open(1, "data.txt", "write") != 0 || Open(2, "CON", "write") != 0) return 3;
-        textio::UnitRecord* unit = textio::SelectUnit(1, textio::StatementKind::Read);
-        if (unit->handle < 3 || fcntl(0, F_GETFD) == -1) return 4;
-        int ends[2];
-        if (pipe(ends) != 0 || dup2(ends[1], 1) != 1) return 5;
-        close(ends[0]);
+        if (textio::SelectUnit(1, textio::StatementKind::Read)->handle < 3) return 4;
+        char byte = 0;
+        size_t got = 1;
+        if (textio::platform::ReadOnce(0, &byte, 1, got) != textio::platform::Cause::None || got != 0) return 5;
         if (c.record) {
           textio::beginWrite(2, "(I3)", 4);
           textio::writeInteger(7);

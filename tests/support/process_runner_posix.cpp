@@ -1,6 +1,6 @@
 // Starts a child with its standard streams on pipes or on a pseudo-terminal,
-// feeds it its input and collects its output in one poll loop, so that
-// neither side can block the other however much is written.
+// by fork on a POSIX system, feeds it its input and collects its output in
+// one poll loop, so that neither side can block the other however much is written.
 #include "support/process_runner.h"
 
 #include <fcntl.h>
@@ -21,9 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <system_error>
 
 namespace test_support {
@@ -115,18 +112,19 @@ void OpenTerminal(Channels& channels) {
   Duplicate(channels.childInput, channels.childOutput);
 }
 
-void OpenChannels(ConsoleKind console, Channels& channels) {
-  if (console == ConsoleKind::Terminal) {
+void OpenChannels(const RunOptions& options, Channels& channels) {
+  if (options.console == ConsoleKind::Terminal) {
     OpenTerminal(channels);
   } else {
     MakePipe(channels.childInput, channels.input);
     MakePipe(channels.output, channels.childOutput);
+    if (options.outputReaderGone) channels.output.Reset();
   }
   MakePipe(channels.error, channels.childError);
   MakePipe(channels.started, channels.childStarted);
   SetNonBlocking(channels.started);
   SetNonBlocking(channels.input);
-  SetNonBlocking(channels.output);
+  if (channels.output.IsOpen()) SetNonBlocking(channels.output);
   SetNonBlocking(channels.error);
 }
 
@@ -175,6 +173,7 @@ void Tell(const char* text) {
   }
   // Also closes the child's end of `started`, telling the parent to type.
   if (close_range(STDERR_FILENO + 1, ~0U, 0) != 0) ChildFailed("close_range");
+  if (options.inputClosed) close(STDIN_FILENO);
   if (chdir(directory.c_str()) != 0) ChildFailed("chdir");
   if (options.unprivileged && geteuid() == 0) {
     if (setgroups(0, nullptr) != 0) ChildFailed("setgroups");
@@ -305,7 +304,7 @@ RunResult Run(const std::function<int()>& body, const RunOptions& options) {
   RunResult result;
   result.directory = options.directory.empty() ? MakeTemporaryDirectory() : options.directory;
   Channels channels;
-  OpenChannels(options.console, channels);
+  OpenChannels(options, channels);
 
   std::fflush(nullptr);  // or the child's exit would write the parent's buffered output again
   const pid_t child = fork();
@@ -321,6 +320,8 @@ RunResult Run(const std::function<int()>& body, const RunOptions& options) {
 }
 
 }  // namespace
+
+const char* WhyUnsupported(const RunOptions&) { return nullptr; }
 
 RunResult RunProgram(const std::string& path, const RunOptions& options) {
   // Built before the fork: the child only calls execv.
@@ -349,28 +350,11 @@ std::string MakeTemporaryDirectory() {
   return pattern;
 }
 
-void RemoveDirectory(const std::string& path) { std::filesystem::remove_all(path); }
+void RemoveTree(const std::string& path) { std::filesystem::remove_all(path); }
 
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+std::string FullDiskPath() { return access("/dev/full", W_OK) == 0 ? "/dev/full" : ""; }
 
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<std::string> ListRegularFiles(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+// Opening a file never excludes other openers here.
+std::shared_ptr<void> HoldWithoutSharing(const std::string&) { return nullptr; }
 
 }  // namespace test_support
