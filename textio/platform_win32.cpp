@@ -48,6 +48,12 @@ Cause CauseOf(DWORD error) {
       return Cause::TooManyOpen;
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: case kQuotaExceeded:
       return Cause::NoSpace;
+    case ERROR_NO_DATA: case ERROR_BROKEN_PIPE:
+      return Cause::Broken;
+    case ERROR_CRC: case ERROR_IO_DEVICE:
+      return Cause::DeviceError;
+    case ERROR_FILE_TOO_LARGE:
+      return Cause::TooLarge;
     default:
       return Cause::Invalid;
   }

@@ -177,7 +177,7 @@ TEST_P(ScratchRefused, OrdersInPlace) {
       },
       {});
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-  test_support::RemoveDirectory(result.directory);
+  test_support::RemoveTree(result.directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(
