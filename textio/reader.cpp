@@ -473,8 +473,8 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 
 // The common values of a data file, taken straight from the buffer into
 // consecutive items: blanks, tabs and line ends before a value, at most one
-// comma after a blank, an optional sign, one to nine digits, and a blank,
-// tab, comma or line end after it. Stops before the first value that needs
+// comma after a blank, an optional sign, one to ten digits within the range,
+// and a blank, tab, comma or line end after it. Stops before the first value that needs
 // the general rules, having taken nothing of it; returns the items filled.
 // The NUL that Refill stores after the buffer's last byte stops every loop.
 int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
@@ -530,9 +530,11 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     bool negative = false;
     if (*q == '-' || *q == '+') negative = *q++ == '-';
     const unsigned char* digits = q;
-    uint32_t value = 0;
+    uint64_t value = 0;
     while (of[*q] == kDigit) value = value * 10 + static_cast<unsigned>(*q++ - '0');
-    if (q == digits || q - digits > 9 || q >= end) break;
+    // Up to ten digits within the range; -2147483648 is the one value past it.
+    uint64_t highest = negative ? uint64_t{1} << 31 : INT32_MAX;
+    if (q == digits || q - digits > 10 || value > highest || q >= end) break;
     ByteClass k = of[*q];
     if (k == kSpace || k == kComma) {
       separator = k == kComma ? ',' : ' ';
@@ -546,7 +548,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     } else {
       break;
     }
-    *item = static_cast<int32_t>(negative ? 0u - value : value);
+    *item = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value));
     lineEnds += passed;
     p = q;
   }

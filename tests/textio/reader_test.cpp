@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     WholeNumbers, ReaderValues,
     testing::Values(IntegerCase{"+5 007 -0 -\n", {4}, {5, 7, 0, 0}},
-                    IntegerCase{"2147483647 -2147483648\n", {2}, {INT32_MAX, INT32_MIN}},
+                    IntegerCase{"2147483647 -2147483648 -2147483647 +2147483647 0000000009\n", {5},
+                                {INT32_MAX, INT32_MIN, -INT32_MAX, INT32_MAX, 9}},
                     IntegerCase{"999999999 -999999999 1000000000\n", {3}, {999999999, -999999999, 1000000000}},
                     IntegerCase{"16#FF #ff 2#101 16#FFFFFFFF -16#10 10#2147483647 36#z 16#\n", {8},
                                 {255, 255, 5, -1, -16, INT32_MAX, 35, 0}},
