@@ -67,6 +67,9 @@ std::string FullDiskPath();
 // Holds the file at `path` open, shared with no other opener, until the
 // result is released; null where the system has no such opening.
 std::shared_ptr<void> HoldWithoutSharing(const std::string& path);
+// Lets this process map at most `more` bytes beyond what it maps now; false
+// where the system, or the sanitizers' own reservations, do not allow it.
+bool LimitAddressSpace(size_t more);
 
 std::optional<std::string> ReadFileBytes(const std::string& path);  // none when missing
 void WriteFileBytes(const std::string& path, const std::string& bytes);

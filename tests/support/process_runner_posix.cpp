@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace test_support {
@@ -356,5 +358,27 @@ std::string FullDiskPath() { return access("/dev/full", W_OK) == 0 ? "/dev/full"
 
 // Opening a file never excludes other openers here.
 std::shared_ptr<void> HoldWithoutSharing(const std::string&) { return nullptr; }
+
+// AddressSanitizer reserves far more address space than it uses.
+#if defined(__SANITIZE_ADDRESS__)
+#define ADDRESS_SPACE_RESERVED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ADDRESS_SPACE_RESERVED 1
+#endif
+#endif
+
+bool LimitAddressSpace(size_t more) {
+#ifdef ADDRESS_SPACE_RESERVED
+  static_cast<void>(more);
+  return false;
+#else
+  std::ifstream statm("/proc/self/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  rlimit limit{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + more, RLIM_INFINITY};
+  return pages > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+#endif
+}
 
 }  // namespace test_support

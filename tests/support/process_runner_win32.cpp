@@ -275,4 +275,7 @@ std::shared_ptr<void> HoldWithoutSharing(const std::string& path) {
   return std::shared_ptr<void>(held, CloseHandle);
 }
 
+// No limit on a process's address space is set here.
+bool LimitAddressSpace(size_t) { return false; }
+
 }  // namespace test_support
