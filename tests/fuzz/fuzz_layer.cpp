@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -52,8 +53,13 @@ void Connect(int unit, const std::string& path, const char* action) {
   if (status != 0) Finding("connect refused", path, std::to_string(status));
 }
 
+// Long sides are shown from a little before their first difference.
 void Finding(const char* what, const std::string& one, const std::string& other) {
-  std::fprintf(stderr, "\n== finding: %s\n-- one:\n%s\n-- other:\n%s\n", what, one.c_str(), other.c_str());
+  size_t differ = std::mismatch(one.begin(), one.end(), other.begin(), other.end()).first - one.begin();
+  size_t from = differ > 200 ? differ - 100 : 0;
+  auto show = [from](const std::string& side) { return side.substr(std::min(from, side.size()), 400); };
+  std::fprintf(stderr, "\n== finding: %s\n-- sizes %zu and %zu, first difference at %zu; from %zu:\n%s\n-- other:\n%s\n",
+               what, one.size(), other.size(), differ, from, show(one).c_str(), show(other).c_str());
   std::abort();
 }
 

@@ -156,7 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Written internal = WriteInternal(plan);
   Written fast = WriteFile(plan, false);
   Written tiny = WriteFile(plan, true);
-  if (fast.Text() != tiny.Text()) fuzz::Finding("many values per call and one per call differ", fast.Text(), tiny.Text());
+  // The file's size limit shows at a load's write, which comes sooner with tiny loads.
+  bool limitMet = fast.error == textio::WriteFailed || tiny.error == textio::WriteFailed;
+  if (fast.bytes != tiny.bytes || (fast.error != tiny.error && !limitMet)) {
+    fuzz::Finding("many values per call and one per call differ", fast.Text(), tiny.Text());
+  }
   CompareWithText(plan, internal, fast);
   return 0;
 }
