@@ -3,6 +3,7 @@
 // and with tiny ones. All four must give the same items, the same number of
 // statements and the same error, and no byte outside a load may be taken.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace {
 
 constexpr int32_t kUnchanged = -7777;  // an item no value was given to
 constexpr size_t kHeaderSize = 4;
-constexpr size_t kFilledBytes = 8192;  // of a unit's buffer, set before its first load
+constexpr size_t kMaxData = 4096;
+constexpr size_t kPastData = 64;  // bytes of a unit's buffer set beyond the data's length
 
 // The statements of a run, from the input's first bytes; the rest is the data.
 struct Plan {
@@ -21,7 +23,7 @@ struct Plan {
   int characterLength;  // of the character item; 0 for none
   bool characterFirst;  // before the whole numbers rather than after them
   int tinyLoad;         // bytes a tiny load asks for
-  unsigned char fill;   // the buffer holds this byte and blanks before its first load
+  std::string before;   // what the buffer holds before its first load: a byte and blanks
 };
 
 struct Outcome {
@@ -33,17 +35,13 @@ struct Outcome {
   }
 };
 
-void Fill(unsigned char* bytes, size_t count, unsigned char fill) {
-  for (size_t k = 0; k < count; ++k) bytes[k] = k % 2 == 0 ? fill : ' ';
-}
-
 Outcome ReadAll(const Plan& plan, const std::string& path, size_t dataSize, bool manyAtOnce, bool tiny) {
   fuzz::FreshLayer();
   fuzz::Connect(1, path, "read");
   textio::UnitRecord& unit = *textio::SelectUnit(1, textio::StatementKind::Read);
   // The buffer was made for full loads and slack: asking for less is safe.
   if (tiny) unit.bufferSize = plan.tinyLoad;
-  Fill(unit.buffer, kFilledBytes, plan.fill);
+  std::memcpy(unit.buffer, plan.before.data(), plan.before.size());
 
   Outcome outcome;
   std::vector<int32_t> integers(static_cast<size_t>(plan.integers));
@@ -81,9 +79,7 @@ Outcome ReadAll(const Plan& plan, const std::string& path, size_t dataSize, bool
 
   // A load and its end marker stay within the load size and the slack.
   size_t writable = (tiny ? static_cast<size_t>(plan.tinyLoad) : dataSize + 1) + textio::kBufferSlack;
-  std::vector<unsigned char> untouched(kFilledBytes);
-  Fill(untouched.data(), kFilledBytes, plan.fill);
-  if (!std::equal(unit.buffer + writable, unit.buffer + kFilledBytes, untouched.begin() + writable)) {
+  if (std::memcmp(unit.buffer + writable, plan.before.data() + writable, plan.before.size() - writable) != 0) {
     fuzz::Finding("bytes written past a load", outcome.Text(), "tiny load " + std::to_string(tiny));
   }
   return outcome;
@@ -92,9 +88,10 @@ Outcome ReadAll(const Plan& plan, const std::string& path, size_t dataSize, bool
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < kHeaderSize || size - kHeaderSize > kFilledBytes / 2) return -1;
+  if (size < kHeaderSize || size - kHeaderSize > kMaxData) return -1;
   Plan plan{1 + data[0] % 16, (data[0] & 0x10) != 0 ? 1 + data[1] : 0, (data[0] & 0x20) != 0, 1 + data[2] % 16,
-            data[3]};
+            std::string(size - kHeaderSize + kPastData, ' ')};
+  for (size_t k = 0; k < plan.before.size(); k += 2) plan.before[k] = static_cast<char>(data[3]);
   static const std::string path = fuzz::ScratchPath("data.txt");
   fuzz::WriteScratchFile(path, data + kHeaderSize, size - kHeaderSize);
 
