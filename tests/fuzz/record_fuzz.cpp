@@ -127,7 +127,8 @@ std::vector<std::string> Records(const std::string& bytes) {
 }
 
 // The internal text holds one record: the file's first, blank-filled, when
-// every later record is empty; when the record does not fit, error 6600.
+// every later record is empty. When it does not fit (error 6600), the file
+// shows a longer record or ends with an error of its own.
 void CompareWithText(const Plan& plan, const Written& internal, const Written& file) {
   if (internal.error != 0 && internal.error != textio::InternalRecordFull) {
     if (file.error != internal.error) fuzz::Finding("the text and the file end differently", internal.Text(), file.Text());
@@ -138,7 +139,7 @@ void CompareWithText(const Plan& plan, const Written& internal, const Written& f
               std::all_of(records.begin() + 1, records.end(), [](const std::string& r) { return r.empty(); });
   std::string expected = records[0];
   expected.resize(static_cast<size_t>(plan.textLength), ' ');
-  bool agree = internal.error == 0 ? fits && file.error == 0 && internal.bytes == expected : !fits;
+  bool agree = internal.error == 0 ? fits && file.error == 0 && internal.bytes == expected : !fits || file.error != 0;
   if (!agree) fuzz::Finding("the text and the file disagree", internal.Text(), file.Text());
 }
 
