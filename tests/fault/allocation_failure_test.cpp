@@ -47,20 +47,25 @@ std::string OneLine(const std::string& text) {
 // What is wrong with how a run ended; empty when it ended well.
 std::string Fault(const RunResult& run, const RunResult& normal) {
   if (run.timedOut) return "timed out";
-  if (run.signal != 0) return "signal " + std::to_string(run.signal) + ", standard error: " + OneLine(run.standardError);
+  if (run.signal != 0) {
+    return "signal " + std::to_string(run.signal) + ", standard error: " + OneLine(run.standardError);
+  }
   if (run.exitStatus == 0 && run.standardError.empty() &&
       (run.standardOutput == normal.standardOutput ||
        run.standardOutput.find("\r\nStop - Program terminated.\r\n") != std::string::npos)) {
     return "";
   }
-  static const std::regex kReport("\r\nrun-time error F(67[0-9][0-9])(: [A-Z]+(\\([^()\r\n]+\\))?)?\r\n- ([^\r\n]+)\r\n");
+  // The number, the statement and its unit when there is one, the number's own message.
+  static const std::regex kReport(
+      "\r\nrun-time error F(67[0-9][0-9])(: [A-Z]+(\\([^()\r\n]+\\))?)?\r\n- ([^\r\n]+)\r\n");
   std::smatch report;
   if (run.exitStatus == 1 && std::regex_match(run.standardError, report, kReport) &&
       report[4] == textio::RunErrorMessage(std::stoi(report[1]))) {
     return "";
   }
+  size_t tail = std::min<size_t>(run.standardOutput.size(), 60);
   return "status " + std::to_string(run.exitStatus) + ", standard error: " + OneLine(run.standardError) +
-         ", standard output ends: " + OneLine(run.standardOutput.substr(run.standardOutput.size() - std::min<size_t>(run.standardOutput.size(), 60)));
+         ", standard output ends: " + OneLine(run.standardOutput.substr(run.standardOutput.size() - tail));
 }
 
 // How the shim fails allocations: the n-th only, or every one from the n-th on.

@@ -58,7 +58,8 @@ void Finding(const char* what, const std::string& one, const std::string& other)
   size_t differ = std::mismatch(one.begin(), one.end(), other.begin(), other.end()).first - one.begin();
   size_t from = differ > 200 ? differ - 100 : 0;
   auto show = [from](const std::string& side) { return side.substr(std::min(from, side.size()), 400); };
-  std::fprintf(stderr, "\n== finding: %s\n-- sizes %zu and %zu, first difference at %zu; from %zu:\n%s\n-- other:\n%s\n",
+  std::fprintf(stderr,
+               "\n== finding: %s\n-- sizes %zu and %zu, first difference at %zu; from %zu:\n%s\n-- other:\n%s\n",
                what, one.size(), other.size(), differ, from, show(one).c_str(), show(other).c_str());
   std::abort();
 }

@@ -131,7 +131,9 @@ std::vector<std::string> Records(const std::string& bytes) {
 // shows a longer record or ends with an error of its own.
 void CompareWithText(const Plan& plan, const Written& internal, const Written& file) {
   if (internal.error != 0 && internal.error != textio::InternalRecordFull) {
-    if (file.error != internal.error) fuzz::Finding("the text and the file end differently", internal.Text(), file.Text());
+    if (file.error != internal.error) {
+      fuzz::Finding("the text and the file end differently", internal.Text(), file.Text());
+    }
     return;
   }
   std::vector<std::string> records = Records(file.bytes);
