@@ -19,6 +19,8 @@ std::string ScratchPath(const char* name) {
     if (mkdtemp(pattern.data()) == nullptr) Finding("no scratch directory", pattern, "");
     return pattern;
   }();
+  static const bool removedAtExit = std::atexit([] { std::filesystem::remove_all(directory); }) == 0;
+  (void)removedAtExit;
   return directory + "/" + name;
 }
 
