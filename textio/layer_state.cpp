@@ -2,6 +2,7 @@
 #include "textio/layer_state.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace textio {
@@ -13,8 +14,7 @@ void ResetLayer() {
     if (slot.record != nullptr) {
       // Its file is closed too: on some systems an open file cannot be removed.
       if (slot.record->handle >= 3) (void)platform::Close(slot.record->handle);
-      delete[] slot.record->buffer;
-      delete slot.record;
+      FreeUnitRecord(slot.record);
     }
   }
   ResetRecordWriter();
@@ -27,6 +27,10 @@ void ResetLayer() {
   layer.reader = {};
   layer.consoleWriter = {};
 }
+
+void* AllocateLayerMemory(size_t size) { return std::calloc(1, size == 0 ? 1 : size); }
+
+void ReleaseLayerMemory(void* block) { std::free(block); }
 
 void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted) {
   layer.run.kind = kind;

@@ -74,6 +74,11 @@ extern LayerState layer;
 // Frees every unit record and returns the layer to its state before InitUnits.
 void ResetLayer();
 
+// The layer's own memory: zero-filled, null when it cannot be had. Nothing
+// here throws, so a failure is always the layer's numbered error.
+void* AllocateLayerMemory(size_t size);
+void ReleaseLayerMemory(void* block);
+
 // Starts a statement: its kind and unit for a report, and whether it wants a status.
 void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted = false);
 
@@ -100,6 +105,7 @@ const char* CauseText(platform::Cause cause);
 
 // Units (units.cpp).
 UnitRecord* ConsoleOutputRecord();
+void FreeUnitRecord(UnitRecord* record);  // with its buffer
 // Places output bytes into a file unit's buffer, writing each full load.
 void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count);
 // Writes the unwritten bytes of a file unit's buffer.

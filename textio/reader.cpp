@@ -148,7 +148,10 @@ void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
 }
 
 unsigned char TakeAfterRefill(UnitRecord& unit) {
-  if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
+  // A load may hold nothing but the byte order mark passed over.
+  do {
+    if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
+  } while (unit.position > unit.lastIndex);
   return unit.buffer[unit.position++];
 }
 

@@ -3,7 +3,6 @@
 // character concatenation that builds such layouts.
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string_view>
 
 #include "textio/layer_state.h"
@@ -151,7 +150,7 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   static_assert(std::string_view(kBlankSpan).size() == kFieldSpan);
   RecordWriterState& writer = layer.recordWriter;
   const int width = field.width;
-  if (writer.destination != RecordDestination::File || field.minimum != 1 || width > kFieldSpan) return 0;
+  if (writer.destination != RecordDestination::File || field.minimum != 1 || width < 1 || width > kFieldSpan) return 0;
   UnitRecord& unit = *writer.unit;
   if (!unit.writing) return 0;
   unsigned char* start = unit.buffer + unit.position;
@@ -264,14 +263,14 @@ bool ReserveLayout(int length) {
   RecordWriterState& writer = layer.recordWriter;
   int32_t needed = LayoutItemsFor(length);
   if (writer.items != nullptr && needed <= writer.capacity) return true;
-  delete[] writer.items;
-  delete[] writer.layoutText;
-  writer.items = new (std::nothrow) LayoutItem[static_cast<size_t>(needed)];
-  writer.layoutText = new (std::nothrow) char[static_cast<size_t>(needed)];
+  ReleaseLayerMemory(writer.items);
+  ReleaseLayerMemory(writer.layoutText);
+  writer.items = static_cast<LayoutItem*>(AllocateLayerMemory(sizeof(LayoutItem) * static_cast<size_t>(needed)));
+  writer.layoutText = static_cast<char*>(AllocateLayerMemory(static_cast<size_t>(needed)));
   writer.capacity = needed;
   if (writer.items != nullptr && writer.layoutText != nullptr) return true;
-  delete[] writer.items;
-  delete[] writer.layoutText;
+  ReleaseLayerMemory(writer.items);
+  ReleaseLayerMemory(writer.layoutText);
   writer.items = nullptr;
   writer.layoutText = nullptr;
   return false;
@@ -344,15 +343,15 @@ void EndFormattedWrite() {
 
 void ResetRecordWriter() {
   RecordWriterState& writer = layer.recordWriter;
-  delete[] writer.items;
-  delete[] writer.layoutText;
+  ReleaseLayerMemory(writer.items);
+  ReleaseLayerMemory(writer.layoutText);
   writer = RecordWriterState{};
 }
 
 void concatenate(char* destination, int length, const TextPiece* pieces, int pieceCount) {
   // Built aside first: a piece may overlap the destination.
   auto room = static_cast<size_t>(std::max(length, 0));
-  char* fresh = new (std::nothrow) char[room + 1];
+  auto* fresh = static_cast<char*>(AllocateLayerMemory(room));
   if (fresh == nullptr) {
     BeginStatement(StatementKind::Other, nullptr);
     RaiseRunError(NoLayerMemory);
@@ -366,7 +365,7 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
   }
   std::fill(fresh + filled, fresh + room, ' ');
   std::copy_n(fresh, room, destination);
-  delete[] fresh;
+  ReleaseLayerMemory(fresh);
 }
 
 }  // namespace textio

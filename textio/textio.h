@@ -94,6 +94,7 @@ struct UnitRecord {
   bool controlCarriage;           // each output record starts with a control character
   unsigned char* buffer;
   int bufferSize;                 // bytes one read asks for / one write load holds
+  int laterLoad;                  // what a write load holds once the first one is written
   int position;                   // next byte to transfer
   int lastIndex;                  // last valid byte; -1 when empty
   int64_t filePosition;           // system file position after the buffer's bytes

@@ -2,7 +2,6 @@
 // connecting and disconnecting; the output buffer of a file unit.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "textio/layer_state.h"
 #include "textio/platform.h"
@@ -29,12 +28,14 @@ bool EqualIgnoringCase(const char* a, const char* b) {
 }
 
 UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
-  UnitRecord* record = new (std::nothrow) UnitRecord{};
+  auto* record = static_cast<UnitRecord*>(AllocateLayerMemory(sizeof(UnitRecord)));
   if (record == nullptr) return nullptr;
-  record->buffer = bufferSize > 0 ? new (std::nothrow) unsigned char[bufferSize + kBufferSlack] : nullptr;
-  if (bufferSize > 0 && record->buffer == nullptr) {
-    delete record;
-    return nullptr;
+  if (bufferSize > 0) {
+    record->buffer = static_cast<unsigned char*>(AllocateLayerMemory(static_cast<size_t>(bufferSize + kBufferSlack)));
+    if (record->buffer == nullptr) {
+      ReleaseLayerMemory(record);
+      return nullptr;
+    }
   }
   size_t length = std::min(std::strlen(name), static_cast<size_t>(kMaxNameLength));
   std::memcpy(record->name, name, length);
@@ -45,11 +46,6 @@ UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
   record->handle = -1;
   record->lastByteLineEnd = true;
   return record;
-}
-
-void FreeRecord(UnitRecord* record) {
-  delete[] record->buffer;
-  delete record;
 }
 
 // A start-up request of the layer's own memory that failed.
@@ -208,6 +204,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   UnitRecord* record =
       NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device, bufferSize);
   if (record == nullptr) return NoLayerMemory;
+  record->laterLoad = bufferSize;
   if (device == Device::None && action == UnitAction::Write) record->bufferSize = kFileBlockSize;
   record->action = action;
   record->controlCarriage = device != Device::None;
@@ -227,7 +224,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
     cause = platform::Open(path, mode, created, record->handle);
   }
   if (cause != platform::Cause::None) {
-    FreeRecord(record);
+    FreeUnitRecord(record);
     return StatusFor(cause);
   }
 
@@ -239,7 +236,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
     if (s == own || slots[s].record == nullptr) continue;
     if (SameConnection(*record, *slots[s].record, identified ? &identity : nullptr)) {
       if (record->handle >= 3) (void)platform::Close(record->handle);
-      FreeRecord(record);
+      FreeUnitRecord(record);
       return FileConnectedElsewhere;
     }
   }
@@ -248,7 +245,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
       // Connected already to this file: nothing to change but its settings.
       bool sameAction = slots[own].record->action == record->action;
       if (record->handle >= 3) (void)platform::Close(record->handle);
-      FreeRecord(record);
+      FreeUnitRecord(record);
       return sameAction ? 0 : ConnectedAgain;
     }
     CloseUnit(unit);
@@ -259,7 +256,7 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   while (free <= kLastFileSlot && slots[free].record != nullptr) ++free;
   if (free > kLastFileSlot) {
     if (record->handle >= 3) (void)platform::Close(record->handle);
-    FreeRecord(record);
+    FreeUnitRecord(record);
     return TooManyUnits;
   }
   // A file made by this connect is empty already: nothing to cut at the first write.
@@ -298,7 +295,7 @@ void DisconnectSlot(int slot) {
     ~Release() {
       UnitSlot& s = Slots()[slot];
       if (s.record->handle >= 3) (void)platform::Close(s.record->handle);
-      FreeRecord(s.record);
+      FreeUnitRecord(s.record);
       s = {kFreeSlot, nullptr};
     }
   } release{slot};
@@ -405,7 +402,12 @@ void FlushUnit(UnitRecord& unit) {
   if (unit.position == 0) return;
   platform::Cause cause = WriteLoad(unit);
   if (cause != platform::Cause::None) RaiseWriteFailure(cause);
-  if (unit.kind == UnitKind::Sequential && unit.action == UnitAction::Write) unit.bufferSize = kFileWriteLoad;
+  unit.bufferSize = unit.laterLoad;
+}
+
+void FreeUnitRecord(UnitRecord* record) {
+  ReleaseLayerMemory(record->buffer);
+  ReleaseLayerMemory(record);
 }
 
 void RaiseWriteFailure(platform::Cause cause) {

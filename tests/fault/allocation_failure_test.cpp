@@ -1,0 +1,99 @@
+// Whole runs of the bundled example with one allocation failing, or every one
+// from the n-th on, for each n the run reaches: each must end with status 0
+// or 1, with a well-formed report or the program's own message, never a signal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+#include "textio/textio.h"
+
+namespace {
+
+using test_support::RunResult;
+
+const std::string kExamples = AGGREGATE_EXAMPLES;
+
+// A run in `directory`, laid out as the example's answers expect; with
+// `failing` set, the shim fails allocations from `n` on as it says.
+RunResult RunExample(const std::string& directory, const char* failing, unsigned n) {
+  test_support::RunOptions options;
+  options.directory = directory;
+  options.standardInput = test_support::ReadFileBytes(kExamples + "/answers.txt").value();
+  if (failing != nullptr) {
+    setenv("LD_PRELOAD", ALLOCATION_SHIM, 1);
+    setenv(failing, std::to_string(n).c_str(), 1);
+  }
+  RunResult result = test_support::RunProgram(AGGREGATE_PROGRAM, options);
+  if (failing != nullptr) {
+    unsetenv("LD_PRELOAD");
+    unsetenv(failing);
+  }
+  return result;
+}
+
+// Line ends shown as escapes, so that each fault stays on one line.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) line += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+  return line;
+}
+
+// What is wrong with how a run ended; empty when it ended well.
+std::string Fault(const RunResult& run, const RunResult& normal) {
+  if (run.timedOut) return "timed out";
+  if (run.signal != 0) {
+    return "signal " + std::to_string(run.signal) + ", standard error: " + OneLine(run.standardError);
+  }
+  if (run.exitStatus == 0 && run.standardError.empty() &&
+      (run.standardOutput == normal.standardOutput ||
+       run.standardOutput.find("\r\nStop - Program terminated.\r\n") != std::string::npos)) {
+    return "";
+  }
+  // The number, the statement and its unit when there is one, the number's own message.
+  static const std::regex kReport(
+      "\r\nrun-time error F(67[0-9][0-9])(: [A-Z]+(\\([^()\r\n]+\\))?)?\r\n- ([^\r\n]+)\r\n");
+  std::smatch report;
+  if (run.exitStatus == 1 && std::regex_match(run.standardError, report, kReport) &&
+      report[4] == textio::RunErrorMessage(std::stoi(report[1]))) {
+    return "";
+  }
+  size_t tail = std::min<size_t>(run.standardOutput.size(), 60);
+  return "status " + std::to_string(run.exitStatus) + ", standard error: " + OneLine(run.standardError) +
+         ", standard output ends: " + OneLine(run.standardOutput.substr(run.standardOutput.size() - tail));
+}
+
+// How the shim fails allocations: the n-th only, or every one from the n-th on.
+const char* const kFailureModes[] = {"FAIL_ALLOCATION", "FAIL_ALLOCATIONS_FROM"};
+
+TEST(AllocationFailure, EndsEveryRunWithAReportOrAMessage) {
+  const std::string directory = test_support::MakeTemporaryDirectory();
+  std::filesystem::create_directories(directory + "/examples");
+  std::filesystem::create_directories(directory + "/build");
+  std::filesystem::copy_file(kExamples + "/survey.dat", directory + "/examples/survey.dat");
+  const RunResult normal = RunExample(directory, nullptr, 0);
+  ASSERT_EQ(normal.exitStatus, 0) << normal.standardError;
+
+  // Past the run's last allocation, failing every one from there on changes nothing.
+  bool pastLast = false;
+  std::string faults;
+  for (unsigned n = 1; !pastLast && n < 5000; ++n) {
+    for (const char* mode : kFailureModes) {
+      RunResult run = RunExample(directory, mode, n);
+      if (std::string fault = Fault(run, normal); !fault.empty()) {
+        faults += std::string(mode) + "=" + std::to_string(n) + ": " + fault + "\n";
+      }
+      pastLast = mode == kFailureModes[1] && run.exitStatus == 0 && run.standardOutput == normal.standardOutput;
+    }
+  }
+  EXPECT_TRUE(pastLast);
+  EXPECT_EQ(faults, "");
+  test_support::RemoveTree(directory);
+}
+
+}  // namespace
