@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -234,62 +233,5 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"TenThousandVariables", P, {{"data.txt", kWide}}, Answers("data.txt", "out.txt", "2", "10000"),
                 kWriting, Report(6989, "WRITE", "out.txt"), {{"data.txt", kWide}, {"out.txt", ""}}}),
     CaseName);
-
-std::string Field(int64_t value, size_t width) {
-  std::string text = std::to_string(value);
-  return text.size() > width ? std::string(width, '*') : std::string(width - text.size(), ' ') + text;
-}
-
-// --help and -h tell what the program does and ask nothing.
-TEST(Arguments, HelpAsksNothing) {
-  for (const char* request : {"--help", "-h"}) {
-    Files left;
-    auto result = RunIn(kData, kNames, P, left, {request});
-    EXPECT_EQ(result.standardOutput.rfind("Usage: aggregate [data-file [output-file]]\r\n", 0), 0u) << request;
-    EXPECT_NE(result.standardOutput.find("\r\nExit status: 0"), std::string::npos);
-    EXPECT_EQ(result.standardError, "");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(left, kData);
-  }
-}
-
-// Random data, with wide records and assorted separators, against an
-// independent count: distinct rows in pattern order, each edited by hand.
-TEST(RandomRuns, GiveTheRecordsOfAnIndependentCount) {
-  struct Shape {
-    int ncases, nvars, low, high;
-  };
-  for (Shape shape : {Shape{300, 3, -3, 3}, Shape{400, 1, -120, 1100}, Shape{250, 6, 0, 1}, Shape{5, 400, -5, 5},
-                      Shape{300, 4, -1000000000, 1000000000}}) {
-    std::mt19937 random(static_cast<unsigned>(shape.ncases + shape.nvars));
-    std::uniform_int_distribution<int> value(shape.low, shape.high);
-    const char* separators[] = {" ", "  ", ",", " , ", "\t", "\r\n", "\n"};
-    auto lastMostSignificant = [](const std::vector<int>& a, const std::vector<int>& b) {
-      return std::lexicographical_compare(a.rbegin(), a.rend(), b.rbegin(), b.rend());
-    };
-    std::map<std::vector<int>, int, decltype(lastMostSignificant)> counts(lastMostSignificant);
-    std::string data;
-    for (int i = 0; i < shape.ncases; ++i) {
-      std::vector<int> row;
-      for (int j = 0; j < shape.nvars; ++j) {
-        row.push_back(random() % 2 ? value(random) % 1000 : value(random));
-        data += (j == 0 ? "" : separators[random() % 7]) + std::to_string(row.back());
-      }
-      data += random() % 5 == 0 ? " 5 -7\r\n" : "\n";
-      ++counts[row];
-    }
-    std::string records;
-    for (const auto& [row, count] : counts) {
-      for (int v : row) records += Field(v, 3);
-      records += " " + Field(count, 6) + "\r\n";
-    }
-    Files left;
-    auto result = RunIn({{"data.txt", data}},
-                        Answers("data.txt", "out.txt", std::to_string(shape.ncases), std::to_string(shape.nvars)),
-                        P, left);
-    EXPECT_EQ(result.standardOutput, kNormal) << result.standardError;
-    EXPECT_EQ(left["out.txt"], records) << shape.nvars;
-  }
-}
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -217,18 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"\n\n", 1, 6501, "0 cases read, the file ends in case 1, line 3"},
                     ErrorCase{"'abc\n", 1, 6501, "0 cases read, the file ends in case 1, line 2"}));
 
-// Values lying across the end of a buffer load are read whole, whatever the
-// offset at which the load ends.
-TEST(ReaderBuffers, ValuesSpanningLoadsAtEveryOffset) {
-  for (int offset = 0; offset < 24; ++offset) {
-    std::string input = std::string(static_cast<size_t>(textio::kFileReadLoad - 12 + offset), ' ') +
-                        "123456 -98765 42\r\n7\r\n";
-    DataFile file(input);
-    file.Connect();
-    EXPECT_EQ(ReadStatements({3, 1}, true), (std::vector<int32_t>{123456, -98765, 42, 7})) << offset;
-  }
-}
-
 // Whatever a unit's buffer held before, only bytes loaded for its file are taken.
 TEST(ReaderBuffers, TakeOnlyBytesLoadedForTheirFile) {
   DataFile file("1 2 3\n");
@@ -236,36 +223,6 @@ TEST(ReaderBuffers, TakeOnlyBytesLoadedForTheirFile) {
   textio::UnitRecord& unit = *textio::SelectUnit(1, textio::StatementKind::Read);
   for (int i = 0; i + 1 < unit.bufferSize; i += 2) std::memcpy(unit.buffer + i, "5 ", 2);
   EXPECT_EQ(ReadStatements({3}, true), (std::vector<int32_t>{1, 2, 3}));
-}
-
-// Random data past the end of a load, mixing the common values with repeat
-// forms, based numbers, null values, slashes and lone CRs, read all at once
-// and one item at a time. A tail of plain records, one more than the random
-// ones, keeps every statement short of the end of the file.
-TEST(ReaderBuffers, ValuesReadAllAtOnceAgreeWithTheGeneralRules) {
-  static const char* const kForms[] = {"3*7", "2*", "16#1F", "#a", "+12", "-0", "007", "1234567890", "-2147483648",
-                                       ",",   " ,", "\t",    "2*-4", "4/", "-38", "5", "0", "91"};
-  static const char* const kSeparators[] = {" ", " ", ",", "  ", "\t", ", ", "\r\n", "\n", " \r\n", "\r"};
-  for (unsigned seed = 1; seed <= 7; ++seed) {
-    std::mt19937 random(seed);
-    int width = 1 + static_cast<int>(seed % 7), records = 0;
-    std::string data(seed, ' ');
-    for (; data.size() < static_cast<size_t>(textio::kFileReadLoad) + 4000; ++records) {
-      for (int v = 1 + static_cast<int>(random() % 12); v > 0; --v) {
-        data += std::string(kForms[random() % std::size(kForms)]) + kSeparators[random() % std::size(kSeparators)];
-      }
-      data += "\r\n";
-    }
-    std::string plain;
-    for (int v = 0; v < width; ++v) plain += "1 ";
-    for (int r = 0; r <= records; ++r) data += plain + "\n";
-    std::vector<int> statements(static_cast<size_t>(records), width);
-    DataFile file(data);
-    file.Connect();
-    std::vector<int32_t> general = ReadStatements(statements, false);
-    file.Connect();
-    EXPECT_EQ(ReadStatements(statements, true), general) << "seed " << seed;
-  }
 }
 
 }  // namespace
