@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 namespace textio::platform {
 namespace {
@@ -150,13 +152,28 @@ const char* DevicePath(const char* deviceName) {
 
 void* AllocateBlock(size_t size) {
   if (size < kLargeBlock) return std::calloc(1, size == 0 ? 1 : size);
-  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  auto* block = static_cast<char*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (block == MAP_FAILED) return nullptr;
   // Every page of a large array gets written: asking for all of them at once
   // costs far less than a fault per page, and memory that is not there is a
   // failure now rather than a killed process later. Huge pages are not asked
   // for: getting them can stall for seconds while the system gathers them.
-  if (madvise(block, size, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
+  // The system takes longer to give the pages than to fill them, so a second
+  // thread, when one can be had, gets the upper half meanwhile.
+  auto populate = [](char* first, size_t bytes) {
+    return bytes == 0 || madvise(first, bytes, MADV_POPULATE_WRITE) == 0 || errno != ENOMEM;
+  };
+  size_t half = (size / 2) & ~(kLargeBlock - 1);
+  bool upperDone = false;
+  std::thread helper;
+  try {
+    helper = std::thread([&] { upperDone = populate(block + half, size - half); });
+  } catch (const std::exception&) {
+    upperDone = populate(block + half, size - half);
+  }
+  bool lowerDone = populate(block, half);
+  if (helper.joinable()) helper.join();
+  if (!lowerDone || !upperDone) {
     munmap(block, size);
     return nullptr;
   }
