@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "aggregation/case_order.h"
 #include "aggregation/key_sort.h"
@@ -13,6 +15,10 @@
 namespace {
 
 constexpr int32_t kBlockRows = 4096;  // rows whose entries stay in the cache while every column passes
+// A second thread gathers half of the columns when its own column of scratch
+// is no more than this and there is work enough to pay for the thread.
+constexpr int64_t kSecondGatherBytes = int64_t{8} << 20;
+constexpr int64_t kSecondGatherValues = int64_t{1} << 22;
 
 struct KeyPlan {
   int32_t* cases;
@@ -184,13 +190,28 @@ bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyF
     std::memcpy(scratch.data + 4 * k, &row, sizeof row);
   }
   const auto* rows = reinterpret_cast<const uint32_t*>(scratch.data);
+  auto gather = [&](int32_t firstColumn, int32_t lastColumn, int32_t* moved) {
+    for (int32_t j = firstColumn; j < lastColumn; ++j) {
+      // One value throughout, or in place already: nothing to move.
+      if (fields[j].width == 0 || InWindow(fields[j], highest)) continue;
+      int32_t* column = Column(cases, ncases, j);
+      for (size_t k = 0; k < n; ++k) moved[k] = column[rows[k]];
+      std::copy(moved, moved + n, column);
+    }
+  };
   auto* moved = reinterpret_cast<int32_t*>(scratch.data + 4 * n);
-  for (int32_t j = 0; j < nvars; ++j) {
-    // One value throughout, or in place already: nothing to move.
-    if (fields[j].width == 0 || InWindow(fields[j], highest)) continue;
-    int32_t* column = Column(cases, ncases, j);
-    for (size_t k = 0; k < n; ++k) moved[k] = column[rows[k]];
-    std::copy(moved, moved + n, column);
+  bool shared = int64_t{4} * ncases <= kSecondGatherBytes && int64_t{ncases} * nvars >= kSecondGatherValues;
+  Scratch second(shared ? int64_t{4} * ncases : 0);
+  std::thread helper;
+  int32_t split = nvars;
+  if (shared && second.data != nullptr) {
+    try {
+      helper = std::thread(gather, nvars / 2, nvars, reinterpret_cast<int32_t*>(second.data));
+      split = nvars / 2;
+    } catch (const std::exception&) {  // no thread, or no memory for one
+    }
   }
+  gather(0, split, moved);
+  if (helper.joinable()) helper.join();
   return true;
 }

@@ -123,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"binary_wide", 3000, 300, 0, 1, 0}, RandomCase{"binary_wide_few", 3000, 300, 0, 1, 20},
                     RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1},
                     // Enough keys for two threads to share the work.
-                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0}),
+                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 class ScratchRefused : public testing::TestWithParam<RandomCase> {};
