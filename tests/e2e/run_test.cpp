@@ -136,10 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"LettersForCases", P, kData, Answers("data.txt", "out.txt", "abc", "2"), kAskCases,
                 Report(6101, "READ", "CON", R"("abc" on line 3)"), kData},
         RunCase{"NoAnswers", P, kData, "\n \r\n", kAsk, Report(6501, "READ", "CON", "the input ends on line 3"), kData},
-        RunCase{"MissingDataFileIsMadeEmpty", P, {}, kNames, kRead, Report(6501, "READ", "data.txt", "the file did not exist, so an empty file of that name was made"),
-                {{"data.txt", ""}}},
-        RunCase{"ShortDataLeavesOutputAlone", P, {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}, kNames, kRead,
-                Report(6501, "READ", "data.txt", "2 cases read, the file ends in case 3, line 3"), {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}},
         RunCase{"DataOnTheConsole", P, {}, Answers("CON", "out.txt", "3", "2") + kCases, kNormal, "",
                 {{"out.txt", kRecords}}},
         RunCase{"NamesTrimmedAndCut", P, kData, Answers("  data.txt ", k40 + "XYZ", "3", "2"), kNormal, "",
@@ -185,6 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadData("ValueTooLarge", "1 2\n3 99999999999\n", 6100, R"("99999999999" in case 2, line 2)"),
         BadData("CsvHeader", "a,b\n1,2\n2,1\n1,2\n", 6101, R"("a" in case 1, line 1)"),
         BadData("ByteOrderMarkInTheMiddle", "1 2\n\xEF\xBB\xBF" "2 1\n", 6101, R"("\xEF\xBB\xBF2" in case 2, line 2)"),
+        RunCase{"MistypedName", P, {}, kNames, kRead,
+                Report(6501, "READ", "data.txt", "the file did not exist, so an empty file of that name was made"),
+                {{"data.txt", ""}}},
+        RunCase{"ShortFileLeavesOutputAlone", P, {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}, kNames, kRead,
+                Report(6501, "READ", "data.txt", "2 cases read, the file ends in case 3, line 3"),
+                {{"data.txt", "1 2\n3 4\n"}, {"out.txt", "old\r\n"}}},
         Records("ByteOrderMarkAtTheStart", "\xEF\xBB\xBF" + kCases, "3", "2", kRecords)),
     CaseName);
 
