@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <functional>
-#include <system_error>
+#include <exception>
 #include <thread>
 
 #include "textio/textio.h"
