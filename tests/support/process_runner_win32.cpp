@@ -178,9 +178,15 @@ RunResult Run(const std::string& commandLine, const RunOptions& options, int bod
     startup.hStdError = childError.Get();
   }
   PROCESS_INFORMATION started{};
-  std::string mutableLine = commandLine;
-  BOOL created = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                result.directory.c_str(), &startup, &started);
+  // Under Wine a busy machine now and then fails a start with an internal
+  // error that a second try does not meet.
+  BOOL created = FALSE;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    std::string mutableLine = commandLine;
+    created = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             result.directory.c_str(), &startup, &started);
+  }
   if (bodyRun > 0) SetEnvironmentVariableA(kChildVariable, nullptr);
   if (!created) Fail("CreateProcess");
   OwnedHandle process, thread;
