@@ -84,18 +84,6 @@ textio::ArrayDescriptor Array(int64_t rows, int64_t columns) {
   return array;
 }
 
-// Elements that never receive a value hold 0.
-TEST(Arrays, AreZeroFilled) {
-  Start();
-  int32_t status = -1;
-  textio::ArrayDescriptor matrix = Array(1000, 1000);
-  textio::AllocateArray(matrix, &status);
-  ASSERT_EQ(status, 0);
-  const int32_t* values = static_cast<const int32_t*>(matrix.data);
-  EXPECT_EQ(std::count(values, values + 1000 * 1000, 0), 1000 * 1000);
-  textio::ReleaseArray(matrix);
-}
-
 struct ReportCase {
   bool release;  // release an array never allocated, else allocate one too large
   std::string report;

@@ -3,7 +3,6 @@
 // them; and the concatenation that builds layouts.
 #include <algorithm>
 #include <climits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -125,44 +124,6 @@ TEST_P(RecordTest, WritesBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, RecordTest, testing::ValuesIn(kRecordCases));
-
-// Fields edited straight into a file's buffer give the records the general
-// placing gives into an internal text, across several buffer loads, with
-// values on both sides of each field's range written as asterisks.
-TEST(FastFields, AgreeWithTheGeneralPlacing) {
-  const std::pair<std::string, int> layouts[] = {{"((  20(I3)),1X,I6)", 21}, {"(I1,I2,3X,4I4)", 6}, {"(I16)", 1},
-                                                 {"(2(I5,2X),I11)", 3},      {"(20X,I3,I3.2,I6)", 3}, {"(1X,3I3)", 3}};
-  const int32_t edges[] = {INT32_MIN, -1000000, -99999, -100, -99, -10, -9, -1, 0, 1, 9, 10, 99, 100,
-                           999, 1000, 9999, 99999, 999999, 1000000, INT32_MAX};
-  std::mt19937 random(99);
-  auto draw = [&]() -> int32_t {
-    switch (random() % 4) {
-      case 0: return static_cast<int32_t>(random());
-      case 1: return static_cast<int32_t>(random() % 1250) - 150;
-      default: return edges[random() % std::size(edges)];
-    }
-  };
-  for (const auto& [layout, fields] : layouts) {
-    Statements statements{layout, {}};
-    std::string expected;
-    ResetLayer();
-    InitUnits(0, nullptr);
-    while (expected.size() < 300000) {  // more than the first block and one whole load
-      Values values(static_cast<size_t>(fields));
-      for (int32_t& v : values) v = draw();
-      std::string text(200, ' ');
-      beginWrite(text.data(), 200, layout.data(), static_cast<int>(layout.size()));
-      WriteValues(values);
-      text.erase(text.find_last_not_of(' ') + 1);
-      expected += text + "\r\n";
-      statements.records.push_back(values);
-    }
-    ResetLayer();
-    test_support::RunResult result = RunStatements(statements);
-    EXPECT_EQ(Output(statements, result) == expected, true) << layout;
-    test_support::RemoveTree(result.directory);
-  }
-}
 
 struct ErrorCase {
   Statements statements;

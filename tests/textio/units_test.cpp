@@ -146,28 +146,6 @@ TEST_F(Units, FileHeldWithoutSharingIsRefused) {
   EXPECT_EQ(Open(2, Path("held.txt"), "write"), textio::OpenAccessDenied);
 }
 
-// An empty name takes the next command-line argument, then asks on the console.
-TEST_F(Units, EmptyNameTakesAnArgumentThenAsks) {
-  RunOptions options;
-  options.directory = directory_;
-  options.standardInput = "   \r\n  second.txt \r\n";
-  auto result = RunInChild(
-      [] {
-        static const char* const argv[] = {"aggregate", " first.txt "};
-        textio::ResetLayer();
-        textio::InitUnits(2, argv);
-        if (Open(1, std::string(5, '\0'), "write") != 0) return 3;
-        if (Open(2, "  ", "write") != 0) return 4;
-        return Open(3, "", "write") == textio::EndOfFile ? 0 : 5;
-      },
-      options);
-  const std::string prompt = "File name missing or blank - please enter file name\r\nUNIT 2? ";
-  const std::string prompt3 = "File name missing or blank - please enter file name\r\nUNIT 3? ";
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.standardOutput, prompt + prompt + prompt3);
-  EXPECT_EQ(test_support::ListRegularFiles(directory_), (std::vector<std::string>{"first.txt", "second.txt"}));
-}
-
 struct WriteFailureCase {
   bool atDisconnect;
   const char* statement;
