@@ -4,12 +4,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <thread>
 
 #include "textio/textio.h"
 
 // Element (case i, variable j) of the case matrix, both 0-based.
 inline int32_t* Column(int32_t* cases, int32_t ncases, int64_t j) {
   return cases + static_cast<size_t>(j) * static_cast<size_t>(ncases);
+}
+
+// Runs `beside` on a second thread while this one runs `here`; both are done
+// on return. With no thread to be had, this one runs both.
+template <typename Beside, typename Here>
+void RunSideBySide(Beside beside, Here here) {
+  std::thread helper;
+  try {
+    helper = std::thread(beside);
+  } catch (const std::exception&) {  // no thread, or no memory for one
+    beside();
+  }
+  here();
+  if (helper.joinable()) helper.join();
 }
 
 // Scratch storage of the ordering: `bytes` zero-filled bytes, released when

@@ -6,11 +6,8 @@
 #include "aggregation/key_sort.h"
 
 #include <algorithm>
-#include <functional>
-#include <exception>
-#include <thread>
 
-#include "textio/textio.h"
+#include "aggregation/case_order.h"
 
 namespace {
 
@@ -102,14 +99,7 @@ void SortSharedBuckets(const Buckets& buckets, size_t count) {
     SortBuckets(buckets, split + 1, 256, false);
     return;
   }
-  std::thread helper;
-  try {
-    helper = std::thread(SortBuckets, std::cref(buckets), split, 256, false);
-  } catch (const std::exception&) {  // no thread, or no memory for one
-    SortBuckets(buckets, split, 256, false);
-  }
-  SortBuckets(buckets, 0, split, false);
-  if (helper.joinable()) helper.join();
+  RunSideBySide([&] { SortBuckets(buckets, split, 256, false); }, [&] { SortBuckets(buckets, 0, split, false); });
 }
 
 uint64_t Slot(uint64_t key) { return (key * 0x9E3779B97F4A7C15ull) >> (64 - 18); }

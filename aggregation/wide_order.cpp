@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <exception>
-#include <thread>
 
 #include "aggregation/case_order.h"
 #include "aggregation/key_sort.h"
@@ -202,16 +200,11 @@ bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyF
   auto* moved = reinterpret_cast<int32_t*>(scratch.data + 4 * n);
   bool shared = int64_t{4} * ncases <= kSecondGatherBytes && int64_t{ncases} * nvars >= kSecondGatherValues;
   Scratch second(shared ? int64_t{4} * ncases : 0);
-  std::thread helper;
-  int32_t split = nvars;
   if (shared && second.data != nullptr) {
-    try {
-      helper = std::thread(gather, nvars / 2, nvars, reinterpret_cast<int32_t*>(second.data));
-      split = nvars / 2;
-    } catch (const std::exception&) {  // no thread, or no memory for one
-    }
+    auto* secondMoved = reinterpret_cast<int32_t*>(second.data);
+    RunSideBySide([&] { gather(nvars / 2, nvars, secondMoved); }, [&] { gather(0, nvars / 2, moved); });
+  } else {
+    gather(0, nvars, moved);
   }
-  gather(0, split, moved);
-  if (helper.joinable()) helper.join();
   return true;
 }

@@ -105,11 +105,14 @@ int Refill(UnitRecord& unit) {
   if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
   // A byte order mark that an editor put before the first byte is no part of the input.
   static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-  if (!unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0) unit.position = 3;
+  bool byteOrderMark = !unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0;
   unit.loadedBefore = true;
   unit.lastIndex = k - 1;
   unit.buffer[k] = '\0';  // stops the fast scan at the end of the load
-  return 0;
+  if (!byteOrderMark) return 0;
+  unit.position = 3;
+  // A load of nothing but the mark leaves nothing to take: the next one is read.
+  return unit.position <= unit.lastIndex ? 0 : Refill(unit);
 }
 
 // Where the read stands, for a report: the case (read statement) and line of
@@ -148,10 +151,7 @@ void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
 }
 
 unsigned char TakeAfterRefill(UnitRecord& unit) {
-  // A load may hold nothing but the byte order mark passed over.
-  do {
-    if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
-  } while (unit.position > unit.lastIndex);
+  if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
   return unit.buffer[unit.position++];
 }
 

@@ -155,7 +155,9 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   if (!unit.writing) return 0;
   unsigned char* start = unit.buffer + unit.position;
   unsigned char* out = start;
-  int64_t room = unit.bufferSize - unit.position;
+  // Room in the buffer, and in the record below its limit: the field past
+  // that limit is left to the general placing, which refuses it.
+  int64_t room = std::min<int64_t>(unit.bufferSize - unit.position, kMaxRecordChars - writer.recordChars);
   int64_t size = writer.pendingBlanks + width;
   int placed = 0;
   for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
@@ -322,9 +324,7 @@ void writeIntegers(const int32_t* first, int count, ptrdiff_t stride) {
   while (count > 0) {
     const LayoutItem& field = *NextField(true);
     int uses = 1 + std::clamp(writer.fieldRepeatsLeft, 0, count - 1);
-    // Fields that would pass the record's limit go one by one, to be refused.
-    bool roomy = writer.recordChars + writer.pendingBlanks + int64_t{uses} * field.width <= kMaxRecordChars;
-    int placed = roomy ? PlaceFieldRun(field, first, uses, stride) : 0;
+    int placed = PlaceFieldRun(field, first, uses, stride);
     if (placed == 0) {
       PlaceField(field, *first);
       placed = 1;
