@@ -36,11 +36,6 @@ inline void Prefetch(const int32_t* address) {
 #endif
 }
 
-[[noreturn]] void Refuse(const char* message) {
-  WriteConsoleLine(message);
-  textio::StopRun();
-}
-
 void WritePatternRecord(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row, int32_t count,
                         const char* recordLayout) {
   textio::beginWrite(2, recordLayout, kRecordLayoutLength);
@@ -55,6 +50,11 @@ void WriteConsoleLine(const char* text) {
   textio::beginWrite();
   textio::writeCharacter(text, static_cast<int>(std::strlen(text)));
   textio::endWrite();
+}
+
+void Refuse(const char* message) {
+  WriteConsoleLine(message);
+  textio::StopRun();
 }
 
 void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases, int32_t& nvars) {

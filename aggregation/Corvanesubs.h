@@ -13,6 +13,8 @@ void RunAggregation();
 
 // One console line.
 void WriteConsoleLine(const char* text);
+// A refusal: its message line, then the stop.
+[[noreturn]] void Refuse(const char* message);
 
 // Writes the greeting, asks the four questions and checks the answers; returns
 // only when they pass. The names are the first 40 characters of 80-character fields.

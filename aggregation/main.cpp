@@ -76,20 +76,14 @@ void RunAggregation() {
   AskRunParameters(dataFileName, outputFileName, ncases, nvars);
 
   openStatus = textio::OpenUnit(1, dataFileName, kNameFieldLength, "read", true);
-  if (openStatus != 0) {
-    WriteConsoleLine("Error opening individual level data file.");
-    textio::StopRun();
-  }
+  if (openStatus != 0) Refuse("Error opening individual level data file.");
   allocationStatus = 0;
   caseMatrix.elementSize = sizeof(int32_t);
   caseMatrix.rank = 2;
   caseMatrix.bounds[0] = {1, ncases};
   caseMatrix.bounds[1] = {1, nvars};
   textio::AllocateArray(caseMatrix, &allocationStatus);
-  if (allocationStatus != 0) {
-    WriteConsoleLine("Program could not allocate space for individual level data.");
-    textio::StopRun();
-  }
+  if (allocationStatus != 0) Refuse("Program could not allocate space for individual level data.");
   int32_t* cases = static_cast<int32_t*>(caseMatrix.data);
 
   WriteConsoleLine("Reading the data...");
@@ -101,10 +95,7 @@ void RunAggregation() {
   textio::CloseUnit(1);
 
   openStatus = textio::OpenUnit(2, outputFileName, kNameFieldLength, "write", true);
-  if (openStatus != 0) {
-    WriteConsoleLine("Error creating output file.");
-    textio::StopRun();
-  }
+  if (openStatus != 0) Refuse("Error creating output file.");
   WriteConsoleLine("Writing output file...");
   WritePatterns(ncases, nvars, cases, recordLayout);
   WriteConsoleLine("Done.");

@@ -36,7 +36,7 @@ constexpr const char* kUsage[] = {
     "value in 3 characters, a blank and the count in 6 characters, then CR LF;",
     "a value outside -99 to 999 shows as ***.",
     "",
-    "Exit status: 0 after \"Done.\" or after a refused answer; 1 after a",
+    "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
     "run-time error, reported on standard error.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree).",
 };

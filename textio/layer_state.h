@@ -79,6 +79,10 @@ void ResetLayer();
 void* AllocateLayerMemory(size_t size);
 void ReleaseLayerMemory(void* block);
 
+// The layer's own memory could not be had: error 6700, reported with no
+// unit, whatever statement asked for the memory.
+[[noreturn]] void RaiseNoLayerMemory();
+
 // Starts a statement: its kind and unit for a report, and whether it wants a status.
 void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted = false);
 

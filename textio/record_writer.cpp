@@ -287,7 +287,7 @@ void StartRecord(RecordDestination destination, const char* layout, int layoutLe
   bool compiled = writer.items != nullptr &&
                   std::string_view(writer.layoutText, static_cast<size_t>(writer.layoutLength)) == text;
   if (!compiled) {
-    if (!ReserveLayout(layoutLength)) RaiseRunError(NoLayerMemory);
+    if (!ReserveLayout(layoutLength)) RaiseNoLayerMemory();
     std::copy_n(layout, layoutLength, writer.layoutText);
     writer.layoutLength = layoutLength;
     CompileLayout(layout, layoutLength, writer.items);
@@ -352,10 +352,7 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
   // Built aside first: a piece may overlap the destination.
   auto room = static_cast<size_t>(std::max(length, 0));
   auto* fresh = static_cast<char*>(AllocateLayerMemory(room));
-  if (fresh == nullptr) {
-    BeginStatement(StatementKind::Other, nullptr);
-    RaiseRunError(NoLayerMemory);
-  }
+  if (fresh == nullptr) RaiseNoLayerMemory();
   size_t filled = 0;
   for (int i = 0; i < pieceCount && filled < room; ++i) {
     auto pieceLength = static_cast<size_t>(std::max(pieces[i].length, 0));

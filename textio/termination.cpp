@@ -70,7 +70,13 @@ void StopRun() {
   if (console != nullptr && console->writing) WriteConsoleLineEnd(*console);
   static const char kStopLine[] = "Stop - Program terminated.\r\n";
   (void)platform::WriteAll(1, kStopLine, sizeof kStopLine - 1);
-  ExitRun(0);
+  // Every stop is a refusal that left no pattern file: a script must see a failure.
+  ExitRun(1);
+}
+
+void RaiseNoLayerMemory() {
+  BeginStatement(StatementKind::Other, nullptr);
+  RaiseRunError(NoLayerMemory);
 }
 
 void AllocateArray(ArrayDescriptor& array, int32_t* status) {

@@ -163,6 +163,7 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
 
 // ---- Termination and arrays ------------------------------------------------
 
+// The stop after a refusal: the stop line, then the end of the run with status 1.
 [[noreturn]] void StopRun();
 // `detail`, when given, follows the number's message text after ": ".
 [[noreturn]] void RaiseRunError(int number, const char* detail = nullptr);

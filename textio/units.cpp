@@ -48,15 +48,9 @@ UnitRecord* NewRecord(const char* name, UnitKind kind, int bufferSize) {
   return record;
 }
 
-// A start-up request of the layer's own memory that failed.
-[[noreturn]] void RaiseNoStartMemory() {
-  BeginStatement(StatementKind::Other, nullptr);
-  RaiseRunError(NoLayerMemory);
-}
-
 UnitRecord* NewConsoleRecord(int handle) {
   UnitRecord* record = NewRecord("CON", UnitKind::Device, kConsoleBufferSize);
-  if (record == nullptr) RaiseNoStartMemory();
+  if (record == nullptr) RaiseNoLayerMemory();
   record->handle = handle;
   record->console = true;
   record->controlCarriage = true;
@@ -317,7 +311,7 @@ void InitUnits(int argc, const char* const* argv) {
   UnitSlot* slots = Slots();
   for (int s = 0; s < kUnitSlots; ++s) slots[s] = {kFreeSlot, nullptr};
   UnitRecord* internal = NewRecord("internal", UnitKind::Internal, 0);
-  if (internal == nullptr) RaiseNoStartMemory();
+  if (internal == nullptr) RaiseNoLayerMemory();
   slots[kInternalSlot] = {kFreeSlot, internal};
   bool terminalInput = platform::IsTerminal(0);
   slots[kConsoleSlot] = {kConsoleUnit, NewConsoleRecord(0)};

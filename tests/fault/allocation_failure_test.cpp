@@ -43,12 +43,13 @@ std::string Fault(const RunResult& run, const RunResult& normal) {
   static const std::regex kReport(
       "\r\nrun-time error F(67[0-9][0-9])(: [A-Z]+(\\([^()\r\n]+\\))?)?\r\n- ([^\r\n]+)\r\n");
   std::smatch report;
-  bool stopped = run.standardOutput == normal.standardOutput ||
-                 run.standardOutput.find("\r\nStop - Program terminated.\r\n") != std::string::npos;
+  bool done = run.standardOutput == normal.standardOutput;
+  bool stopped = run.standardOutput.find("\r\nStop - Program terminated.\r\n") != std::string::npos;
   bool reported = std::regex_match(run.standardError, report, kReport) &&
                   report[4] == textio::RunErrorMessage(std::stoi(report[1]));
   if (!run.timedOut && run.signal == 0 &&
-      ((run.exitStatus == 0 && run.standardError.empty() && stopped) || (run.exitStatus == 1 && reported))) {
+      ((run.standardError.empty() && (done ? run.exitStatus == 0 : stopped && run.exitStatus == 1)) ||
+       (run.exitStatus == 1 && reported))) {
     return "";
   }
   return "status " + std::to_string(run.exitStatus) + ", signal " + std::to_string(run.signal) +
