@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "aggregation/case_order.h"
+#include "aggregation/matrix.h"
+#include "aggregation/pattern_table.h"
 #include "textio/textio.h"
 
 namespace {
@@ -27,19 +29,36 @@ bool IsBlank(const char* name) {
   return std::all_of(name, name + kNameLength, [](char c) { return c == ' '; });
 }
 
-// Asks for the cache line holding `address` ahead of its use, where the compiler offers that.
-inline void Prefetch(const int32_t* address) {
+constexpr int64_t kBlockBytes = 256 * 1024;  // a block of rows for the pattern records, at most
+constexpr int32_t kRowsPerLine = 16;         // 4-byte values in a 64-byte cache line
+
+// Sets differs[k] when row first + k differs from the row after it, for k
+// below `pairs`; one column after the other.
+void MarkDifferences(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t first, int32_t pairs,
+                     uint8_t* differs) {
+  std::fill_n(differs, pairs, uint8_t{0});
+  for (int32_t j = 0; j < nvars; ++j) {
+    const int32_t* column = Column(cases, ncases, j) + first;
+    for (int32_t k = 0; k < pairs; ++k) differs[k] |= static_cast<uint8_t>(column[k] != column[k + 1]);
+  }
+}
+
+// Asks for the cache lines holding `row` ahead of their use, where the
+// compiler offers that.
+void PrefetchRow(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row) {
 #if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address);
+  if (row >= ncases) return;
+  for (int32_t j = 0; j < nvars; ++j) __builtin_prefetch(Column(cases, ncases, j) + row);
 #else
-  (void)address;
+  (void)cases, (void)ncases, (void)nvars, (void)row;
 #endif
 }
 
-void WritePatternRecord(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row, int32_t count,
+// One pattern record: `nvars` values, the k-th at values[k * stride], and the count.
+void WritePatternRecord(const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count,
                         const char* recordLayout) {
   textio::beginWrite(2, recordLayout, kRecordLayoutLength);
-  textio::writeIntegers(cases + row, nvars, ncases);
+  textio::writeIntegers(values, nvars, stride);
   textio::writeInteger(count);
   textio::endWrite();
 }
@@ -96,32 +115,33 @@ void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* c
                    const char* recordLayout) {
   // One record per run of equal adjacent rows, written as soon as the run
   // ends. Where rows differ from the next is found a block of rows at a
-  // time, one column after the other; the block then stays in the cache for
-  // its records, while the next block is fetched.
-  constexpr int32_t kMostBlockRows = 4096;
-  constexpr int64_t kBlockBytes = 256 * 1024;
-  constexpr int32_t kRowsPerLine = 16;  // 4-byte values in a 64-byte cache line
-  const auto blockRows = static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (4 * int64_t{nvars}), kRowsPerLine, kMostBlockRows));
-  uint8_t differs[kMostBlockRows];
+  // time; the block then stays in the cache for its records, while the
+  // next block is fetched.
+  const auto blockRows =
+      static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (4 * int64_t{nvars}), kRowsPerLine, kBlockRows));
+  uint8_t differs[kBlockRows];
   int32_t count = 1;
   for (int32_t first = 0; first < ncases; first += blockRows) {
     int32_t last = std::min(ncases, first + blockRows);
+    // The rows of the block that have a next row to be compared with.
     int32_t pairs = std::min(last, ncases - 1) - first;
-    std::fill_n(differs, blockRows, uint8_t{0});
-    for (int32_t j = 0; j < nvars; ++j) {
-      const int32_t* column = caseMatrix + first + static_cast<size_t>(j) * static_cast<size_t>(ncases);
-      for (int32_t i = 0; i < pairs; ++i) differs[i] |= static_cast<uint8_t>(column[i] != column[i + 1]);
-    }
+    MarkDifferences(caseMatrix, ncases, nvars, first, pairs, differs);
     for (int32_t i = first; i < last; ++i) {
-      if ((i - first) % kRowsPerLine == 0 && i + blockRows < ncases) {
-        for (int32_t j = 0; j < nvars; ++j) Prefetch(caseMatrix + i + blockRows + static_cast<size_t>(j) * static_cast<size_t>(ncases));
-      }
+      if ((i - first) % kRowsPerLine == 0) PrefetchRow(caseMatrix, ncases, nvars, i + blockRows);
       if (i - first < pairs && differs[i - first] == 0) {
         ++count;
         continue;
       }
-      WritePatternRecord(caseMatrix, ncases, nvars, i, count, recordLayout);
+      WritePatternRecord(caseMatrix + i, ncases, nvars, count, recordLayout);
       count = 1;
     }
+  }
+}
+
+void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {
+  for (int32_t p = 0; p < table.patterns; ++p) {
+    int32_t pattern = table.order[p];
+    WritePatternRecord(table.values + static_cast<size_t>(pattern) * static_cast<size_t>(table.nvars), 1,
+                       table.nvars, static_cast<int32_t>(table.counts[pattern]), recordLayout);
   }
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+struct PatternTable;
+
 inline constexpr int kNameLength = 40;  // characters of a typed file name
 inline constexpr int kNameFieldLength = 80;  // the name variable handed to the connection
 inline constexpr int kRecordLayoutLength = 80;
@@ -33,3 +35,6 @@ int32_t PatternGreater(const int32_t& nvars, const int32_t* a, const int32_t* b)
 // unit 2, with the layout `recordLayout` (80 characters).
 void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
                    const char* recordLayout);
+// Writes one record per counted pattern to unit 2, in pattern order (the
+// table's patterns ordered already), with the layout `recordLayout`.
+void WriteCountedPatterns(const PatternTable& table, const char* recordLayout);

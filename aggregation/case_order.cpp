@@ -1,8 +1,7 @@
 // Ordering the case matrix by keys: each column's range decides its bits in
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
-// whole; wider ones are counted by pattern when few patterns repeat
-// (pattern_count.cpp), otherwise ordered by windows (wide_order.cpp). Without scratch storage
-// the rows are heap-sorted in place.
+// whole; wider ones are ordered by windows (wide_order.cpp). Without scratch
+// storage the rows are heap-sorted in place.
 #include "aggregation/case_order.h"
 
 #include <algorithm>
@@ -10,10 +9,10 @@
 #include <utility>
 
 #include "aggregation/key_sort.h"
+#include "aggregation/matrix.h"
+#include "aggregation/wide_order.h"
 
 namespace {
-
-constexpr int32_t kBlockRows = 4096;  // rows whose keys stay in the cache while every column passes
 
 // Each column's smallest value and bit width; returns the key's width in bits.
 int64_t PlanKeyFields(int32_t ncases, int32_t nvars, int32_t* cases, KeyField* fields) {
@@ -96,26 +95,13 @@ void SiftDown(int32_t* cases, int32_t ncases, int32_t nvars, int64_t root, int64
 
 }  // namespace
 
-Scratch::Scratch(int64_t bytes) {
-  array.elementSize = 1;
-  array.rank = 1;
-  array.bounds[0] = {1, bytes};
-  int32_t status = 0;
-  textio::AllocateArray(array, &status);
-  if (status == 0) data = static_cast<unsigned char*>(array.data);
-}
-
-Scratch::~Scratch() {
-  if (data != nullptr) textio::ReleaseArray(array);
-}
-
 bool OrderByKeys(int32_t ncases, int32_t nvars, int32_t* cases) {
   Scratch plan(static_cast<int64_t>(sizeof(KeyField)) * nvars);
   if (plan.data == nullptr) return false;
   auto* fields = reinterpret_cast<KeyField*>(plan.data);
   int64_t bits = PlanKeyFields(ncases, nvars, cases, fields);
   if (bits <= 64) return OrderPacked(ncases, nvars, cases, fields, static_cast<int>(bits));
-  return OrderByCounting(ncases, nvars, cases) || OrderByKeyWindows(ncases, nvars, cases, fields, bits);
+  return OrderByKeyWindows(ncases, nvars, cases, fields, bits);
 }
 
 void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {

@@ -1,18 +1,15 @@
-// Ordering 64-bit pattern keys in place. Survey data usually repeats few
-// patterns many times: the keys are then counted in a small table and laid
-// out again in order. Otherwise a radix sort orders them eight bits at a time
-// from the most significant, moving each key straight to its bucket; with
-// many keys, two threads order the buckets.
+// Ordering 64-bit pattern keys in place: a radix sort orders them eight bits
+// at a time from the most significant, moving each key straight to its
+// bucket; with many keys, two threads order the buckets.
 #include "aggregation/key_sort.h"
 
 #include <algorithm>
 
-#include "aggregation/case_order.h"
+#include "aggregation/matrix.h"
 
 namespace {
 
-constexpr size_t kSmallRun = 48;          // fewer keys than this are ordered by insertion
-constexpr size_t kTableSlots = 1u << 18;  // the counting table, at most half of it used
+constexpr size_t kSmallRun = 48;  // fewer keys than this are ordered by insertion
 
 constexpr size_t kSharedKeys = size_t{1} << 20;  // from this many keys on, two threads share the work
 
@@ -27,11 +24,6 @@ struct Buckets {
 void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared);
 void SortBuckets(const Buckets& buckets, int first, int last, bool shared);
 void SortSharedBuckets(const Buckets& buckets, size_t count);
-
-struct Tally {
-  uint64_t key;
-  uint64_t count;  // 0: the slot is free
-};
 
 void InsertionSort(uint64_t* keys, size_t count) {
   for (size_t i = 1; i < count; ++i) {
@@ -102,46 +94,10 @@ void SortSharedBuckets(const Buckets& buckets, size_t count) {
   RunSideBySide([&] { SortBuckets(buckets, split, 256, false); }, [&] { SortBuckets(buckets, 0, split, false); });
 }
 
-uint64_t Slot(uint64_t key) { return (key * 0x9E3779B97F4A7C15ull) >> (64 - 18); }
-
-// Counts the distinct keys in a table; when there are few enough of them,
-// writes them back in order, each as often as it came. Returns false, with
-// the keys unchanged, when there are too many or the table cannot be had.
-bool SortByCounting(uint64_t* keys, size_t count) {
-  textio::ArrayDescriptor table{};
-  table.elementSize = sizeof(Tally);
-  table.rank = 1;
-  table.bounds[0] = {1, static_cast<int64_t>(kTableSlots)};
-  int32_t status = 0;
-  textio::AllocateArray(table, &status);
-  if (status != 0) return false;
-  Tally* tallies = static_cast<Tally*>(table.data);
-  size_t distinct = 0;
-  bool few = true;
-  for (size_t i = 0; i < count && few; ++i) {
-    uint64_t slot = Slot(keys[i]);
-    while (tallies[slot].count != 0 && tallies[slot].key != keys[i]) slot = (slot + 1) & (kTableSlots - 1);
-    if (tallies[slot].count == 0) {
-      tallies[slot].key = keys[i];
-      few = ++distinct <= kTableSlots / 2;
-    }
-    ++tallies[slot].count;
-  }
-  if (few) {
-    Tally* last = std::remove_if(tallies, tallies + kTableSlots, [](const Tally& t) { return t.count == 0; });
-    std::sort(tallies, last, [](const Tally& a, const Tally& b) { return a.key < b.key; });
-    for (const Tally* t = tallies; t != last; ++t) keys = std::fill_n(keys, t->count, t->key);
-  }
-  textio::ReleaseArray(table);
-  return few;
-}
-
 }  // namespace
 
 void SortKeys(uint64_t* keys, size_t count, int bits) {
   if (count < 2) return;
-  // Few keys: the table would cost more than ordering them.
-  if (count >= kTableSlots / 4 && SortByCounting(keys, count)) return;
   RadixSort(keys, count, std::max(bits - 8, 0), 0, true);
 }
 

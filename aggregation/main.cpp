@@ -1,9 +1,9 @@
 // The aggregation run: the dialog, the reading of the cases, their ordering
 // and the response pattern file, one step after the other.
-#include <algorithm>
-#include <cstring>
-
 #include "aggregation/Corvanesubs.h"
+#include "aggregation/case_reading.h"
+#include "aggregation/matrix.h"
+#include "aggregation/pattern_table.h"
 #include "aggregation/usage.h"
 #include "textio/textio.h"
 
@@ -30,46 +30,6 @@ void BuildRecordLayout() {
   textio::concatenate(recordLayout, kRecordLayoutLength, pieces, 3);
 }
 
-// Reads the cases, one read statement each, a block of cases at a time into
-// rows that are then moved into the columns of the case matrix: a case read
-// straight into its columns would touch a cache line in every column.
-// Values a case leaves without one stay 0, as in the matrix.
-void ReadCases(int32_t* cases) {
-  constexpr int64_t kBlockValues = 16384;
-  int64_t blockRows = std::min<int64_t>(std::max<int64_t>(kBlockValues / nvars, 1), ncases);
-  textio::ArrayDescriptor block{};
-  block.elementSize = sizeof(int32_t);
-  block.rank = 2;
-  block.bounds[0] = {1, nvars};
-  block.bounds[1] = {1, blockRows};
-  int32_t status = 0;
-  textio::AllocateArray(block, &status);
-  if (status != 0) {
-    for (int32_t i = 0; i < ncases; ++i) {
-      textio::beginRead(1);
-      textio::readIntegers(cases + i, nvars, ncases);
-      textio::endRead();
-    }
-    return;
-  }
-  auto* rows = static_cast<int32_t*>(block.data);
-  const auto width = static_cast<size_t>(nvars);
-  for (int32_t first = 0; first < ncases; first += static_cast<int32_t>(blockRows)) {
-    auto count = static_cast<size_t>(std::min<int64_t>(blockRows, ncases - first));
-    std::fill_n(rows, count * width, 0);
-    for (size_t r = 0; r < count; ++r) {
-      textio::beginRead(1);
-      textio::readIntegers(rows + r * width, nvars, 1);
-      textio::endRead();
-    }
-    for (size_t j = 0; j < width; ++j) {
-      int32_t* column = cases + j * static_cast<size_t>(ncases) + static_cast<size_t>(first);
-      for (size_t r = 0; r < count; ++r) column[r] = rows[r * width + j];
-    }
-  }
-  textio::ReleaseArray(block);
-}
-
 }  // namespace
 
 void RunAggregation() {
@@ -78,26 +38,34 @@ void RunAggregation() {
   openStatus = textio::OpenUnit(1, dataFileName, kNameFieldLength, "read", true);
   if (openStatus != 0) Refuse("Error opening individual level data file.");
   allocationStatus = 0;
-  caseMatrix.elementSize = sizeof(int32_t);
-  caseMatrix.rank = 2;
-  caseMatrix.bounds[0] = {1, ncases};
-  caseMatrix.bounds[1] = {1, nvars};
+  caseMatrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(caseMatrix, &allocationStatus);
   if (allocationStatus != 0) Refuse("Program could not allocate space for individual level data.");
   int32_t* cases = static_cast<int32_t*>(caseMatrix.data);
 
+  // Cases are counted by pattern while they are read, as long as the
+  // patterns repeat; the matrix takes them only when they stop repeating.
+  PatternTable patterns(nvars, CountingCapacity(nvars));
   WriteConsoleLine("Reading the data...");
-  ReadCases(cases);
+  bool counted = ReadCases(ncases, nvars, caseMatrix, patterns);
 
   BuildRecordLayout();
   WriteConsoleLine("Sorting....");
-  SortCases(ncases, nvars, cases);
+  if (counted) {
+    OrderPatterns(patterns);
+  } else {
+    SortCases(ncases, nvars, cases);
+  }
   textio::CloseUnit(1);
 
   openStatus = textio::OpenUnit(2, outputFileName, kNameFieldLength, "write", true);
   if (openStatus != 0) Refuse("Error creating output file.");
   WriteConsoleLine("Writing output file...");
-  WritePatterns(ncases, nvars, cases, recordLayout);
+  if (counted) {
+    WriteCountedPatterns(patterns, recordLayout);
+  } else {
+    WritePatterns(ncases, nvars, cases, recordLayout);
+  }
   WriteConsoleLine("Done.");
 }
 

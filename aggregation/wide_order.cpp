@@ -3,16 +3,15 @@
 // ordered by the highest window, runs of equal windows by the next window,
 // and so on down the key. The columns in the highest window are then taken
 // from the entries, and every other column is rearranged by the row numbers.
+#include "aggregation/wide_order.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "aggregation/case_order.h"
 #include "aggregation/key_sort.h"
 
 namespace {
-
-constexpr int32_t kBlockRows = 4096;  // rows whose entries stay in the cache while every column passes
 // A second thread gathers half of the columns when its own column of scratch
 // is no more than this and there is work enough to pay for the thread.
 constexpr int64_t kSecondGatherBytes = int64_t{8} << 20;

@@ -53,8 +53,10 @@ Cause Close(Handle handle);
 // ordinary file name.
 const char* DevicePath(const char* deviceName);
 
-// Zero-filled storage for large arrays, and its release.
+// Zero-filled storage for large arrays, and its release. Its pages are
+// given as they are first touched, or all at once by PrepareBlock.
 void* AllocateBlock(size_t size);
+void PrepareBlock(void* block, size_t size);
 void ReleaseBlock(void* block, size_t size);
 
 [[noreturn]] void EndProcess(int status);

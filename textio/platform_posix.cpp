@@ -152,32 +152,31 @@ const char* DevicePath(const char* deviceName) {
 
 void* AllocateBlock(size_t size) {
   if (size < kLargeBlock) return std::calloc(1, size == 0 ? 1 : size);
-  auto* block = static_cast<char*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  if (block == MAP_FAILED) return nullptr;
-  // Every page of a large array gets written: asking for all of them at once
-  // costs far less than a fault per page, and memory that is not there is a
-  // failure now rather than a killed process later. Huge pages are not asked
-  // for: getting them can stall for seconds while the system gathers them.
-  // The system takes longer to give the pages than to fill them, so a second
-  // thread, when one can be had, gets the upper half meanwhile.
+  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
+
+// Asking for all the pages of a large block at once costs far less than a
+// fault per page. Huge pages are not asked for: getting them can stall for
+// seconds while the system gathers them. The system takes longer to give
+// the pages than to fill them, so a second thread, when one can be had,
+// gets the upper half meanwhile. Pages that cannot be had now are left to
+// come one by one.
+void PrepareBlock(void* block, size_t size) {
+  if (size < kLargeBlock) return;
   auto populate = [](char* first, size_t bytes) {
-    return bytes == 0 || madvise(first, bytes, MADV_POPULATE_WRITE) == 0 || errno != ENOMEM;
+    if (bytes > 0) (void)madvise(first, bytes, MADV_POPULATE_WRITE);
   };
+  auto* first = static_cast<char*>(block);
   size_t half = (size / 2) & ~(kLargeBlock - 1);
-  bool upperDone = false;
   std::thread helper;
   try {
-    helper = std::thread([&] { upperDone = populate(block + half, size - half); });
+    helper = std::thread([=] { populate(first + half, size - half); });
   } catch (const std::exception&) {
-    upperDone = populate(block + half, size - half);
+    populate(first + half, size - half);
   }
-  bool lowerDone = populate(block, half);
+  populate(first, half);
   if (helper.joinable()) helper.join();
-  if (!lowerDone || !upperDone) {
-    munmap(block, size);
-    return nullptr;
-  }
-  return block;
 }
 
 void ReleaseBlock(void* block, size_t size) {

@@ -312,6 +312,9 @@ void* AllocateBlock(size_t size) {
   return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+// Committed pages come when first touched; nothing gets them faster here.
+void PrepareBlock(void*, size_t) {}
+
 void ReleaseBlock(void* block, size_t size) {
   if (size < kLargeBlock) {
     HeapFree(GetProcessHeap(), 0, block);

@@ -105,6 +105,10 @@ void AllocateArray(ArrayDescriptor& array, int32_t* status) {
   if (status != nullptr) *status = 0;
 }
 
+void PrepareArray(const ArrayDescriptor& array) {
+  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount);
+}
+
 void ReleaseArray(ArrayDescriptor& array) {
   BeginStatement(StatementKind::Other, nullptr);
   if (array.data == nullptr) RaiseRunError(ArrayNotAllocated);

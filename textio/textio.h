@@ -185,5 +185,8 @@ struct ArrayDescriptor {
 // receives 0 or 1 (6316 when allocated already); without, a failure is error 6773.
 void AllocateArray(ArrayDescriptor& array, int32_t* status);
 void ReleaseArray(ArrayDescriptor& array);
+// Gets the storage of an allocated array ahead of its first use, where the
+// system can give it faster than page by page as it is first touched.
+void PrepareArray(const ArrayDescriptor& array);
 
 }  // namespace textio

@@ -1,0 +1,75 @@
+// The case matrix and what its orderings and countings share: element
+// access, blocks of rows, array descriptors, scratch storage and a second
+// thread. Includes nothing of the program's own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <thread>
+
+#include "textio/textio.h"
+
+// Rows taken together while each column passes over them: a block's share of
+// a few columns, or its keys, stays in the cache meanwhile.
+inline constexpr int32_t kBlockRows = 4096;
+
+// Column j of the case matrix (element (case i, variable j) at
+// i + j * ncases, both 0-based).
+template <typename Element>
+inline Element* Column(Element* cases, int32_t ncases, int64_t j) {
+  return cases + static_cast<size_t>(j) * static_cast<size_t>(ncases);
+}
+
+// An array of `rows` by `columns` elements of `elementSize` bytes, the rows
+// varying fastest, ready to be allocated.
+inline textio::ArrayDescriptor ArrayOf(size_t elementSize, int64_t rows, int64_t columns = 1) {
+  textio::ArrayDescriptor array{};
+  array.elementSize = elementSize;
+  array.rank = 2;
+  array.bounds[0] = {1, rows};
+  array.bounds[1] = {1, columns};
+  return array;
+}
+
+// Runs `beside` on a second thread while this one runs `here`; both are done
+// on return. With no thread to be had, this one runs both.
+template <typename Beside, typename Here>
+void RunSideBySide(Beside beside, Here here) {
+  std::thread helper;
+  try {
+    helper = std::thread(beside);
+  } catch (const std::exception&) {  // no thread, or no memory for one
+    beside();
+  }
+  here();
+  if (helper.joinable()) helper.join();
+}
+
+// Scratch storage: `bytes` zero-filled bytes, released when it goes out of
+// scope; `data` stays null when the storage cannot be had.
+struct Scratch {
+  textio::ArrayDescriptor array = ArrayOf(1, 0);
+  unsigned char* data = nullptr;
+
+  explicit Scratch(int64_t bytes) {
+    array = ArrayOf(1, bytes);
+    int32_t status = 0;
+    textio::AllocateArray(array, &status);
+    if (status == 0) data = static_cast<unsigned char*>(array.data);
+  }
+  ~Scratch() {
+    if (data != nullptr) textio::ReleaseArray(array);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+};
+
+// A column's place in the pattern key: its values less its smallest, in
+// `width` bits from bit `shift` up. The last variable takes the highest
+// bits, so that the key order is the pattern order.
+struct KeyField {
+  int32_t minimum;
+  int32_t width;
+  int64_t shift;
+};

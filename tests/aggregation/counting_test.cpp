@@ -1,0 +1,102 @@
+// Cases counted by pattern while they are read, and the switch to the case
+// matrix when the table is full: whichever way a run goes, the pattern file
+// holds each case once, held against a plain count of the rows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "aggregation/Corvanesubs.h"
+#include "aggregation/case_reading.h"
+#include "support/process_runner.h"
+#include "textio/layer_state.h"
+
+namespace {
+
+struct CountingCase {
+  const char* name;
+  int32_t ncases, nvars, capacity;
+  // Row i takes pattern i % early before `switchRow`, i % late from there on.
+  int32_t early, switchRow, late;
+  bool counted;  // every row was counted, the matrix never used
+};
+
+// Pattern p: its digits in base 5, the lowest first, one a variable.
+std::vector<int32_t> Pattern(int32_t p, int32_t nvars) {
+  std::vector<int32_t> values(static_cast<size_t>(nvars));
+  for (int32_t& value : values) {
+    value = p % 5;
+    p /= 5;
+  }
+  return values;
+}
+
+class Counting : public testing::TestWithParam<CountingCase> {};
+
+TEST_P(Counting, WritesEachCaseOnce) {
+  const CountingCase& c = GetParam();
+  std::string data, expected;
+  std::map<std::vector<int32_t>, int32_t> counts;  // by the pattern reversed: the last variable first
+  for (int32_t i = 0; i < c.ncases; ++i) {
+    std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
+    for (int32_t value : values) data += std::to_string(value) + ' ';
+    data += '\n';
+    ++counts[std::vector<int32_t>(values.rbegin(), values.rend())];
+  }
+  for (const auto& [reversed, count] : counts) {
+    char field[16];
+    for (auto value = reversed.rbegin(); value != reversed.rend(); ++value) {
+      std::snprintf(field, sizeof field, "%3d", *value);
+      expected += field;
+    }
+    std::snprintf(field, sizeof field, " %6d\r\n", count);
+    expected += field;
+  }
+  const std::string directory = test_support::MakeTemporaryDirectory();
+  const std::string in = directory + "/cases.dat", out = directory + "/patterns.txt";
+  test_support::WriteFileBytes(in, data);
+
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  ASSERT_EQ(textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", true), 0);
+  textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.ncases, c.nvars);
+  int32_t status = 0;
+  textio::AllocateArray(matrix, &status);
+  ASSERT_EQ(status, 0);
+  PatternTable table(c.nvars, c.capacity);
+  bool counted = ReadCases(c.ncases, c.nvars, matrix, table);
+  EXPECT_EQ(counted, c.counted);
+  const std::string layout = "((" + std::string(4 - std::to_string(c.nvars).size(), ' ') + std::to_string(c.nvars) +
+                             "(I3)),1X,I6)" + std::string(62, ' ');
+  ASSERT_EQ(textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true), 0);
+  auto* cases = static_cast<int32_t*>(matrix.data);
+  if (counted) {
+    OrderPatterns(table);
+    WriteCountedPatterns(table, layout.data());
+  } else {
+    SortCases(c.ncases, c.nvars, cases);
+    WritePatterns(c.ncases, c.nvars, cases, layout.data());
+  }
+  textio::CloseUnit(1);
+  textio::CloseUnit(2);
+  textio::ReleaseArray(matrix);
+  EXPECT_EQ(test_support::ReadFileBytes(out), expected);
+  textio::ResetLayer();
+  test_support::RemoveTree(directory);
+}
+
+// Four variables fill a block of 4,096 rows; 300 variables one of 54.
+INSTANTIATE_TEST_SUITE_P(
+    Switches, Counting,
+    testing::Values(CountingCase{"AllCounted", 10000, 4, 8, 8, 10000, 1, true},
+                    CountingCase{"FullTableStillCounting", 10000, 4, 8, 8, 5000, 4, true},
+                    CountingCase{"SwitchAtBlockEdge", 9000, 4, 5, 5, 4096, 4097, false},
+                    CountingCase{"SwitchInsideABlock", 9000, 4, 5, 5, 4100, 7, false},
+                    CountingCase{"SwitchInFirstBlock", 9000, 4, 3, 9, 0, 9, false},
+                    CountingCase{"SwitchWide", 500, 300, 3, 3, 100, 10, false},
+                    CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, false}),
+    [](const testing::TestParamInfo<CountingCase>& row) { return std::string(row.param.name); });
+
+}  // namespace
