@@ -95,27 +95,15 @@ void OpenStandardHandleOnNull(Handle handle) {
   if (null != INVALID_HANDLE_VALUE) SetStdHandle(StandardHandleId(handle), null);
 }
 
-// One read of a console in line mode: part or all of one typed line, with
-// its CR LF once it ends. A Ctrl-C ends the read; its default action ends
-// the process meanwhile.
-Cause ReadConsoleBytes(HANDLE console, char* into, DWORD want, DWORD& read) {
-  read = 0;
-  while (!ReadFile(console, into, want, &read, nullptr)) {
-    if (GetLastError() != ERROR_OPERATION_ABORTED) return CauseOf(GetLastError());
-  }
-  return Cause::None;
-}
-
-// Reads the next piece of a typed line into `process.typedLine`, its CR LF
-// made LF; a CR that ends a read is the first half of a line end whose LF
-// follows at once.
+// Reads the next piece of a typed line into `process.typedLine`: what one
+// read of a console in line mode gives, part or all of one line, with CR LF
+// once it ends, which is made LF. A Ctrl-C ends the read; its default action
+// ends the process meanwhile.
 Cause ReadTypedPiece(HANDLE console) {
   char* line = process.typedLine;
-  DWORD read = 0, more = 0;
-  Cause cause = ReadConsoleBytes(console, line, kTypedLineCapacity - 1, read);
-  if (cause == Cause::None && read > 0 && line[read - 1] == '\r') {
-    cause = ReadConsoleBytes(console, line + read, 1, more);
-    read += more;
+  DWORD read = 0;
+  while (!ReadFile(console, line, kTypedLineCapacity, &read, nullptr)) {
+    if (GetLastError() != ERROR_OPERATION_ABORTED) return CauseOf(GetLastError());
   }
   if (read >= 2 && line[read - 2] == '\r' && line[read - 1] == '\n') {
     line[read - 2] = '\n';
@@ -123,7 +111,7 @@ Cause ReadTypedPiece(HANDLE console) {
   }
   process.typedNext = 0;
   process.typedEnd = read;
-  return cause;
+  return Cause::None;
 }
 
 // The layer takes a terminal's line as POSIX terminals give it: ending in a
@@ -138,12 +126,8 @@ Cause ReadTypedLine(HANDLE console, void* buffer, size_t size, size_t& got) {
       if (Cause cause = ReadTypedPiece(console); cause != Cause::None) return cause;
       if (process.typedEnd == 0) break;
     }
-    const char* next = process.typedLine + process.typedNext;
-    size_t waiting = process.typedEnd - process.typedNext;
-    const void* lineEnd = std::memchr(next, '\n', waiting);
-    if (lineEnd != nullptr) waiting = static_cast<size_t>(static_cast<const char*>(lineEnd) - next) + 1;
-    size_t count = std::min(waiting, size - got);
-    std::memcpy(out + got, next, count);
+    size_t count = std::min(static_cast<size_t>(process.typedEnd - process.typedNext), size - got);
+    std::memcpy(out + got, process.typedLine + process.typedNext, count);
     process.typedNext += static_cast<DWORD>(count);
     got += count;
   }
@@ -179,7 +163,7 @@ bool FilePath(const char* path, char (&out)[kPathCapacity]) {
     return true;
   }
   char folder[kPathCapacity];
-  DWORD folderLength = GetFullPathNameA(".", sizeof folder, folder, nullptr);
+  DWORD folderLength = GetCurrentDirectoryA(sizeof folder, folder);
   if (folderLength == 0 || folderLength >= sizeof folder) return false;
   bool network = folder[0] == '\\' && folder[1] == '\\';
   const char* prefix = network ? "\\\\?\\UNC" : "\\\\?\\";
