@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char* kUsage[] = {
     "Usage: aggregate [data-file [output-file]]",
-    "       aggregate --help | --version",
+    "       aggregate --help | /? | --version",
     "",
     "Turns a file of individual level survey data into a response pattern file",
     "for analysis with QPX: one record for each distinct response pattern, in",
@@ -38,7 +38,8 @@ constexpr const char* kUsage[] = {
     "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
     "run-time error, reported on standard error.",
-    "The full manual: man aggregate (doc/aggregate.1 in the source tree).",
+    "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
+    "Windows, aggregate.txt beside the program.",
 };
 
 }  // namespace
@@ -46,7 +47,8 @@ constexpr const char* kUsage[] = {
 void AnswerInformationRequest(int argc, const char* const* argv) {
   if (argc < 2) return;
   const char* request = argv[1];
-  if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0) {
+  // "/?" is how Windows programs are asked; no data file can be meant by it.
+  if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
     for (const char* line : kUsage) WriteConsoleLine(line);
   } else if (std::strcmp(request, "--version") == 0) {
     WriteConsoleLine("aggregate " AGGREGATE_VERSION);

@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "textio/platform.h"
@@ -24,7 +25,7 @@ struct {
   int argumentCount = 0;
   const char* const* arguments = nullptr;
   HANDLE files[kHandleSlots] = {};  // handles 3 and up by number: the files opened here; null when free
-  char typedLine[kTypedLineCapacity];  // a typed line not handed over yet, its CR LF made LF
+  char typedLine[kTypedLineCapacity];  // what a console read gave and the layer has not taken yet
   DWORD typedNext = 0, typedEnd = 0;
 } process;
 
@@ -94,99 +95,85 @@ void OpenStandardHandleOnNull(Handle handle) {
   if (null != INVALID_HANDLE_VALUE) SetStdHandle(StandardHandleId(handle), null);
 }
 
-// A console in line mode hands over one typed line with CR LF, at most the
-// size asked for. The layer takes a terminal's line as POSIX terminals give
-// it, ending in a single LF, so the line is read with room for its CR and
-// its line end is made LF; what does not fit the request waits for the next.
-Cause ReadTypedLine(HANDLE console, void* buffer, size_t size, size_t& got) {
+// Reads the next piece of a typed line into `process.typedLine`: what one
+// read of a console in line mode gives, part or all of one line, with CR LF
+// once it ends, which is made LF. A Ctrl-C ends the read; its default action
+// ends the process meanwhile.
+Cause ReadTypedPiece(HANDLE console) {
   char* line = process.typedLine;
-  if (process.typedNext == process.typedEnd) {
-    DWORD want = size < kTypedLineCapacity ? static_cast<DWORD>(size + 1) : kTypedLineCapacity;
-    DWORD read = 0;
-    // A Ctrl-C ends the read; its default action ends the process meanwhile.
-    while (!ReadFile(console, line, want, &read, nullptr)) {
-      if (GetLastError() != ERROR_OPERATION_ABORTED) {
-        got = 0;
-        return CauseOf(GetLastError());
-      }
-    }
-    if (read >= 2 && line[read - 2] == '\r' && line[read - 1] == '\n') {
-      line[read - 2] = '\n';
-      --read;
-    }
-    process.typedNext = 0;
-    process.typedEnd = read;
+  DWORD read = 0;
+  while (!ReadFile(console, line, kTypedLineCapacity, &read, nullptr)) {
+    if (GetLastError() != ERROR_OPERATION_ABORTED) return CauseOf(GetLastError());
   }
-  got = process.typedEnd - process.typedNext < size ? process.typedEnd - process.typedNext : size;
-  std::memcpy(buffer, line + process.typedNext, got);
-  process.typedNext += static_cast<DWORD>(got);
+  if (read >= 2 && line[read - 2] == '\r' && line[read - 1] == '\n') {
+    line[read - 2] = '\n';
+    --read;
+  }
+  process.typedNext = 0;
+  process.typedEnd = read;
   return Cause::None;
 }
 
-// The file's own name in a path: after its last folder separator or drive.
-const char* LastPart(const char* path) {
-  const char* part = path;
-  for (const char* c = path; *c != '\0'; ++c) {
-    if (*c == '\\' || *c == '/' || (*c == ':' && c == path + 1)) part = c + 1;
+// The layer takes a terminal's line as POSIX terminals give it: ending in a
+// single LF, and the request filled unless the line ends first or the input
+// does. A console hands over a long line in pieces, so it is read on until
+// one of those happens.
+Cause ReadTypedLine(HANDLE console, void* buffer, size_t size, size_t& got) {
+  char* out = static_cast<char*>(buffer);
+  got = 0;
+  while (got < size && (got == 0 || out[got - 1] != '\n')) {
+    if (process.typedNext == process.typedEnd) {
+      if (Cause cause = ReadTypedPiece(console); cause != Cause::None) return cause;
+      if (process.typedEnd == 0) break;
+    }
+    size_t count = std::min(static_cast<size_t>(process.typedEnd - process.typedNext), size - got);
+    std::memcpy(out + got, process.typedLine + process.typedNext, count);
+    process.typedNext += static_cast<DWORD>(count);
+    got += count;
   }
-  return part;
+  return Cause::None;
 }
 
-// Whether the system would take the last part of `path` as a device of its
-// own (NUL.OUT, LPT1.TXT, COM9, ...): the letters before its first '.' or
-// ':', trailing blanks aside. Names it lists that the layer left ordinary
-// files must then be opened by their full path.
-bool SystemTakesAsDevice(const char* path) {
-  static const char* const kSystemDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  const char* part = LastPart(path);
-  size_t length = std::strcspn(part, ".:");
-  while (length > 0 && part[length - 1] == ' ') --length;
-  char stem[8] = {};
-  if (length < 3 || length >= sizeof stem) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = part[i];
-    stem[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+// Whether the first `length` characters of a name are one that the layer
+// makes a file but the system would take for one of its printer ports:
+// LPT1 to LPT4 with an extension (lpt1.txt), with no folder, as the layer
+// looks only at whole names.
+bool PortNameMadeFile(const char* name, size_t length) {
+  if (length < 6 || (name[0] & ~0x20) != 'L' || (name[1] & ~0x20) != 'P' || (name[2] & ~0x20) != 'T' ||
+      name[3] < '1' || name[3] > '4' || name[4] != '.') {
+    return false;
   }
-  for (const char* name : kSystemDevices) {
-    if (std::strcmp(stem, name) == 0) return true;
-  }
-  return length == 4 && (std::memcmp(stem, "COM", 3) == 0 || std::memcmp(stem, "LPT", 3) == 0) &&
-         stem[3] >= '0' && stem[3] <= '9';
+  return std::strcspn(name + 5, ".\\/:") >= length - 5;
 }
 
-// The name to hand to the system for an ordinary file: the name itself, or,
-// when the system would take it as a device, "\\?\" and its full path, which
-// no device rule touches. Returns false when the full path does not fit.
+// The name to hand to the system for a path. The system drops trailing dots
+// and blanks from a name and takes some names for its devices, wherever
+// they stand (NUL.TAR.GZ, sub\NUL, COM9): those go to the device, as they
+// would for any program. The few that the layer makes files (lpt1.txt) go
+// as "\\?\" and their full path, which no device rule touches, and whose
+// trailing dots and blanks must be dropped here. Returns false when the
+// path does not fit.
 bool FilePath(const char* path, char (&out)[kPathCapacity]) {
-  if (!SystemTakesAsDevice(path)) {
-    size_t length = std::strlen(path);
-    if (length >= kPathCapacity) return false;
+  size_t length = std::strlen(path);
+  if (length >= kPathCapacity) return false;
+  size_t kept = length;
+  while (kept > 0 && (path[kept - 1] == '.' || path[kept - 1] == ' ')) --kept;
+  if (!PortNameMadeFile(path, kept)) {
     std::memcpy(out, path, length + 1);
     return true;
   }
-  // The folder part is made full on its own: made full whole, the name
-  // would come back as the device.
-  const char* part = LastPart(path);
   char folder[kPathCapacity];
-  size_t folderLength = static_cast<size_t>(part - path);
-  if (folderLength + 2 > sizeof folder) return false;
-  std::memcpy(folder, path, folderLength);
-  folder[folderLength] = '\0';
-  if (folderLength == 0 || path[folderLength - 1] == ':') std::strcat(folder, ".");
-  char full[kPathCapacity];
-  DWORD fullLength = GetFullPathNameA(folder, sizeof full, full, nullptr);
-  if (fullLength == 0 || fullLength >= sizeof full) return false;
-  bool network = full[0] == '\\' && full[1] == '\\';
+  DWORD folderLength = GetCurrentDirectoryA(sizeof folder, folder);
+  if (folderLength == 0 || folderLength >= sizeof folder) return false;
+  bool network = folder[0] == '\\' && folder[1] == '\\';
   const char* prefix = network ? "\\\\?\\UNC" : "\\\\?\\";
-  const char* rest = network ? full + 1 : full;
-  const char* separator = full[fullLength - 1] == '\\' ? "" : "\\";
-  if (std::strlen(prefix) + std::strlen(rest) + std::strlen(separator) + std::strlen(part) >= kPathCapacity) {
-    return false;
-  }
+  const char* rest = network ? folder + 1 : folder;
+  const char* separator = folder[folderLength - 1] == '\\' ? "" : "\\";
+  if (std::strlen(prefix) + std::strlen(rest) + std::strlen(separator) + kept >= kPathCapacity) return false;
   std::strcpy(out, prefix);
   std::strcat(out, rest);
   std::strcat(out, separator);
-  std::strcat(out, part);
+  std::strncat(out, path, kept);
   return true;
 }
 
@@ -241,15 +228,13 @@ Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
   int slot = 3;
   while (slot < kHandleSlots && process.files[slot] != nullptr) ++slot;
   if (slot == kHandleSlots) return Cause::TooManyOpen;
-  // Devices come from DevicePath, in the system's device namespace.
   char file[kPathCapacity];
-  bool device = std::strncmp(path, "\\\\.\\", 4) == 0;
-  if (!device && !FilePath(path, file)) return Cause::NotFound;
+  if (!FilePath(path, file)) return Cause::NotFound;
   DWORD access = mode == OpenMode::Read    ? GENERIC_READ
                  : mode == OpenMode::Write ? GENERIC_WRITE
                                            : GENERIC_READ | GENERIC_WRITE;
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused as access denied.
-  HANDLE opened = CreateFileA(device ? path : file, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE opened = CreateFileA(file, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               createNew ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return CauseOf(GetLastError());
   process.files[slot] = opened;

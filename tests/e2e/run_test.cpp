@@ -171,6 +171,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "", {{k200, kCases}, {"out.txt", kRecords}}}),
     CaseName);
 
+// "/?", the way Windows programs are asked, is --help: the usage text, and no question.
+TEST(Help, AskedTheWindowsWay) {
+  Files leftByHelp, leftByAsking;
+  auto help = RunIn(kData, kNames, P, leftByHelp, {"--help"});
+  auto asked = RunIn(kData, kNames, P, leftByAsking, {"/?"});
+  EXPECT_EQ(help.standardOutput.rfind("Usage: aggregate", 0), 0u);
+  EXPECT_EQ(asked.standardOutput, help.standardOutput);
+  EXPECT_EQ(asked.exitStatus, 0);
+  EXPECT_EQ(leftByAsking, kData);
+}
+
 // Data files that cannot be read whole: the report says what stands where.
 RunCase BadData(const char* name, const std::string& data, int number, const std::string& detail) {
   return RunCase{name, P, {{"data.txt", data}}, kNames, kRead, Report(number, "READ", "data.txt", detail),

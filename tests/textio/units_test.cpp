@@ -42,14 +42,17 @@ class Units : public testing::Test {
   std::string directory_;
 };
 
+// Where the system has devices of the names that the layer knows (PRN,
+// LPT1, COM1), names that hold one are devices; elsewhere they are files.
+enum class Systems : uint8_t { All, WithoutDevices, WithDevices };
+
 struct ConnectCase {
   const char* name;  // in the test's directory, which is the working directory
   const char* action;
   int status;
   bool fileMade;
-  // A printer or serial port name: a device only where the system has such
-  // devices, elsewhere the user's file.
-  bool portName = false;
+  Systems systems = Systems::All;
+  const char* listedAs = nullptr;  // the file made, when its folder lists it by another name
 };
 
 class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {
@@ -66,14 +69,18 @@ class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCa
 
 TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
   const ConnectCase& c = GetParam();
-  if (c.portName && textio::platform::DevicePath("COM1") != nullptr) GTEST_SKIP() << "a device on this system";
+  bool devices = textio::platform::DevicePath("COM1") != nullptr;
+  if (c.systems == (devices ? Systems::WithoutDevices : Systems::WithDevices)) {
+    GTEST_SKIP() << (devices ? "a device on this system" : "no such device on this system");
+  }
   EXPECT_EQ(Open(1, c.name, c.action), c.status);
   // Listed in its folder: a name the system takes as a device always "exists".
   std::filesystem::path path(c.name);
+  std::filesystem::path listed = c.listedAs != nullptr ? c.listedAs : path.filename();
   bool made = false;
   std::error_code missing;
   for (const auto& entry : std::filesystem::directory_iterator(directory_ / path.parent_path(), missing)) {
-    made = made || entry.path().filename() == path.filename();
+    made = made || entry.path().filename() == listed;
   }
   EXPECT_EQ(made, c.fileMade) << c.name;
 }
@@ -102,10 +109,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, ConnectStatus,
-    testing::Values(ConnectCase{"PRN", "write", 0, true, true}, ConnectCase{"lpt1", "write", 0, true, true},
-                    ConnectCase{"LPT4.", "write", 0, true, true}, ConnectCase{"COM1", "read", 0, true, true},
-                    ConnectCase{"com1.txt", "read", 0, true, true}, ConnectCase{"aux.dat", "read", 0, true, true},
-                    ConnectCase{"line.csv", "read", 0, true, true}, ConnectCase{"lpt1.txt", "write", 0, true}));
+    testing::Values(ConnectCase{"PRN", "write", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"lpt1", "write", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"LPT4.", "write", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"COM1", "read", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"com1.txt", "read", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"aux.dat", "read", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"line.csv", "read", 0, true, Systems::WithoutDevices},
+                    ConnectCase{"lpt1.txt", "write", 0, true}));
+
+// Names that the system itself reserves for a device go to that device as
+// its own open takes them, and no file of such a name is made; only a whole
+// name of LPT1 to LPT4 and one extension is the file the layer makes it.
+// Trailing dots are dropped as the system drops them. (No printer port
+// opens under Wine.)
+INSTANTIATE_TEST_SUITE_P(
+    SystemDevices, ConnectStatus,
+    testing::Values(ConnectCase{"folder/NUL", "write", 0, false, Systems::WithDevices},
+                    ConnectCase{"nul.txt.", "write", 0, false, Systems::WithDevices},
+                    ConnectCase{"lpt1.txt.", "write", 0, true, Systems::WithDevices, "lpt1.txt"},
+                    ConnectCase{"lpt1.a.b", "write", textio::FileNotFound, false, Systems::WithDevices},
+                    ConnectCase{"folder/lpt1.txt", "write", textio::FileNotFound, false, Systems::WithDevices}));
 
 TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
   ASSERT_EQ(Open(2, Path("out.txt"), "write"), 0);
