@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
-#include "support/process_runner.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -29,25 +28,6 @@ std::vector<int32_t> Ordered(std::vector<Row> rows) {
   std::sort(rows.begin(), rows.end(), [v](const Row& a, const Row& b) { return PatternGreater(v, b.data(), a.data()) == 1; });
   return ColumnMajor(rows);
 }
-
-struct GreaterCase {
-  Row a, b;
-  int32_t greater;
-};
-
-class PatternOrder : public testing::TestWithParam<GreaterCase> {};
-
-TEST_P(PatternOrder, LastVariableDecidesFirst) {
-  const GreaterCase& c = GetParam();
-  EXPECT_EQ(PatternGreater(static_cast<int32_t>(c.a.size()), c.a.data(), c.b.data()), c.greater);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, PatternOrder,
-    testing::Values(GreaterCase{{1, 2}, {2, 1}, 1}, GreaterCase{{2, 1}, {1, 2}, 0}, GreaterCase{{3, 3}, {3, 3}, 0},
-                    GreaterCase{{3}, {-5}, 1}, GreaterCase{{9, 1, 1}, {1, 1, 2}, 0},
-                    GreaterCase{{INT32_MAX}, {INT32_MIN}, 1}, GreaterCase{{INT32_MIN}, {INT32_MAX}, 0},
-                    GreaterCase{{0, INT32_MIN}, {0, 1}, 0}, GreaterCase{{1, 2, 3}, {1, 2, 2}, 1}));
 
 struct RandomCase {
   const char* name;
@@ -103,40 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
                     // Enough keys for two threads to share the work.
                     RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0},
                     RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
-    [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
-
-class ScratchRefused : public testing::TestWithParam<RandomCase> {};
-
-// When the ordering's scratch cannot be had, the rows still end in the
-// pattern order, ordered in place. The child builds its matrix, then lowers
-// its address-space limit so that no large block can be mapped any more.
-TEST_P(ScratchRefused, OrdersInPlace) {
-  const RandomCase& c = GetParam();
-  test_support::RunResult result = test_support::RunInChild(
-      [&c] {
-        std::vector<Row> rows = RandomRows(c);
-        std::vector<int32_t> matrix = ColumnMajor(rows);
-        const std::vector<int32_t> ordered = Ordered(rows);
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        if (!test_support::LimitAddressSpace(1 << 20)) return 2;
-        textio::ArrayDescriptor scratch{nullptr, 8, 1, {{1, c.ncases}}, 0};
-        int32_t status = 0;
-        textio::AllocateArray(scratch, &status);
-        if (status == 0) return 3;  // the limit did not take
-        SortCases(c.ncases, c.nvars, matrix.data());
-        return matrix == ordered ? 0 : 1;
-      },
-      {});
-  test_support::RemoveTree(result.directory);
-  if (result.exitStatus == 2) GTEST_SKIP() << "no limit on the address space can be set here";
-  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Matrices, ScratchRefused,
-    testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0}, RandomCase{"wide", 300000, 30, 0, 4, 0},
-                    RandomCase{"wide_few", 300000, 30, 0, 4, 100}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
