@@ -1,12 +1,13 @@
-// The ordering of the case matrix, held against the pattern order itself.
-#include <gtest/gtest.h>
-
+// The ordering of the case matrix, held against the pattern order itself,
+// and the records written from it, held against a plain count.
 #include <algorithm>
 #include <climits>
 #include <random>
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
+#include "support/death_test.h"
+#include "support/patterns.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -34,6 +35,7 @@ struct RandomCase {
   int ncases, nvars;
   int64_t low, high;  // values drawn from [low, high]
   int distinct;       // rows drawn from this many patterns; 0: every value drawn
+  bool written = true;  // the records are written and counted too (slow for the largest)
 };
 
 std::vector<Row> RandomRows(const RandomCase& c) {
@@ -55,19 +57,28 @@ std::vector<Row> RandomRows(const RandomCase& c) {
 
 class RandomOrdering : public testing::TestWithParam<RandomCase> {};
 
-TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
+TEST_P(RandomOrdering, AgreesWithThePatternOrderAndItsCount) {
   const RandomCase& c = GetParam();
   std::vector<Row> rows = RandomRows(c);
   std::vector<int32_t> matrix = ColumnMajor(rows);
+  const std::string records = c.written ? test_support::ExpectedPatterns(c.ncases, c.nvars, matrix.data()) : "";
+  const std::string path = test_support::TestFolder() + "/patterns.txt";
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
   SortCases(c.ncases, c.nvars, matrix.data());
   EXPECT_TRUE(matrix == Ordered(rows));
+  if (!c.written) return;
+  ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+  WritePatterns(c.ncases, c.nvars, matrix.data(), test_support::RecordLayout(c.nvars).data());
+  textio::CloseUnit(2);
+  EXPECT_TRUE(test_support::ReadFile(path) == records);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Matrices, RandomOrdering,
-    testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0}, RandomCase{"few_patterns", 3000, 12, 1, 5, 40},
+    testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0},
+                    // Records from three blocks of rows, runs of equal rows across their edges.
+                    RandomCase{"few_patterns", 10000, 12, 1, 5, 40},
                     RandomCase{"negative", 1000, 5, -99, 99, 0}, RandomCase{"extreme", 1000, 3, INT32_MIN, INT32_MAX, 0},
                     RandomCase{"extreme_few", 1000, 3, INT32_MIN, INT32_MAX, 7}, RandomCase{"all_equal", 500, 8, 3, 3, 0},
                     RandomCase{"one_variable", 1000, 1, -1000, 1000, 0}, RandomCase{"many_variables", 300, 400, 0, 2, 0},
@@ -81,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"binary_wide", 3000, 300, 0, 1, 0}, RandomCase{"binary_wide_few", 3000, 300, 0, 1, 20},
                     RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1},
                     // Enough keys for two threads to share the work.
-                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0, false},
                     RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
