@@ -2,6 +2,7 @@
 // and the records written from it, held against a plain count.
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -72,6 +73,7 @@ TEST_P(RandomOrdering, AgreesWithThePatternOrderAndItsCount) {
   WritePatterns(c.ncases, c.nvars, matrix.data(), test_support::RecordLayout(c.nvars).data());
   textio::CloseUnit(2);
   EXPECT_TRUE(test_support::ReadFile(path) == records);
+  std::filesystem::remove(path);  // megabytes for the widest
 }
 
 INSTANTIATE_TEST_SUITE_P(

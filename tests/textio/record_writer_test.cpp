@@ -1,8 +1,7 @@
 // Edited record writer: whole-number fields of the widths the program uses,
-// with the values no run of the test data files reaches.
+// with values that no whole-run case holds.
 #include <climits>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
