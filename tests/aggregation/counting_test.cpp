@@ -3,14 +3,13 @@
 // holds each case once, held against a plain count of the rows.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
 #include "aggregation/case_reading.h"
-#include "support/process_runner.h"
+#include "support/death_test.h"
+#include "support/patterns.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -37,26 +36,19 @@ class Counting : public testing::TestWithParam<CountingCase> {};
 
 TEST_P(Counting, WritesEachCaseOnce) {
   const CountingCase& c = GetParam();
-  std::string data, expected;
-  std::map<std::vector<int32_t>, int32_t> counts;  // by the pattern reversed: the last variable first
+  std::string data;
+  std::vector<int32_t> read(static_cast<size_t>(c.ncases) * static_cast<size_t>(c.nvars));
   for (int32_t i = 0; i < c.ncases; ++i) {
     std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
-    for (int32_t value : values) data += std::to_string(value) + ' ';
-    data += '\n';
-    ++counts[std::vector<int32_t>(values.rbegin(), values.rend())];
-  }
-  for (const auto& [reversed, count] : counts) {
-    char field[16];
-    for (auto value = reversed.rbegin(); value != reversed.rend(); ++value) {
-      std::snprintf(field, sizeof field, "%3d", *value);
-      expected += field;
+    for (int32_t j = 0; j < c.nvars; ++j) {
+      data += std::to_string(values[static_cast<size_t>(j)]) + ' ';
+      read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(c.ncases)] = values[static_cast<size_t>(j)];
     }
-    std::snprintf(field, sizeof field, " %6d\r\n", count);
-    expected += field;
+    data += '\n';
   }
-  const std::string directory = test_support::MakeTemporaryDirectory();
-  const std::string in = directory + "/cases.dat", out = directory + "/patterns.txt";
-  test_support::WriteFileBytes(in, data);
+  const std::string folder = test_support::TestFolder();
+  const std::string in = folder + "/cases.dat", out = folder + "/patterns.txt";
+  test_support::WriteFile(in, data);
 
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
@@ -68,8 +60,7 @@ TEST_P(Counting, WritesEachCaseOnce) {
   PatternTable table(c.nvars, c.capacity);
   bool counted = ReadCases(c.ncases, c.nvars, matrix, table);
   EXPECT_EQ(counted, c.counted);
-  const std::string layout = "((" + std::string(4 - std::to_string(c.nvars).size(), ' ') + std::to_string(c.nvars) +
-                             "(I3)),1X,I6)" + std::string(62, ' ');
+  const std::string layout = test_support::RecordLayout(c.nvars);
   ASSERT_EQ(textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true), 0);
   auto* cases = static_cast<int32_t*>(matrix.data);
   if (counted) {
@@ -82,9 +73,8 @@ TEST_P(Counting, WritesEachCaseOnce) {
   textio::CloseUnit(1);
   textio::CloseUnit(2);
   textio::ReleaseArray(matrix);
-  EXPECT_EQ(test_support::ReadFileBytes(out), expected);
+  EXPECT_TRUE(test_support::ReadFile(out) == test_support::ExpectedPatterns(c.ncases, c.nvars, read.data()));
   textio::ResetLayer();
-  test_support::RemoveTree(directory);
 }
 
 // Four variables fill a block of 4,096 rows; 300 variables one of 54.

@@ -1,13 +1,14 @@
-// The ordering of the case matrix, held against the pattern order itself.
-#include <gtest/gtest.h>
-
+// The ordering of the case matrix, held against the pattern order itself,
+// and the records written from it, held against a plain count.
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <random>
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
-#include "support/process_runner.h"
+#include "support/death_test.h"
+#include "support/patterns.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -30,30 +31,12 @@ std::vector<int32_t> Ordered(std::vector<Row> rows) {
   return ColumnMajor(rows);
 }
 
-struct GreaterCase {
-  Row a, b;
-  int32_t greater;
-};
-
-class PatternOrder : public testing::TestWithParam<GreaterCase> {};
-
-TEST_P(PatternOrder, LastVariableDecidesFirst) {
-  const GreaterCase& c = GetParam();
-  EXPECT_EQ(PatternGreater(static_cast<int32_t>(c.a.size()), c.a.data(), c.b.data()), c.greater);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, PatternOrder,
-    testing::Values(GreaterCase{{1, 2}, {2, 1}, 1}, GreaterCase{{2, 1}, {1, 2}, 0}, GreaterCase{{3, 3}, {3, 3}, 0},
-                    GreaterCase{{3}, {-5}, 1}, GreaterCase{{9, 1, 1}, {1, 1, 2}, 0},
-                    GreaterCase{{INT32_MAX}, {INT32_MIN}, 1}, GreaterCase{{INT32_MIN}, {INT32_MAX}, 0},
-                    GreaterCase{{0, INT32_MIN}, {0, 1}, 0}, GreaterCase{{1, 2, 3}, {1, 2, 2}, 1}));
-
 struct RandomCase {
   const char* name;
   int ncases, nvars;
   int64_t low, high;  // values drawn from [low, high]
   int distinct;       // rows drawn from this many patterns; 0: every value drawn
+  bool written = true;  // the records are written and counted too (slow for the largest)
 };
 
 std::vector<Row> RandomRows(const RandomCase& c) {
@@ -75,19 +58,29 @@ std::vector<Row> RandomRows(const RandomCase& c) {
 
 class RandomOrdering : public testing::TestWithParam<RandomCase> {};
 
-TEST_P(RandomOrdering, AgreesWithThePatternOrder) {
+TEST_P(RandomOrdering, AgreesWithThePatternOrderAndItsCount) {
   const RandomCase& c = GetParam();
   std::vector<Row> rows = RandomRows(c);
   std::vector<int32_t> matrix = ColumnMajor(rows);
+  const std::string records = c.written ? test_support::ExpectedPatterns(c.ncases, c.nvars, matrix.data()) : "";
+  const std::string path = test_support::TestFolder() + "/patterns.txt";
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
   SortCases(c.ncases, c.nvars, matrix.data());
   EXPECT_TRUE(matrix == Ordered(rows));
+  if (!c.written) return;
+  ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+  WritePatterns(c.ncases, c.nvars, matrix.data(), test_support::RecordLayout(c.nvars).data());
+  textio::CloseUnit(2);
+  EXPECT_TRUE(test_support::ReadFile(path) == records);
+  std::filesystem::remove(path);  // megabytes for the widest
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Matrices, RandomOrdering,
-    testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0}, RandomCase{"few_patterns", 3000, 12, 1, 5, 40},
+    testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0},
+                    // Records from three blocks of rows, runs of equal rows across their edges.
+                    RandomCase{"few_patterns", 10000, 12, 1, 5, 40},
                     RandomCase{"negative", 1000, 5, -99, 99, 0}, RandomCase{"extreme", 1000, 3, INT32_MIN, INT32_MAX, 0},
                     RandomCase{"extreme_few", 1000, 3, INT32_MIN, INT32_MAX, 7}, RandomCase{"all_equal", 500, 8, 3, 3, 0},
                     RandomCase{"one_variable", 1000, 1, -1000, 1000, 0}, RandomCase{"many_variables", 300, 400, 0, 2, 0},
@@ -101,42 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"binary_wide", 3000, 300, 0, 1, 0}, RandomCase{"binary_wide_few", 3000, 300, 0, 1, 20},
                     RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1},
                     // Enough keys for two threads to share the work.
-                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0},
+                    RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0, false},
                     RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
-    [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
-
-class ScratchRefused : public testing::TestWithParam<RandomCase> {};
-
-// When the ordering's scratch cannot be had, the rows still end in the
-// pattern order, ordered in place. The child builds its matrix, then lowers
-// its address-space limit so that no large block can be mapped any more.
-TEST_P(ScratchRefused, OrdersInPlace) {
-  const RandomCase& c = GetParam();
-  test_support::RunResult result = test_support::RunInChild(
-      [&c] {
-        std::vector<Row> rows = RandomRows(c);
-        std::vector<int32_t> matrix = ColumnMajor(rows);
-        const std::vector<int32_t> ordered = Ordered(rows);
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        if (!test_support::LimitAddressSpace(1 << 20)) return 2;
-        textio::ArrayDescriptor scratch{nullptr, 8, 1, {{1, c.ncases}}, 0};
-        int32_t status = 0;
-        textio::AllocateArray(scratch, &status);
-        if (status == 0) return 3;  // the limit did not take
-        SortCases(c.ncases, c.nvars, matrix.data());
-        return matrix == ordered ? 0 : 1;
-      },
-      {});
-  test_support::RemoveTree(result.directory);
-  if (result.exitStatus == 2) GTEST_SKIP() << "no limit on the address space can be set here";
-  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Matrices, ScratchRefused,
-    testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0}, RandomCase{"wide", 300000, 30, 0, 4, 0},
-                    RandomCase{"wide_few", 300000, 30, 0, 4, 100}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -1,6 +1,7 @@
-/* Allocation failure for whole runs, loaded with LD_PRELOAD: the n-th malloc,
- * calloc or realloc of the process fails (FAIL_ALLOCATION=n), or every one
- * from the n-th on (FAIL_ALLOCATIONS_FROM=n). operator new goes through malloc. */
+/* Allocation failure for whole runs, loaded with LD_PRELOAD: the malloc,
+ * calloc and realloc calls of the process from the n-th (FAIL_FROM=n) to the
+ * m-th (FAIL_TO=m; without it, every one from the n-th on) fail. operator
+ * new goes through malloc. */
 #include <errno.h>
 #include <stddef.h>
 #include <stdlib.h>
@@ -9,7 +10,7 @@ void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
 void* __libc_realloc(void* block, size_t size);
 
-static unsigned long requests, failOnly, failFrom; /* 0: never */
+static unsigned long requests, failFrom, failTo; /* 0: never, no end */
 static int settingsRead;
 
 static unsigned long Setting(const char* name) {
@@ -19,12 +20,12 @@ static unsigned long Setting(const char* name) {
 
 static int Fails(void) {
   if (!settingsRead) {
-    failOnly = Setting("FAIL_ALLOCATION");
-    failFrom = Setting("FAIL_ALLOCATIONS_FROM");
+    failFrom = Setting("FAIL_FROM");
+    failTo = Setting("FAIL_TO");
     settingsRead = 1;
   }
   ++requests;
-  if (requests != failOnly && (failFrom == 0 || requests < failFrom)) return 0;
+  if (failFrom == 0 || requests < failFrom || (failTo != 0 && requests > failTo)) return 0;
   errno = ENOMEM;
   return 1;
 }

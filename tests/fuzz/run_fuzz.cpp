@@ -4,52 +4,15 @@
 // must hold one record per distinct pattern, in order, with its count.
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
 #include "fuzz_layer.h"
+#include "support/patterns.h"
 #include "textio/layer_state.h"
 
-namespace {
-
 constexpr size_t kHeaderSize = 3;
-
-// The file the run must write for these cases (element (i, j) at i + j * ncases).
-std::string ExpectedPatterns(int32_t ncases, int32_t nvars, const std::vector<int32_t>& cases) {
-  // Reversed, a pattern orders as the program orders it: the last variable first.
-  std::map<std::vector<int32_t>, int32_t> counts;
-  for (int32_t i = 0; i < ncases; ++i) {
-    std::vector<int32_t> reversed;
-    for (int32_t j = nvars - 1; j >= 0; --j) reversed.push_back(cases[static_cast<size_t>(i + j * ncases)]);
-    ++counts[reversed];
-  }
-  std::string bytes;
-  char field[16];
-  for (const auto& [reversed, count] : counts) {
-    for (auto value = reversed.rbegin(); value != reversed.rend(); ++value) {
-      bytes += *value < -99 || *value > 999 ? "***" : (std::snprintf(field, sizeof field, "%3d", *value), field);
-    }
-    std::snprintf(field, sizeof field, " %6d\r\n", count);
-    bytes += field;
-  }
-  return bytes;
-}
-
-// The pattern record's layout, as the program builds it.
-void BuildLayout(int32_t nvars, char* layout) {
-  char count[4];
-  textio::beginWrite(count, 4, "(I4)", 4);
-  textio::writeInteger(nvars);
-  textio::endWrite();
-  const textio::TextPiece pieces[] = {{"((", 2}, {count, 4}, {"(I3)),1X,I6)", 12}};
-  textio::concatenate(layout, kRecordLayoutLength, pieces, 3);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kHeaderSize) return -1;
@@ -84,17 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::vector<int32_t> read(cases, cases + static_cast<size_t>(ncases) * static_cast<size_t>(nvars));
 
-  char layout[kRecordLayoutLength];
-  BuildLayout(nvars, layout);
   SortCases(ncases, nvars, cases);
   textio::CloseUnit(1);
   fuzz::Connect(2, outputPath, "write");
-  WritePatterns(ncases, nvars, cases, layout);
+  WritePatterns(ncases, nvars, cases, test_support::RecordLayout(nvars).data());
   textio::CloseUnit(2);
   textio::ReleaseArray(matrix);
 
   std::string written = fuzz::ReadScratchFile(outputPath);
-  std::string expected = ExpectedPatterns(ncases, nvars, read);
+  std::string expected = test_support::ExpectedPatterns(ncases, nvars, read.data());
   if (written != expected) fuzz::Finding("wrong response pattern file", expected, written);
   return 0;
 }

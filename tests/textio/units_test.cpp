@@ -1,45 +1,47 @@
-// Connecting units: the statuses of a connect, devices, names taken from the
-// command line or asked for, whole buffer loads, and write failures with
-// their reports.
-#include <gtest/gtest.h>
-
+// Connecting units: the statuses of a connect, device names, whole buffer
+// loads, files another opener keeps from the layer, and console output to a
+// pipe whose reader has gone.
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "support/process_runner.h"
+#include "support/death_test.h"
 #include "textio/layer_state.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-using test_support::ReadFileBytes;
-using test_support::RunInChild;
-using test_support::RunOptions;
+using test_support::ReadFile;
 
 int Open(int unit, const std::string& name, const char* action) {
   return textio::OpenUnit(unit, name.data(), static_cast<int>(name.size()), action, true);
 }
 
-void Place(int unit, const std::string& bytes) {
-  textio::UnitRecord* record = textio::SelectUnit(unit, textio::StatementKind::Write);
-  textio::BeginStatement(textio::StatementKind::Write, record);
-  textio::PlaceBytes(*record, bytes.data(), bytes.size());
+void Start() {
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
 }
 
+// A fresh layer working in the test's folder, which holds a folder "folder".
 class Units : public testing::Test {
  protected:
   void SetUp() override {
-    directory_ = test_support::MakeTemporaryDirectory();
+    directory_ = test_support::TestFolder();
     std::filesystem::create_directory(directory_ + "/folder");
-    textio::ResetLayer();
-    textio::InitUnits(0, nullptr);
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(directory_);
+    Start();
   }
   void TearDown() override {
     textio::ResetLayer();
-    test_support::RemoveTree(directory_);
+    std::filesystem::current_path(previous_);
   }
-  std::string Path(const std::string& name) const { return directory_ + "/" + name; }
   std::string directory_;
+  std::filesystem::path previous_;
 };
 
 // Where the system has devices of the names that the layer knows (PRN,
@@ -47,7 +49,7 @@ class Units : public testing::Test {
 enum class Systems : uint8_t { All, WithoutDevices, WithDevices };
 
 struct ConnectCase {
-  const char* name;  // in the test's directory, which is the working directory
+  const char* name;
   const char* action;
   int status;
   bool fileMade;
@@ -55,17 +57,7 @@ struct ConnectCase {
   const char* listedAs = nullptr;  // the file made, when its folder lists it by another name
 };
 
-class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {
- protected:
-  void SetUp() override {
-    Units::SetUp();
-    std::filesystem::current_path(directory_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
-    Units::TearDown();
-  }
-};
+class ConnectStatus : public Units, public testing::WithParamInterface<ConnectCase> {};
 
 TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
   const ConnectCase& c = GetParam();
@@ -85,38 +77,17 @@ TEST_P(ConnectStatus, GivesTheStatusOfItsCause) {
   EXPECT_EQ(made, c.fileMade) << c.name;
 }
 
+// Standard error by name; names starting with E, L or U that have an
+// extension are ordinary files.
 INSTANTIATE_TEST_SUITE_P(
-    Files, ConnectStatus,
+    Names, ConnectStatus,
     testing::Values(ConnectCase{"folder", "read", textio::OpenAccessDenied, true},
                     ConnectCase{"folder", "write", textio::OpenAccessDenied, true},
                     ConnectCase{"missing/data.txt", "read", textio::FileNotFound, false},
-                    ConnectCase{"missing/data.txt", "write", textio::FileNotFound, false},
-                    ConnectCase{"new.txt", "read", 0, true}, ConnectCase{"new.txt", "WRITE  ", 0, true},
-                    ConnectCase{"new.txt", "readwrite", 0, true},
-                    ConnectCase{"new.txt", "reading", textio::OpenInvalidName, false}));
-
-// The console, standard error and the null device, by name, with or without
-// an extension: names starting E, L or U with one are ordinary files.
-INSTANTIATE_TEST_SUITE_P(
-    Devices, ConnectStatus,
-    testing::Values(ConnectCase{"CON", "read", 0, false}, ConnectCase{"con.", "write", 0, false},
-                    ConnectCase{"Con.txt", "write", 0, false}, ConnectCase{"USER", "read", 0, false},
-                    ConnectCase{"user.", "read", 0, false}, ConnectCase{"USER.TXT", "write", 0, true},
-                    ConnectCase{"ERR", "write", 0, false}, ConnectCase{"err.", "write", 0, false},
-                    ConnectCase{"err.dat", "write", 0, true}, ConnectCase{"NUL", "write", 0, false},
-                    ConnectCase{"nul.", "read", 0, false}, ConnectCase{"nul.out", "read", 0, false},
-                    ConnectCase{"conx", "write", 0, true}, ConnectCase{"co.n", "write", 0, true}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Ports, ConnectStatus,
-    testing::Values(ConnectCase{"PRN", "write", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"lpt1", "write", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"LPT4.", "write", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"COM1", "read", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"com1.txt", "read", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"aux.dat", "read", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"line.csv", "read", 0, true, Systems::WithoutDevices},
-                    ConnectCase{"lpt1.txt", "write", 0, true}));
+                    ConnectCase{"ERR", "write", 0, false}, ConnectCase{"err.dat", "write", 0, true},
+                    ConnectCase{"USER.TXT", "write", 0, true}, ConnectCase{"conx", "write", 0, true},
+                    ConnectCase{"lpt1.txt", "write", 0, true},
+                    ConnectCase{"PRN", "write", 0, true, Systems::WithoutDevices}));
 
 // Names that the system itself reserves for a device go to that device as
 // its own open takes them, and no file of such a name is made; only a whole
@@ -132,77 +103,41 @@ INSTANTIATE_TEST_SUITE_P(
                     ConnectCase{"folder/lpt1.txt", "write", textio::FileNotFound, false, Systems::WithDevices}));
 
 TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
-  ASSERT_EQ(Open(2, Path("out.txt"), "write"), 0);
+  ASSERT_EQ(Open(2, "out.txt", "write"), 0);
   std::string record(3709, 'r');
   record += "\r\n";
-  Place(2, record);
-  size_t written = ReadFileBytes(Path("out.txt"))->size();
+  textio::UnitRecord* unit = textio::SelectUnit(2, textio::StatementKind::Write);
+  textio::BeginStatement(textio::StatementKind::Write, unit);
+  textio::PlaceBytes(*unit, record.data(), record.size());
+  size_t written = ReadFile("out.txt")->size();
   EXPECT_TRUE(written > 0 && written % 1024 == 0 && written < record.size()) << written;
   textio::CloseUnit(2);
-  EXPECT_EQ(ReadFileBytes(Path("out.txt")), record);
+  EXPECT_EQ(ReadFile("out.txt"), record);
 }
 
-TEST_F(Units, FileWithoutPermissionIsRefusedToAnOrdinaryUser) {
-  RunOptions options;
-  options.unprivileged = true;
-  options.directory = directory_;
-  if (const char* reason = test_support::WhyUnsupported(options)) GTEST_SKIP() << reason;
-  test_support::WriteFileBytes(Path("locked.txt"), "1\n");
-  std::filesystem::permissions(Path("locked.txt"), std::filesystem::perms::none);
-  auto result = RunInChild(
-      [] {
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        bool refused = Open(1, "locked.txt", "read") == textio::OpenAccessDenied &&
-                       Open(2, "locked.txt", "write") == textio::OpenAccessDenied;
-        return refused ? 0 : 3;
+// Another opener keeps the file from the layer: on Windows one that shares
+// it with no one, elsewhere its permissions, for a user who is not root.
+TEST_F(Units, FileKeptFromTheLayerIsRefused) {
+  test_support::WriteFile("kept.txt", "1\n");
+#ifdef _WIN32
+  HANDLE held = CreateFileA("kept.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(1, "kept.txt", "read"), textio::OpenAccessDenied);
+  EXPECT_EQ(Open(2, "kept.txt", "write"), textio::OpenAccessDenied);
+  CloseHandle(held);
+#else
+  std::filesystem::permissions("kept.txt", std::filesystem::perms::none);
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
+        std::exit(Open(1, "kept.txt", "read") == textio::OpenAccessDenied &&
+                          Open(2, "kept.txt", "write") == textio::OpenAccessDenied
+                      ? 0
+                      : 1);
       },
-      options);
-  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+      testing::ExitedWithCode(0), "");
+#endif
 }
-
-// Another opener that shares the file with no one keeps it from this one.
-TEST_F(Units, FileHeldWithoutSharingIsRefused) {
-  test_support::WriteFileBytes(Path("held.txt"), "1\n");
-  auto held = test_support::HoldWithoutSharing(Path("held.txt"));
-  if (held == nullptr) GTEST_SKIP() << "files cannot be held without sharing on this system";
-  EXPECT_EQ(Open(1, Path("held.txt"), "read"), textio::OpenAccessDenied);
-  EXPECT_EQ(Open(2, Path("held.txt"), "write"), textio::OpenAccessDenied);
-}
-
-struct WriteFailureCase {
-  bool atDisconnect;
-  const char* statement;
-};
-
-class WriteFailures : public Units, public testing::WithParamInterface<WriteFailureCase> {};
-
-// No byte is dropped silently: a failed load is reported, the run ends with
-// status 1, and the units after it are still written out.
-TEST_P(WriteFailures, AreReportedAndEndTheRunWithStatusOne) {
-  const WriteFailureCase& c = GetParam();
-  const std::string full = test_support::FullDiskPath();
-  if (full.empty()) GTEST_SKIP() << "no file here whose writes fail for want of space";
-  RunOptions options;
-  options.directory = directory_;
-  auto result = RunInChild(
-      [&] {
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        if (Open(2, full, "write") != 0 || Open(3, "after.txt", "write") != 0) return 3;
-        Place(3, "kept\r\n");
-        Place(2, std::string(c.atDisconnect ? 100 : 1025, 'x'));
-        textio::ExitRun(0);
-      },
-      options);
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardError, std::string("\r\nrun-time error F6422: ") + c.statement + "(" + full +
-                                      ")\r\n- write failed: no space left on device\r\n");
-  EXPECT_EQ(ReadFileBytes(directory_ + "/after.txt"), "kept\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(DiskFull, WriteFailures,
-                         testing::Values(WriteFailureCase{true, "CLOSE"}, WriteFailureCase{false, "WRITE"}));
 
 struct ClosedPipeCase {
   bool record;  // a record written to the console, else a console line
@@ -210,7 +145,7 @@ struct ClosedPipeCase {
   const char* report;
 };
 
-class ClosedPipe : public Units, public testing::WithParamInterface<ClosedPipeCase> {};
+class ClosedPipe : public testing::TestWithParam<ClosedPipeCase> {};
 
 // A closed standard input is taken by the null device at start-up, so no
 // file takes its handle and it reads as empty. On an output pipe whose
@@ -218,32 +153,27 @@ class ClosedPipe : public Units, public testing::WithParamInterface<ClosedPipeCa
 // run's product, is a reported write failure.
 TEST_P(ClosedPipe, LosesConsoleLinesButNeverRecords) {
   const ClosedPipeCase& c = GetParam();
-  RunOptions options;
-  options.directory = directory_;
-  options.inputClosed = true;
-  options.outputReaderGone = true;
-  auto result = RunInChild(
-      [&] {
-        textio::ResetLayer();
-        textio::InitUnits(0, nullptr);
-        if (Open(1, "data.txt", "write") != 0 || Open(2, "CON", "write") != 0) return 3;
-        if (textio::SelectUnit(1, textio::StatementKind::Read)->handle < 3) return 4;
-        char byte = 0;
-        size_t got = 1;
-        if (textio::platform::ReadOnce(0, &byte, 1, got) != textio::platform::Cause::None || got != 0) return 5;
-        if (c.record) {
-          textio::beginWrite(2, "(I3)", 4);
-          textio::writeInteger(7);
-        } else {
-          textio::beginWrite();
-          textio::writeCharacter("lost", 4);
-        }
-        textio::endWrite();
-        return 0;
-      },
-      options);
-  EXPECT_EQ(result.exitStatus, c.exitStatus);
-  EXPECT_EQ(result.standardError, c.report);
+  const std::string folder = test_support::TestFolder();
+  EXPECT_CHILD_EXIT(folder, true, c.exitStatus, {
+    Start();
+    char byte = 0;
+    size_t got = 1;
+    if (Open(1, folder + "/data.txt", "write") != 0 || Open(2, "CON", "write") != 0 ||
+        textio::SelectUnit(1, textio::StatementKind::Read)->handle < 3 ||
+        textio::platform::ReadOnce(0, &byte, 1, got) != textio::platform::Cause::None || got != 0) {
+      std::exit(3);
+    }
+    if (c.record) {
+      textio::beginWrite(2, "(I3)", 4);
+      textio::writeInteger(7);
+    } else {
+      textio::beginWrite();
+      textio::writeCharacter("lost", 4);
+    }
+    textio::endWrite();
+    textio::ExitRun(0);
+  });
+  EXPECT_EQ(ReadFile(folder + "/stderr"), c.report);
 }
 
 INSTANTIATE_TEST_SUITE_P(

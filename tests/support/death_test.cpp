@@ -1,0 +1,31 @@
+// The test's folder and whole files, the same on every system.
+#include "support/death_test.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace test_support {
+
+std::string TestFolder() {
+  static const std::filesystem::path base = std::filesystem::temp_directory_path() / "aggregate-tests";
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::filesystem::remove_all(base / name);
+  std::filesystem::create_directories(base / name);
+  return (base / name).string();
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace test_support

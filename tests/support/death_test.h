@@ -1,0 +1,37 @@
+// Pieces of the layer that end the process run in a GoogleTest death test,
+// whose child writes its standard output and error to files in a folder
+// named after the test; the parent compares their bytes afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace test_support {
+
+// A fresh, empty folder named after the current test, in the system's
+// temporary folder. On Windows the death-test child runs the test again from
+// its start, and so finds the same folder, made again the same way.
+std::string TestFolder();
+
+std::optional<std::string> ReadFile(const std::string& path);  // none when missing
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// In a death test's child: standard output and error to the files "stdout"
+// and "stderr" in `folder`; with `closedPipes`, standard input closed and
+// standard output a pipe whose reader has gone instead. One implementation
+// per system.
+void RedirectStandardHandles(const std::string& folder, bool closedPipes);
+
+}  // namespace test_support
+
+// Runs `statement` in a death test's child whose standard handles go to
+// `folder` as above, and expects the child to exit with `status`.
+#define EXPECT_CHILD_EXIT(folder, closedPipes, status, statement)            \
+  EXPECT_EXIT(                                                               \
+      {                                                                      \
+        test_support::RedirectStandardHandles(folder, closedPipes);          \
+        statement;                                                           \
+      },                                                                     \
+      testing::ExitedWithCode(status), "")

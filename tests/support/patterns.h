@@ -1,0 +1,41 @@
+// The response pattern file that a run must write for a case matrix, from a
+// plain count of its patterns, and the record layout the program builds.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// The records for the rows of a matrix stored column by column.
+inline std::string ExpectedPatterns(int32_t ncases, int32_t nvars, const int32_t* cases) {
+  // Reversed, a pattern orders as the program orders it: the last variable first.
+  std::map<std::vector<int32_t>, int32_t> counts;
+  for (int32_t i = 0; i < ncases; ++i) {
+    std::vector<int32_t> reversed;
+    for (int32_t j = nvars - 1; j >= 0; --j) reversed.push_back(cases[i + static_cast<size_t>(j) * ncases]);
+    ++counts[reversed];
+  }
+  std::string bytes;
+  char field[16];
+  for (const auto& [reversed, count] : counts) {
+    for (auto value = reversed.rbegin(); value != reversed.rend(); ++value) {
+      bytes += *value < -99 || *value > 999 ? "***" : (std::snprintf(field, sizeof field, "%3d", *value), field);
+    }
+    std::snprintf(field, sizeof field, " %6d\r\n", count);
+    bytes += field;
+  }
+  return bytes;
+}
+
+// The 80 characters of the pattern record layout for `nvars` variables.
+inline std::string RecordLayout(int32_t nvars) {
+  char layout[81];
+  std::snprintf(layout, sizeof layout, "((%4d(I3)),1X,I6)%62s", static_cast<int>(nvars), "");
+  return layout;
+}
+
+}  // namespace test_support

@@ -1,0 +1,23 @@
+// A death test's child's standard handles, on a POSIX system.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "support/death_test.h"
+
+namespace test_support {
+
+void RedirectStandardHandles(const std::string& folder, bool closedPipes) {
+  int output = open((folder + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int error = open((folder + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int ends[2];
+  if (closedPipes && pipe(ends) == 0) {
+    close(ends[0]);
+    output = ends[1];
+    close(STDIN_FILENO);
+  }
+  if (output < 0 || error < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(error, STDERR_FILENO) < 0) std::abort();
+}
+
+}  // namespace test_support
