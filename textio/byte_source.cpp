@@ -117,8 +117,11 @@ int Refill(UnitRecord& unit) {
     unit.endOfFile = true;
     if (unit.console) {
       text.Add("the input ends on line ").Add(line);
-    } else if (unit.madeByConnect && unit.filePosition == 0) {
-      text.Add("the file did not exist, so an empty file of that name was made");
+    } else if (unit.kind == UnitKind::Sequential && unit.filePosition == 0) {
+      // Nothing was ever read. A file the connect made is one whose name was
+      // mistyped; the next run with that name finds it there, empty.
+      text.Add(unit.madeByConnect ? "the file did not exist, so an empty file of that name was made"
+                                  : "the file is empty");
     } else {
       int64_t complete = unit.statements - 1;
       text.Add(complete).Add(complete == 1 ? " case read, " : " cases read, ");

@@ -99,17 +99,36 @@ void AddShownValue(FixedText& text) {
       text.Add(escaped, 4);
     }
   }
-  text.Add(reader.valueLength > kShownSize ? "...\" " : "\" ");
+  text.Add(reader.valueLength > kShownSize ? "...\"" : "\"");
 }
+
+// Room for a value's report: its place, its first bytes each shown in up to
+// four characters, and the words around them.
+constexpr int kValueDetailSize = kShownSize * 4 + 160;
 
 // Raises `number` for the value being scanned: what it was and where it starts.
 [[noreturn]] void RaiseValueError(int number) {
   const ReaderState& reader = Reader();
-  char detail[kShownSize * 4 + 80];
+  char detail[kValueDetailSize];
   FixedText text(detail, sizeof detail);
   AddShownValue(text);
+  text.Add(" ");
   AddPlace(text, *reader.unit, reader.valueLength > 0 ? reader.valueLine : reader.unit->lineEnds + 1);
   RaiseRunError(number, detail);
+}
+
+// A quoted or parenthesised value for a whole-number item that runs on past
+// the limit: error 6504, as for a short one, saying where such a value starts
+// (a stray quote far above is what the reader meets), then its first bytes.
+[[noreturn]] void RaiseRunawayValue() {
+  const ReaderState& reader = Reader();
+  char detail[kValueDetailSize];
+  FixedText text(detail, sizeof detail);
+  text.Add(reader.scanMode == ScanMode::Delimited ? "a quoted value starts " : "a parenthesised value starts ");
+  AddPlace(text, *reader.unit, reader.valueLine);
+  text.Add(" and runs on past 1 MiB: ");
+  AddShownValue(text);
+  RaiseRunError(DelimitedForInteger, detail);
 }
 
 // Notes a byte of the value being scanned: the line where the value starts,
@@ -119,10 +138,14 @@ void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   if (reader.valueLength == 0) reader.valueLine = unit.lineEnds + 1;
   if (reader.valueLength < kShownSize) reader.shown[reader.valueLength] = static_cast<char>(b);
   if (++reader.valueLength <= kValueLimit) return;
-  // A whole number this long gives what its first characters give, else out of range.
+  // The value cut off takes the error its first characters decide. For a
+  // whole-number item a quoted or parenthesised value is error 6504 whatever
+  // follows; a plain one gives what its first characters give, else out of range.
+  if (!reader.integerItem) RaiseValueError(ValueTooLong);
+  if (reader.scanMode != ScanMode::Plain) RaiseRunawayValue();
   int32_t ignored = 0;
   int status = ConvertToken(reader.token, reader.tokenLength, ignored);
-  RaiseValueError(!reader.integerItem ? ValueTooLong : status != 0 ? status : IntegerOutOfRange);
+  RaiseValueError(status != 0 ? status : IntegerOutOfRange);
 }
 
 void Collect(const UnitRecord& unit, unsigned char b) {
