@@ -26,13 +26,13 @@ platform::Handle OutputHandle(const UnitRecord& record) { return record.console 
 void WriteControl(const UnitRecord& record, char control) {
   const char* bytes;
   if (control == '0') {
-    bytes = record.writing ? "\r\n\r\n" : "\r\n";
+    bytes = record.lineOpen ? "\r\n\r\n" : "\r\n";
   } else if (control == '1') {
     bytes = "\r\n\f\r \r";
   } else if (control == '+') {
     bytes = "\r";
   } else {
-    bytes = record.writing ? "\r\n" : "";
+    bytes = record.lineOpen ? "\r\n" : "";
   }
   // Control bytes go out unchecked; a failing console shows up with the text.
   (void)platform::WriteAll(OutputHandle(record), bytes, std::strlen(bytes));
@@ -85,7 +85,7 @@ void EndConsoleRecord(UnitRecord& record) {
   // A record with nothing in it still has its control blank.
   if (record.position == 0 && !record.recordContinued) PlaceConsoleBytes(record, kBlanks, 1);
   SendPiece(record);
-  record.writing = true;
+  record.lineOpen = true;
   record.recordContinued = false;
 }
 

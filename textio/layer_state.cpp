@@ -11,11 +11,8 @@ LayerState layer;
 
 void ResetLayer() {
   for (UnitSlot& slot : layer.unitTable.slots) {
-    if (slot.record != nullptr) {
-      // Its file is closed too: on some systems an open file cannot be removed.
-      if (slot.record->handle >= 3) (void)platform::Close(slot.record->handle);
-      FreeUnitRecord(slot.record);
-    }
+    // Its file is closed too: on some systems an open file cannot be removed.
+    if (slot.record != nullptr) DiscardUnitRecord(slot.record);
   }
   ResetRecordWriter();
   layer.unitTable = {};
@@ -51,13 +48,7 @@ FixedText& FixedText::Add(const char* text) { return Add(text, std::strlen(text)
 
 FixedText& FixedText::Add(int64_t number) {
   char digits[24];
-  char* first = digits + sizeof digits;
-  uint64_t magnitude = number < 0 ? 0 - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
-  do {
-    *--first = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (number < 0) *--first = '-';
+  char* first = DecimalText(digits + sizeof digits, number);
   return Add(first, static_cast<size_t>(digits + sizeof digits - first));
 }
 

@@ -2,6 +2,8 @@
 // and the operations its modules offer one another.
 #pragma once
 
+#include <type_traits>
+
 #include "textio/layout.h"
 #include "textio/platform.h"
 #include "textio/textio.h"
@@ -11,7 +13,8 @@ namespace textio {
 inline constexpr int kTokenSize = 260;
 // The widest field the record writer edits in one piece; a unit buffer
 // holds that many bytes beyond its size, room for the piece's tail and for
-// the end marker the reader stores after a full load.
+// the one-byte end marker the reader stores after a full load (the reader's
+// fast path reads up to that marker and no further: plain_integers.cpp).
 inline constexpr int kFieldSpan = 16;
 inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
@@ -92,6 +95,33 @@ struct StatementReturn {
   int number;
 };
 
+// A whole number's distance from zero, unsigned: the lowest value's too.
+// Edited in the width of its own type, a 32-bit value divides faster.
+template <typename Int>
+constexpr std::make_unsigned_t<Int> Magnitude(Int value) {
+  using Unsigned = std::make_unsigned_t<Int>;
+  return value < 0 ? Unsigned{0} - static_cast<Unsigned>(value) : static_cast<Unsigned>(value);
+}
+
+// Writes the decimal digits of `magnitude` right to left, the last one just
+// before `end`; returns where the first one stands. Zero has the one digit 0.
+template <typename Char, typename Unsigned>
+constexpr Char* DecimalDigits(Char* end, Unsigned magnitude) {
+  do {
+    *--end = static_cast<Char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  return end;
+}
+
+// The same for a signed value: a minus sign before the digits of a negative one.
+template <typename Char, typename Int>
+constexpr Char* DecimalText(Char* end, Int value) {
+  Char* first = DecimalDigits(end, Magnitude(value));
+  if (value < 0) *--first = '-';
+  return first;
+}
+
 // Text assembled in a fixed buffer and cut where it is full: reports and
 // prompts are made without the heap.
 struct FixedText {
@@ -109,7 +139,9 @@ const char* CauseText(platform::Cause cause);
 
 // Units (units.cpp).
 UnitRecord* ConsoleOutputRecord();
-void FreeUnitRecord(UnitRecord* record);  // with its buffer
+// Closes the record's file, if this layer opened one, and frees the record
+// with its buffer.
+void DiscardUnitRecord(UnitRecord* record);
 // Places output bytes into a file unit's buffer, writing each full load.
 void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count);
 // Writes the unwritten bytes of a file unit's buffer.
@@ -120,11 +152,12 @@ void FlushUnit(UnitRecord& unit);
 // Console records (console_writer.cpp): pieces under the carriage-control convention.
 void PlaceConsoleBytes(UnitRecord& record, const char* bytes, int count);
 void EndConsoleRecord(UnitRecord& record);
-// Writes the pending CR LF of an open console line; the flag stays as it is.
+// Writes the pending CR LF of an open console line; lineOpen stays as it is.
 void WriteConsoleLineEnd(UnitRecord& record);
 
-// Reader (reader.cpp): one line from the console input, without its line end,
-// for a file name asked for at a connect. Returns 0, or 6501 or 6500.
+// Reader's byte source (byte_source.cpp): one line from the console input,
+// without its line end, for a file name asked for at a connect. Returns 0,
+// or 6501 or 6500.
 int ReadConsoleLine(char* line, int capacity, int& length);
 
 // Record writer (record_writer.cpp).

@@ -1,119 +1,20 @@
 // Free-form reading: values written as plain text, separated by blanks,
-// commas or record ends, taken from a unit's buffer one value per item.
-// The common whole numbers of a data file take a fast path over the buffer;
-// everything else goes through the scanner's general rules.
+// commas or record ends, taken from a unit's bytes one value per item. The
+// scanner is a state (ReaderState) and one function per kind of token; the
+// common whole numbers of a data file take the fast path (plain_integers.cpp).
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
-#include "textio/layer_state.h"
-#include "textio/platform.h"
+#include "textio/reader_input.h"
 
 namespace textio {
 namespace {
 
-constexpr unsigned char kCtrlZ = 26;
 constexpr int kTokenKept = kTokenSize - 1;  // one place stays free for the conversion's end marker
 // No value runs longer: past it an endless input without separators ends.
 constexpr int64_t kValueLimit = int64_t{1} << 20;
 
 ReaderState& Reader() { return layer.reader; }
-
-bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
-
-// One line typed at a terminal, shaped as the console hands it over: a final
-// LF becomes CR LF, so a line holds at most 130 characters and its line end.
-// When a line may be longer, it comes in pieces of the request's size.
-int RefillFromTerminal(UnitRecord& unit, int& returned) {
-  size_t got = 0;
-  platform::Cause cause = platform::ReadOnce(0, unit.buffer, static_cast<size_t>(unit.bufferSize - 1), got);
-  if (cause != platform::Cause::None) {
-    Reader().readFailure = cause;
-    return ReadFailed;
-  }
-  int k = static_cast<int>(got);
-  if (k > 0 && unit.buffer[k - 1] == '\n') {
-    unit.buffer[k - 1] = '\r';
-    unit.buffer[k++] = '\n';
-  } else if (k == unit.bufferSize - 1 && !Reader().typedPieces) {
-    return ConsoleLineTooLong;
-  }
-  returned = k;
-  return 0;
-}
-
-// A piece of a file or redirected input: read until the buffer is full, the
-// input ends, or the piece ends a line, so that no value is split in two.
-int RefillFromStream(UnitRecord& unit, int& returned) {
-  platform::Handle handle = unit.console ? 0 : unit.handle;
-  size_t k = 0, size = static_cast<size_t>(unit.bufferSize);
-  while (k < size) {
-    size_t got = 0;
-    platform::Cause cause = platform::ReadOnce(handle, unit.buffer + k, size - k, got);
-    if (cause != platform::Cause::None) {
-      Reader().readFailure = cause;
-      return ReadFailed;
-    }
-    if (got == 0) break;
-    k += got;
-    if (unit.buffer[k - 1] == '\n') break;
-  }
-  unit.filePosition += static_cast<int64_t>(k);
-  returned = static_cast<int>(k);
-  return 0;
-}
-
-// Console input ends at a line whose last byte before its line end is
-// Ctrl-Z. The load is cut before such a line, and the input ends after it;
-// returns false when the load's first line is that line.
-bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
-  int lineStart = 0;
-  for (int i = 0; i < k; ++i) {
-    if (unit.buffer[i] != '\n') continue;
-    int last = i > lineStart && unit.buffer[i - 1] == '\r' ? i - 2 : i - 1;
-    if (last >= lineStart && unit.buffer[last] == kCtrlZ) {
-      if (lineStart == 0) return false;
-      k = lineStart;
-      unit.endAfterLoad = true;
-      return true;
-    }
-    lineStart = i + 1;
-  }
-  return true;
-}
-
-// Refills the unit's buffer by one read request; `position` is then the
-// next byte to take. Returns 0 or the error number.
-int Refill(UnitRecord& unit) {
-  unit.position = 0;
-  unit.lastIndex = -1;
-  if (unit.endAfterLoad) return EndOfFile;
-  int returned = 0;
-  bool typed = TypedLines(unit);
-  int status = typed ? RefillFromTerminal(unit, returned) : RefillFromStream(unit, returned);
-  if (status != 0) return status;
-  int k = returned;
-  int requested = typed ? unit.bufferSize - 1 : unit.bufferSize;
-  if (k == 0) {
-    // The last line of an input is a whole record, line end or not.
-    if (unit.lastByteLineEnd) return EndOfFile;
-    unit.buffer[k++] = '\n';
-  } else if (k < requested && unit.buffer[k - 1] != '\n') {
-    unit.buffer[k++] = '\n';
-  }
-  unit.lastByteLineEnd = unit.buffer[k - 1] == '\n';
-  if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
-  // A byte order mark that an editor put before the first byte is no part of the input.
-  static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-  bool byteOrderMark = !unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0;
-  unit.loadedBefore = true;
-  unit.lastIndex = k - 1;
-  unit.buffer[k] = '\0';  // stops the fast scan at the end of the load
-  if (!byteOrderMark) return 0;
-  unit.position = 3;
-  // A load of nothing but the mark leaves nothing to take: the next one is read.
-  return unit.position <= unit.lastIndex ? 0 : Refill(unit);
-}
 
 // Where the read stands, for a report: the case (read statement) and line of
 // a file, the line of the console.
@@ -123,65 +24,6 @@ void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
   } else {
     text.Add("in case ").Add(unit.statements).Add(", line ").Add(line);
   }
-}
-
-// An error met while taking bytes: the end of the input, a read failure, a
-// typed line too long.
-[[noreturn]] void RaiseReadError(UnitRecord& unit, int number) {
-  char detail[160];
-  FixedText text(detail, sizeof detail);
-  int64_t line = unit.lineEnds + 1;
-  if (number == EndOfFile) {
-    unit.endOfFile = true;
-    if (unit.console) {
-      text.Add("the input ends on line ").Add(line);
-    } else if (unit.madeByConnect && unit.filePosition == 0) {
-      text.Add("the file did not exist, so an empty file of that name was made");
-    } else {
-      int64_t complete = unit.statements - 1;
-      text.Add(complete).Add(complete == 1 ? " case read, " : " cases read, ");
-      text.Add("the file ends in case ").Add(unit.statements).Add(", line ").Add(line);
-    }
-  } else if (number == ReadFailed) {
-    text.Add(CauseText(Reader().readFailure));
-  } else {
-    text.Add("line ").Add(line);
-  }
-  RaiseRunError(number, detail);
-}
-
-unsigned char TakeAfterRefill(UnitRecord& unit) {
-  if (int status = Refill(unit); status != 0) RaiseReadError(unit, status);
-  return unit.buffer[unit.position++];
-}
-
-inline unsigned char TakeByte(UnitRecord& unit) {
-  if (unit.position <= unit.lastIndex) return unit.buffer[unit.position++];
-  return TakeAfterRefill(unit);
-}
-
-// Moves to the start of the next record: a file or redirected input skips
-// through the next LF; a terminal drops the rest of the typed line.
-void MoveToNextRecord(UnitRecord& unit) {
-  if (TypedLines(unit)) {
-    if (unit.lastIndex < 0) TakeByte(unit);
-    unit.lastIndex = -1;
-    unit.position = 0;
-  } else {
-    for (;;) {
-      const unsigned char* from = unit.buffer + unit.position;
-      const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(unit.lastIndex + 1 - unit.position));
-      if (lineEnd != nullptr) {
-        unit.position = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - unit.buffer) + 1;
-        break;
-      }
-      unit.position = unit.lastIndex + 1;
-      if (TakeByte(unit) == '\n') break;
-    }
-  }
-  ++unit.lineEnds;
-  // The typed line end has already moved the console to a new line.
-  if (unit.console) unit.writing = false;
 }
 
 int DigitValue(unsigned char c) {
@@ -257,17 +99,36 @@ void AddShownValue(FixedText& text) {
       text.Add(escaped, 4);
     }
   }
-  text.Add(reader.valueLength > kShownSize ? "...\" " : "\" ");
+  text.Add(reader.valueLength > kShownSize ? "...\"" : "\"");
 }
+
+// Room for a value's report: its place, its first bytes each shown in up to
+// four characters, and the words around them.
+constexpr int kValueDetailSize = kShownSize * 4 + 160;
 
 // Raises `number` for the value being scanned: what it was and where it starts.
 [[noreturn]] void RaiseValueError(int number) {
   const ReaderState& reader = Reader();
-  char detail[kShownSize * 4 + 80];
+  char detail[kValueDetailSize];
   FixedText text(detail, sizeof detail);
   AddShownValue(text);
+  text.Add(" ");
   AddPlace(text, *reader.unit, reader.valueLength > 0 ? reader.valueLine : reader.unit->lineEnds + 1);
   RaiseRunError(number, detail);
+}
+
+// A quoted or parenthesised value for a whole-number item that runs on past
+// the limit: error 6504, as for a short one, saying where such a value starts
+// (a stray quote far above is what the reader meets), then its first bytes.
+[[noreturn]] void RaiseRunawayValue() {
+  const ReaderState& reader = Reader();
+  char detail[kValueDetailSize];
+  FixedText text(detail, sizeof detail);
+  text.Add(reader.scanMode == ScanMode::Delimited ? "a quoted value starts " : "a parenthesised value starts ");
+  AddPlace(text, *reader.unit, reader.valueLine);
+  text.Add(" and runs on past 1 MiB: ");
+  AddShownValue(text);
+  RaiseRunError(DelimitedForInteger, detail);
 }
 
 // Notes a byte of the value being scanned: the line where the value starts,
@@ -277,10 +138,14 @@ void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   if (reader.valueLength == 0) reader.valueLine = unit.lineEnds + 1;
   if (reader.valueLength < kShownSize) reader.shown[reader.valueLength] = static_cast<char>(b);
   if (++reader.valueLength <= kValueLimit) return;
-  // A whole number this long gives what its first characters give, else out of range.
+  // The value cut off takes the error its first characters decide. For a
+  // whole-number item a quoted or parenthesised value is error 6504 whatever
+  // follows; a plain one gives what its first characters give, else out of range.
+  if (!reader.integerItem) RaiseValueError(ValueTooLong);
+  if (reader.scanMode != ScanMode::Plain) RaiseRunawayValue();
   int32_t ignored = 0;
   int status = ConvertToken(reader.token, reader.tokenLength, ignored);
-  RaiseValueError(!reader.integerItem ? ValueTooLong : status != 0 ? status : IntegerOutOfRange);
+  RaiseValueError(status != 0 ? status : IntegerOutOfRange);
 }
 
 void Collect(const UnitRecord& unit, unsigned char b) {
@@ -290,9 +155,70 @@ void Collect(const UnitRecord& unit, unsigned char b) {
   if (reader.tokenLength < kTokenSize) ++reader.tokenLength;
 }
 
-// "count*": the value that follows is given to `count` items.
-void StartRepeat() {
+// The value is complete, ended by `separator`.
+bool EndValue(char separator) {
+  Reader().lastSeparator = separator;
+  return true;
+}
+
+// A blank, tab or record end ends a value unless nothing has begun yet.
+bool BlankEndsValue() {
+  const ReaderState& reader = Reader();
+  return reader.scanMode != ScanMode::Parenthesised && (reader.tokenLength > 0 || reader.repeatLeft > 0);
+}
+
+// Each function below takes one kind of token of ScanValue; those that
+// return a flag return true when the value is complete.
+
+// CR or LF: stepped back over and taken again by the move to the next
+// record; the record end then counts as a blank.
+bool ScanRecordEnd(UnitRecord& unit) {
+  --unit.position;
+  MoveToNextRecord(unit);
+  if (!BlankEndsValue()) return false;
+  Reader().endedByRecordEnd = true;
+  return EndValue(' ');
+}
+
+// A blank or tab: passed over before a value and inside parentheses.
+bool ScanBlank(const UnitRecord& unit, unsigned char b) {
+  if (BlankEndsValue()) return EndValue(' ');
+  if (Reader().scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
+  return false;
+}
+
+// "(" or a quote opens a parenthesised or delimited value when nothing has
+// been collected yet; later in a value it is one of its characters.
+void ScanOpening(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  if (reader.tokenLength > 0) {
+    Collect(unit, b);
+    return;
+  }
+  NoteValueByte(unit, b);
+  if (b == '(') {
+    reader.scanMode = ScanMode::Parenthesised;
+    return;
+  }
+  reader.scanMode = ScanMode::Delimited;
+  reader.delimiter = static_cast<char>(b);
+  reader.lastSeparator = static_cast<char>(b);
+}
+
+// ")" ends a parenthesised value; elsewhere it is one of the value's characters.
+bool ScanClosing(const UnitRecord& unit, unsigned char b) {
+  if (Reader().scanMode != ScanMode::Parenthesised) {
+    Collect(unit, b);
+    return false;
+  }
+  NoteValueByte(unit, b);
+  return EndValue(' ');
+}
+
+// "count*": the value that follows is given to `count` items.
+void ScanRepeat(const UnitRecord& unit, unsigned char b) {
+  ReaderState& reader = Reader();
+  NoteValueByte(unit, b);
   if (reader.starSeen) RaiseValueError(RepeatSecondStar);
   int32_t count = 0;
   if (int status = ConvertToken(reader.token, reader.tokenLength, count); status != 0) RaiseValueError(status);
@@ -302,13 +228,22 @@ void StartRepeat() {
   reader.starSeen = true;
 }
 
-// A blank, tab or record end ends a value unless nothing has begun yet.
-bool BlankEndsValue() {
-  const ReaderState& reader = Reader();
-  return reader.scanMode != ScanMode::Parenthesised && (reader.tokenLength > 0 || reader.repeatLeft > 0);
+// A comma: with the blanks or record end before it, one separator; inside
+// parentheses one of the value's characters; otherwise the value's end.
+bool ScanComma(const UnitRecord& unit, unsigned char b) {
+  ReaderState& reader = Reader();
+  if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && reader.repeatLeft == 0) {
+    reader.lastSeparator = ',';
+    return false;
+  }
+  if (reader.scanMode == ScanMode::Parenthesised) {
+    Collect(unit, b);
+    return false;
+  }
+  return EndValue(',');
 }
 
-// One byte of a value between quotes. Returns true when the value is complete.
+// One byte of a value between quotes.
 bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
   ReaderState& reader = Reader();
   if (b == '\r' || b == '\n') {
@@ -322,9 +257,9 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
   if (b == static_cast<unsigned char>(reader.delimiter)) {
     unsigned char next = TakeByte(unit);
     if (next != b) {
-      reader.lastSeparator = static_cast<char>(next);
+      // Whatever follows the closing quote is the separator; a record end is met again.
       if (next == '\n') --unit.position;
-      return true;
+      return EndValue(static_cast<char>(next));
     }
     NoteValueByte(unit, next);
   }
@@ -340,78 +275,25 @@ void ScanValue(UnitRecord& unit, int itemLength) {
   reader.scanMode = ScanMode::Plain;
   reader.starSeen = false;
   reader.valueLength = 0;
-  for (;;) {
+  for (bool complete = false; !complete;) {
     unsigned char b = TakeByte(unit);
     if (reader.scanMode == ScanMode::Delimited) {
-      if (ScanDelimitedByte(unit, b, itemLength)) return;
+      complete = ScanDelimitedByte(unit, b, itemLength);
       continue;
     }
     switch (b) {
       case '\r':
-      case '\n':
-        --unit.position;
-        MoveToNextRecord(unit);
-        if (BlankEndsValue()) {
-          reader.lastSeparator = ' ';
-          reader.endedByRecordEnd = true;
-          return;
-        }
-        break;
+      case '\n': complete = ScanRecordEnd(unit); break;
       case ' ':
-      case '\t':
-        if (BlankEndsValue()) {
-          reader.lastSeparator = ' ';
-          return;
-        }
-        if (reader.scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
-        break;
+      case '\t': complete = ScanBlank(unit, b); break;
       case '(':
-        if (reader.tokenLength > 0) {
-          Collect(unit, b);
-          break;
-        }
-        NoteValueByte(unit, b);
-        reader.scanMode = ScanMode::Parenthesised;
-        break;
-      case ')':
-        if (reader.scanMode != ScanMode::Parenthesised) {
-          Collect(unit, b);
-          break;
-        }
-        NoteValueByte(unit, b);
-        reader.lastSeparator = ' ';
-        return;
       case '\'':
-      case '"':
-        if (reader.tokenLength > 0) {
-          Collect(unit, b);
-          break;
-        }
-        NoteValueByte(unit, b);
-        reader.scanMode = ScanMode::Delimited;
-        reader.delimiter = static_cast<char>(b);
-        reader.lastSeparator = static_cast<char>(b);
-        break;
-      case '*':
-        NoteValueByte(unit, b);
-        StartRepeat();
-        break;
-      case ',':
-        if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && reader.repeatLeft == 0) {
-          reader.lastSeparator = ',';  // blanks and one comma make one separator
-          break;
-        }
-        if (reader.scanMode == ScanMode::Parenthesised) {
-          Collect(unit, b);
-          break;
-        }
-        reader.lastSeparator = ',';
-        return;
-      case '/':
-        reader.lastSeparator = '/';
-        return;
-      default:
-        Collect(unit, b);
+      case '"': ScanOpening(unit, b); break;
+      case ')': complete = ScanClosing(unit, b); break;
+      case '*': ScanRepeat(unit, b); break;
+      case ',': complete = ScanComma(unit, b); break;
+      case '/': complete = EndValue('/'); break;
+      default: Collect(unit, b);
     }
   }
 }
@@ -439,129 +321,6 @@ void GiveInteger(int32_t& item) {
   item = value;
 }
 
-// Classes of bytes for the common values of a data file.
-enum ByteClass : uint8_t { kOtherByte, kDigit, kSpace, kLineFeed, kReturn, kComma };
-
-struct ByteClasses {
-  ByteClass of[256];
-  constexpr ByteClasses() : of() {
-    for (int c = '0'; c <= '9'; ++c) of[c] = kDigit;
-    of[static_cast<int>(' ')] = of[static_cast<int>('\t')] = kSpace;
-    of[static_cast<int>('\n')] = kLineFeed;
-    of[static_cast<int>('\r')] = kReturn;
-    of[static_cast<int>(',')] = kComma;
-  }
-};
-constexpr ByteClasses kByteClasses;
-
-// Whether the eight bytes at `q` are four values of one digit, each followed
-// by a blank; the digits' values then stand in the low byte of each 16-bit
-// lane of `lanes`. Only where words are laid out with their first byte lowest.
-inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
-  if constexpr (std::endian::native != std::endian::little) {
-    return false;
-  } else {
-    constexpr uint64_t kBlanks = 0x2000200020002000, kHighBytes = 0xFF00FF00FF00FF00, kLaneBit7 = 0x0080008000800080;
-    uint64_t word;
-    std::memcpy(&word, q, 8);
-    if ((word & kHighBytes) != kBlanks) return false;
-    uint64_t bytes = word & ~kHighBytes;
-    // Bit 7 of each lane: from '0' up, and above '9'.
-    uint64_t fromZero = bytes + 0x0050005000500050, aboveNine = bytes + 0x0046004600460046;
-    if ((fromZero & ~aboveNine & kLaneBit7) != kLaneBit7) return false;
-    lanes = bytes - 0x0030003000300030;
-    return true;
-  }
-}
-
-// The common values of a data file, taken straight from the buffer into
-// consecutive items: blanks, tabs and line ends before a value, at most one
-// comma after a blank, an optional sign, one to ten digits within the range,
-// and a blank, tab, comma or line end after it. Stops before the first value that needs
-// the general rules, having taken nothing of it; returns the items filled.
-// The NUL that Refill stores after the buffer's last byte stops every loop.
-int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
-  const ByteClass* of = kByteClasses.of;
-  const unsigned char* p = unit.buffer + unit.position;
-  const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
-  char separator = reader.lastSeparator;
-  bool recordEnd = reader.endedByRecordEnd;
-  int64_t lineEnds = 0;
-  int taken = 0;
-  for (; taken < count; ++taken, item += stride) {
-    const unsigned char* q = p;
-    // The most common values of all, one digit and a blank, four at a time.
-    uint64_t lanes = 0;
-    while (count - taken >= 4 && end - q >= 8 && FourDigitsAndBlanks(q, lanes)) {
-      for (int k = 0; k < 4; ++k, lanes >>= 16, item += stride) *item = static_cast<int32_t>(lanes & 0xFF);
-      taken += 4;
-      q += 8;
-      p = q;
-      separator = ' ';
-      recordEnd = false;
-    }
-    if (taken == count) break;
-    // One digit and a blank, or the last value of a line.
-    if (static_cast<unsigned>(q[0] - '0') < 10) {
-      int after = q[1] == ' ' ? 2 : q[1] == '\n' ? 2 : q[1] == '\r' && q[2] == '\n' ? 3 : 0;
-      if (after != 0) {
-        *item = q[0] - '0';
-        separator = ' ';
-        recordEnd = q[1] != ' ';
-        lineEnds += recordEnd;
-        p = q + after;
-        continue;
-      }
-    }
-    char before = separator;
-    int64_t passed = 0;  // line ends before the value, counted once it is taken
-    for (;;) {
-      ByteClass k = of[*q];
-      if (k == kDigit) break;
-      if (k == kSpace) {
-        ++q;
-      } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
-        q += k == kReturn ? 2 : 1;
-        ++passed;
-      } else if (k == kComma && before == ' ') {
-        before = ',';
-        ++q;
-      } else {
-        break;
-      }
-    }
-    bool negative = false;
-    if (*q == '-' || *q == '+') negative = *q++ == '-';
-    const unsigned char* digits = q;
-    uint64_t value = 0;
-    while (of[*q] == kDigit) value = value * 10 + static_cast<unsigned>(*q++ - '0');
-    // Up to ten digits within the range; -2147483648 is the one value past it.
-    uint64_t highest = negative ? uint64_t{1} << 31 : INT32_MAX;
-    if (q == digits || q - digits > 10 || value > highest || q >= end) break;
-    ByteClass k = of[*q];
-    if (k == kSpace || k == kComma) {
-      separator = k == kComma ? ',' : ' ';
-      recordEnd = false;
-      ++q;
-    } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
-      separator = ' ';
-      recordEnd = true;
-      q += k == kReturn ? 2 : 1;
-      ++passed;
-    } else {
-      break;
-    }
-    *item = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value));
-    lineEnds += passed;
-    p = q;
-  }
-  unit.position = static_cast<int>(p - unit.buffer);
-  unit.lineEnds += lineEnds;
-  reader.lastSeparator = separator;
-  reader.endedByRecordEnd = recordEnd;
-  return taken;
-}
-
 }  // namespace
 
 void beginRead(int unit) {
@@ -573,7 +332,7 @@ void beginRead(int unit) {
   BeginStatement(StatementKind::Read, record);
   if (record == nullptr) RaiseRunError(FileNotFound);
   if (record->endOfFile) RaiseRunError(ReadAfterEndOfFile);
-  if (record->console && record->writing) {
+  if (record->console && record->lineOpen) {
     // The prompt's line ends before the answer is typed.
     WriteConsoleLineEnd(*record);
     record->lastIndex = -1;
@@ -596,23 +355,6 @@ void readInteger(int32_t& item) {
   if (NextValue(kTokenKept, true)) GiveInteger(item);
 }
 
-void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
-  ReaderState& reader = Reader();
-  UnitRecord& unit = *reader.unit;
-  while (count > 0) {
-    // Only bytes already loaded are looked at: a fresh load goes through the general rules.
-    if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {
-      int taken = TakePlainIntegers(reader, unit, first, count, stride);
-      first += taken * stride;
-      count -= taken;
-      if (count == 0) break;
-    }
-    readInteger(*first);
-    first += stride;
-    --count;
-  }
-}
-
 void readCharacter(char* item, int length) {
   if (!NextValue(length, false)) return;
   const ReaderState& reader = Reader();
@@ -625,37 +367,6 @@ void readCharacter(char* item, int length) {
 void endRead() {
   ReaderState& reader = Reader();
   if (!reader.endedByRecordEnd) MoveToNextRecord(*reader.unit);
-}
-
-int ReadConsoleLine(char* line, int capacity, int& length) {
-  UnitRecord& unit = *layer.unitTable.slots[kConsoleSlot].record;
-  ReaderState& reader = Reader();
-  if (TypedLines(unit)) {
-    unit.lastIndex = -1;
-    unit.position = 0;
-  }
-  // A typed name may be longer than a typed answer: it is read in pieces.
-  reader.typedPieces = true;
-  length = 0;
-  int status = 0;
-  while (status == 0) {
-    if (unit.position > unit.lastIndex) {
-      status = Refill(unit);
-      continue;
-    }
-    unsigned char b = unit.buffer[unit.position++];
-    if (b == '\n') {
-      ++unit.lineEnds;
-      break;
-    }
-    if (length < capacity) line[length++] = static_cast<char>(b);
-  }
-  reader.typedPieces = false;
-  if (status == EndOfFile) unit.endOfFile = true;
-  if (length > 0 && line[length - 1] == '\r') --length;
-  // The typed line end has already moved the console to a new line.
-  unit.writing = false;
-  return status;
 }
 
 }  // namespace textio

@@ -77,9 +77,10 @@ void PlaceField(const LayoutItem& field, int32_t value) {
   RecordWriterState& writer = layer.recordWriter;
   CheckRoom(writer.pendingBlanks + field.width);
   char digits[10];
-  int digitCount = 0;
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  for (; magnitude != 0; magnitude /= 10) digits[9 - digitCount++] = static_cast<char>('0' + magnitude % 10);
+  char* const end = digits + sizeof digits;
+  // Zero has no digit of its own here: the minimum digits give it its 0.
+  const char* first = value != 0 ? DecimalDigits(end, Magnitude(value)) : end;
+  int digitCount = static_cast<int>(end - first);
   int64_t zeros = std::max(field.minimum - digitCount, 0);
   int64_t length = (value < 0 ? 1 : 0) + zeros + digitCount;
 
@@ -91,7 +92,7 @@ void PlaceField(const LayoutItem& field, int32_t value) {
     stage.Add(' ', writer.pendingBlanks + field.width - length);
     if (value < 0) stage.Add('-', 1);
     stage.Add('0', zeros);
-    stage.Add(digits + 10 - digitCount, digitCount);
+    stage.Add(first, digitCount);
   }
   stage.Flush();
   writer.pendingBlanks = 0;
@@ -113,13 +114,7 @@ struct ThreeCharacterFields {
   constexpr ThreeCharacterFields() : text() {
     for (int32_t value = kLowestThree; value <= kHighestThree; ++value) {
       char* field = text[value - kLowestThree];
-      char* p = field + 3;
-      int32_t magnitude = value < 0 ? -value : value;
-      do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-      } while (magnitude != 0);
-      if (value < 0) *--p = '-';
+      char* p = DecimalText(field + 3, value);
       while (p != field) *--p = ' ';
       field[3] = ' ';
     }
@@ -173,13 +168,7 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
     if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) {
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
-      uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-      unsigned char* p = fieldEnd;
-      do {
-        *--p = static_cast<unsigned char>('0' + magnitude % 10);
-        magnitude /= 10;
-      } while (magnitude != 0);
-      if (value < 0) *--p = '-';
+      DecimalText(fieldEnd, value);
     }
     out = fieldEnd;
     room -= size;

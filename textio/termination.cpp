@@ -67,7 +67,7 @@ void ExitRun(int status) {
 
 void StopRun() {
   UnitRecord* console = ConsoleOutputRecord();
-  if (console != nullptr && console->writing) WriteConsoleLineEnd(*console);
+  if (console != nullptr && console->lineOpen) WriteConsoleLineEnd(*console);
   static const char kStopLine[] = "Stop - Program terminated.\r\n";
   (void)platform::WriteAll(1, kStopLine, sizeof kStopLine - 1);
   // Every stop is a refusal that left no pattern file: a script must see a failure.

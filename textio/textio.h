@@ -98,7 +98,9 @@ struct UnitRecord {
   int position;                   // next byte to transfer
   int lastIndex;                  // last valid byte; -1 when empty
   int64_t filePosition;           // system file position after the buffer's bytes
-  bool writing;                   // writing state; on a console record the open output line
+  bool writing;                   // a file's output state: the last transfer was a write, or
+                                  // the connect created the file and nothing has been read since
+  bool lineOpen;                  // console or device: a line was written and its CR LF was not
   bool written;                   // bytes have been placed for the file since the connect
   bool endOfFile;
   bool recordContinued;           // the current console record has sent its first piece

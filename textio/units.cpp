@@ -107,7 +107,7 @@ int AskForName(int unit) {
   }
   // The prompt starts a line of its own, after the console line still open.
   UnitRecord* console = ConsoleOutputRecord();
-  if (console->writing) WriteConsoleLineEnd(*console);
+  if (console->lineOpen) WriteConsoleLineEnd(*console);
   char prompt[96];
   FixedText text(prompt, sizeof prompt);
   text.Add("File name missing or blank - please enter file name\r\nUNIT ").Add(int64_t{unit}).Add("? ");
@@ -172,92 +172,122 @@ bool MatchesKeyword(const char* value, const char* keyword) {
   return std::strspn(value, " ") == std::strlen(value);
 }
 
-int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword) {
-  if (unit < -32767 || unit > 32767) return UnitNumberRange;
-  UnitAction action;
-  if (MatchesKeyword(actionKeyword, "READWRITE")) {
-    action = UnitAction::ReadWrite;
-  } else if (MatchesKeyword(actionKeyword, "READ")) {
-    action = UnitAction::Read;
-  } else if (MatchesKeyword(actionKeyword, "WRITE")) {
-    action = UnitAction::Write;
-  } else {
-    return OpenInvalidName;
+// The access of a connect: the first keyword, in this order, that the value
+// matches. False when it matches none.
+bool ActionFor(const char* keyword, UnitAction& action) {
+  static const struct {
+    const char* keyword;
+    UnitAction action;
+  } kActions[] = {{"READWRITE", UnitAction::ReadWrite}, {"READ", UnitAction::Read}, {"WRITE", UnitAction::Write}};
+  for (const auto& entry : kActions) {
+    if (MatchesKeyword(keyword, entry.keyword)) {
+      action = entry.action;
+      return true;
+    }
   }
+  return false;
+}
 
-  char* name = layer.nameScratch;
-  if (TrimName(fileName, nameLength, name) == 0) {
-    if (int status = AskForName(unit); status != 0) return status;
-  }
-  Device device = DeviceFor(name);
+// The name of a connect, into the name scratch area: the request's own, or
+// when that is empty one asked for. Returns 0, or the status that ends the connect.
+int TakeName(int32_t unit, const char* fileName, int nameLength) {
+  if (TrimName(fileName, nameLength, layer.nameScratch) > 0) return 0;
+  return AskForName(unit);
+}
 
+// A fresh record for the connection, its buffer sized for its use; nullptr
+// when the memory cannot be had.
+UnitRecord* MakeRecord(const char* name, Device device, UnitAction action) {
   int bufferSize = device != Device::None       ? kConsoleBufferSize
                    : action == UnitAction::Read  ? kFileReadLoad
                    : action == UnitAction::Write ? kFileWriteLoad
                                                  : kFileBlockSize;
   UnitRecord* record =
       NewRecord(name, device == Device::None ? UnitKind::Sequential : UnitKind::Device, bufferSize);
-  if (record == nullptr) return NoLayerMemory;
+  if (record == nullptr) return nullptr;
   record->laterLoad = bufferSize;
   if (device == Device::None && action == UnitAction::Write) record->bufferSize = kFileBlockSize;
   record->action = action;
   record->controlCarriage = device != Device::None;
   record->console = device == Device::Console;
-  bool created = false;
-  platform::Cause cause = platform::Cause::None;
-  if (device == Device::Console) {
-    record->handle = 0;
-  } else if (device == Device::StandardError) {
-    record->handle = 2;
-  } else {
-    platform::OpenMode mode = action == UnitAction::Read    ? platform::OpenMode::Read
-                              : action == UnitAction::Write ? platform::OpenMode::Write
-                                                            : platform::OpenMode::ReadWrite;
-    const char* path = device == Device::Opened ? platform::DevicePath(name) : name;
-    created = device == Device::None && !platform::Exists(path);
-    cause = platform::Open(path, mode, created, record->handle);
-  }
-  if (cause != platform::Cause::None) {
-    FreeUnitRecord(record);
-    return StatusFor(cause);
-  }
+  return record;
+}
 
+// Gives the record its handle: a standard one for the console and standard
+// error, else the file or device `name` opened with the record's access; a
+// missing file is created.
+platform::Cause OpenRecord(UnitRecord& record, const char* name, Device device) {
+  if (device == Device::Console) {
+    record.handle = 0;
+    return platform::Cause::None;
+  }
+  if (device == Device::StandardError) {
+    record.handle = 2;
+    return platform::Cause::None;
+  }
+  platform::OpenMode mode = record.action == UnitAction::Read    ? platform::OpenMode::Read
+                            : record.action == UnitAction::Write ? platform::OpenMode::Write
+                                                                 : platform::OpenMode::ReadWrite;
+  const char* path = device == Device::Opened ? platform::DevicePath(name) : name;
+  bool created = device == Device::None && !platform::Exists(path);
+  // A file made by this connect is empty already: nothing to cut at the first write.
+  record.writing = created;
+  record.madeByConnect = created;
+  return platform::Open(path, mode, created, record.handle);
+}
+
+// What CheckConnections returns when the record is to take a slot of its own.
+constexpr int kTakeSlot = -1;
+
+// The record's file or device against the units connected now: connected to
+// another unit, status 6413; connected to this unit already, the connection
+// stays as it is (status 0, or 6209 for another access); another file of
+// this unit is disconnected first.
+int CheckConnections(int32_t unit, const UnitRecord& record) {
   platform::FileIdentity identity;
-  bool identified = record->kind == UnitKind::Sequential && platform::Identify(record->handle, identity);
+  bool identified = record.kind == UnitKind::Sequential && platform::Identify(record.handle, identity);
+  const platform::FileIdentity* file = identified ? &identity : nullptr;
   int own = FindSlot(unit);
   UnitSlot* slots = Slots();
   for (int s = kFirstFileSlot; s <= kLastFileSlot; ++s) {
     if (s == own || slots[s].record == nullptr) continue;
-    if (SameConnection(*record, *slots[s].record, identified ? &identity : nullptr)) {
-      if (record->handle >= 3) (void)platform::Close(record->handle);
-      FreeUnitRecord(record);
-      return FileConnectedElsewhere;
-    }
+    if (SameConnection(record, *slots[s].record, file)) return FileConnectedElsewhere;
   }
-  if (own != 0) {
-    if (SameConnection(*record, *slots[own].record, identified ? &identity : nullptr)) {
-      // Connected already to this file: nothing to change but its settings.
-      bool sameAction = slots[own].record->action == record->action;
-      if (record->handle >= 3) (void)platform::Close(record->handle);
-      FreeUnitRecord(record);
-      return sameAction ? 0 : ConnectedAgain;
-    }
-    CloseUnit(unit);
-    BeginStatement(StatementKind::Open, nullptr, layer.run.statusWanted);
+  if (own == 0) return kTakeSlot;
+  if (SameConnection(record, *slots[own].record, file)) {
+    return slots[own].record->action == record.action ? 0 : ConnectedAgain;
   }
+  CloseUnit(unit);
+  BeginStatement(StatementKind::Open, nullptr, layer.run.statusWanted);
+  return kTakeSlot;
+}
 
-  int free = kFirstFileSlot;
-  while (free <= kLastFileSlot && slots[free].record != nullptr) ++free;
-  if (free > kLastFileSlot) {
-    if (record->handle >= 3) (void)platform::Close(record->handle);
-    FreeUnitRecord(record);
-    return TooManyUnits;
+// Puts the record in the lowest free slot; false when none is free.
+bool TakeSlot(int32_t unit, UnitRecord* record) {
+  UnitSlot* slots = Slots();
+  for (int s = kFirstFileSlot; s <= kLastFileSlot; ++s) {
+    if (slots[s].record != nullptr) continue;
+    slots[s] = {unit, record};
+    return true;
   }
-  // A file made by this connect is empty already: nothing to cut at the first write.
-  record->writing = created;
-  record->madeByConnect = created;
-  slots[free] = {unit, record};
-  return 0;
+  return false;
+}
+
+// Connects `unit`, step by step. Returns 0 or the status that ends the connect.
+int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword) {
+  if (unit < -32767 || unit > 32767) return UnitNumberRange;
+  UnitAction action;
+  if (!ActionFor(actionKeyword, action)) return OpenInvalidName;
+  if (int status = TakeName(unit, fileName, nameLength); status != 0) return status;
+  char* name = layer.nameScratch;
+  Device device = DeviceFor(name);
+  UnitRecord* record = MakeRecord(name, device, action);
+  if (record == nullptr) return NoLayerMemory;
+  platform::Cause cause = OpenRecord(*record, name, device);
+  int status = cause != platform::Cause::None ? StatusFor(cause) : CheckConnections(unit, *record);
+  if (status == kTakeSlot && TakeSlot(unit, record)) return 0;
+  DiscardUnitRecord(record);
+  return status == kTakeSlot ? TooManyUnits : status;
 }
 
 // Writes the bytes collected in a file unit's buffer; on failure the load is
@@ -271,16 +301,30 @@ platform::Cause WriteLoad(UnitRecord& unit) {
 
 // What is still owed to a unit's file or device before it is closed.
 platform::Cause FinishOutput(UnitRecord& unit) {
-  if (!unit.writing) return platform::Cause::None;
-  unit.writing = false;
-  if (unit.kind == UnitKind::Sequential) return unit.position > 0 ? WriteLoad(unit) : platform::Cause::None;
+  if (unit.kind == UnitKind::Sequential) {
+    if (!unit.writing) return platform::Cause::None;
+    unit.writing = false;
+    return unit.position > 0 ? WriteLoad(unit) : platform::Cause::None;
+  }
+  if (!unit.lineOpen) return platform::Cause::None;
+  unit.lineOpen = false;
   if (unit.console) return platform::Cause::None;
   unit.lineClosed = true;
   return platform::WriteAll(unit.handle, "\r\n", 2);
 }
 
+// Closes the record's file, if this layer opened one (handles 3 and up);
+// the standard handles are never closed.
+platform::Cause CloseRecordFile(UnitRecord& record) {
+  if (record.handle < 3) return platform::Cause::None;
+  platform::Cause closed = platform::Close(record.handle);
+  record.handle = -1;
+  return closed;
+}
+
 // Disconnects the unit in `slot`: its buffer written out, its file closed,
-// the record freed however the writing ends.
+// the record freed however the writing ends (after a raised error has
+// copied the record's name).
 void DisconnectSlot(int slot) {
   UnitRecord* record = Slots()[slot].record;
   BeginStatement(StatementKind::Close, record);
@@ -288,17 +332,12 @@ void DisconnectSlot(int slot) {
     int slot;
     ~Release() {
       UnitSlot& s = Slots()[slot];
-      if (s.record->handle >= 3) (void)platform::Close(s.record->handle);
-      FreeUnitRecord(s.record);
+      DiscardUnitRecord(s.record);
       s = {kFreeSlot, nullptr};
     }
   } release{slot};
   platform::Cause cause = FinishOutput(*record);
-  platform::Cause closed = platform::Cause::None;
-  if (record->handle >= 3) {
-    closed = platform::Close(record->handle);
-    record->handle = -1;
-  }
+  platform::Cause closed = CloseRecordFile(*record);
   if (cause != platform::Cause::None) RaiseWriteFailure(cause);
   // A close can be where a delayed write turns out to have failed.
   if (record->written && closed != platform::Cause::None) RaiseWriteFailure(closed);
@@ -367,7 +406,7 @@ void CloseAllUnits() {
     }
   }
   UnitRecord* console = ConsoleOutputRecord();
-  if (console != nullptr && console->writing && !console->lineClosed) WriteConsoleLineEnd(*console);
+  if (console != nullptr && console->lineOpen && !console->lineClosed) WriteConsoleLineEnd(*console);
 }
 
 void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count) {
@@ -399,7 +438,8 @@ void FlushUnit(UnitRecord& unit) {
   unit.bufferSize = unit.laterLoad;
 }
 
-void FreeUnitRecord(UnitRecord* record) {
+void DiscardUnitRecord(UnitRecord* record) {
+  (void)CloseRecordFile(*record);
   ReleaseLayerMemory(record->buffer);
   ReleaseLayerMemory(record);
 }

@@ -160,6 +160,10 @@ TEST_P(ReaderErrors, EndTheRunWithTheirReport) {
 
 const std::string k300(300, '0');
 const std::string kFortyZeros = std::string(40, '0') + "...";
+// Values that run on past 1 MiB, quoted and parenthesised.
+const std::string kMiB(1 << 20, '2');
+const std::string kRunsOn = " and runs on past 1 MiB: \"";
+
 // A value that begins just before the end of a load and fails in the next one.
 const std::string kAcrossLoads = std::string(99, '\n') + std::string(textio::kFileReadLoad - 101, ' ') + "12x4\n";
 
@@ -187,8 +191,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"-2*7\n", 1, 6502, R"("-2*" in case 1, line 1)"},
                     ErrorCase{"2*3*4\n", 1, 6503, R"("2*3*" in case 1, line 1)"},
                     ErrorCase{"(1,2)\n", 1, 6504, R"~("(1,2)" in case 1, line 1)~"},
+                    ErrorCase{"1\n'" + kMiB + "'\n", 1, 6504,
+                              "a quoted value starts in case 2, line 2" + kRunsOn + "'" + kMiB.substr(0, 39) + "...\""},
+                    ErrorCase{"(1," + kMiB + ")\n", 1, 6504,
+                              "a parenthesised value starts in case 1, line 1" + kRunsOn + "(1," + kMiB.substr(0, 37) + "...\""},
                     ErrorCase{"1 2\n3\n", 2, 6501, "1 case read, the file ends in case 2, line 3"},
-                    ErrorCase{"", 1, 6501, "0 cases read, the file ends in case 1, line 1"},
+                    ErrorCase{"", 1, 6501, "the file is empty"},
                     ErrorCase{"\n\n", 1, 6501, "0 cases read, the file ends in case 1, line 3"},
                     ErrorCase{"'abc\n", 1, 6501, "0 cases read, the file ends in case 1, line 2"}));
 

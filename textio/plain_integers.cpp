@@ -1,0 +1,175 @@
+// The reader's fast path, readIntegers: the plain whole numbers that make up
+// nearly every data file, taken straight from a unit's loaded bytes into the
+// items, as the scanner's rules would give them; anything else is left to them.
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+#include "textio/layer_state.h"
+
+namespace textio {
+namespace {
+
+// Classes of bytes for the common values of a data file.
+enum ByteClass : uint8_t { kOtherByte, kDigit, kSpace, kLineFeed, kReturn, kComma };
+
+struct ByteClasses {
+  ByteClass of[256];
+  constexpr ByteClasses() : of() {
+    for (int c = '0'; c <= '9'; ++c) of[c] = kDigit;
+    of[static_cast<int>(' ')] = of[static_cast<int>('\t')] = kSpace;
+    of[static_cast<int>('\n')] = kLineFeed;
+    of[static_cast<int>('\r')] = kReturn;
+    of[static_cast<int>(',')] = kComma;
+  }
+};
+constexpr ByteClasses kByteClasses;
+
+// Whether the eight bytes at `q` are four values of one digit, each followed
+// by a blank; the digits' values then stand in the low byte of each 16-bit
+// lane of `lanes`. Only where words are laid out with their first byte lowest.
+//
+// Loaded that way, the eight bytes make four 16-bit lanes, each a digit in
+// its low byte and a blank (0x20) in its high byte, hence kBlanks under the
+// mask kHighBytes. With the high bytes masked off, each lane holds one byte
+// c, 0 to 0xFF, and adding to it can carry at most into bit 8 of its own
+// lane (0xFF + 0x50 = 0x14F), never into the next lane:
+// - c + 0x50 has bit 7 set exactly when 0x80 <= c + 0x50 <= 0xFF, that is
+//   when 0x30 ('0') <= c <= 0xAF; above, the sum passes 0x100 and bit 7 is clear;
+// - c + 0x46 has bit 7 set exactly when 0x3A ('9' + 1) <= c <= 0xB9.
+// So bit 7 (kLaneBit7) of the first sum and not of the second says
+// '0' <= c <= '9' in every lane; subtracting 0x30 per lane then borrows
+// nothing and leaves each digit's value.
+inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return false;
+  } else {
+    constexpr uint64_t kBlanks = 0x2000200020002000, kHighBytes = 0xFF00FF00FF00FF00, kLaneBit7 = 0x0080008000800080;
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    if ((word & kHighBytes) != kBlanks) return false;
+    uint64_t bytes = word & ~kHighBytes;
+    uint64_t fromZero = bytes + 0x0050005000500050, aboveNine = bytes + 0x0046004600460046;
+    if ((fromZero & ~aboveNine & kLaneBit7) != kLaneBit7) return false;
+    lanes = bytes - 0x0030003000300030;
+    return true;
+  }
+}
+
+// Takes the common values of a data file straight from the loaded bytes into
+// consecutive items, the k-th at item[k * stride], as the scanner would give
+// them: blanks, tabs and line ends before a value, at most one comma after a
+// blank, an optional sign, one to ten digits within the range, and a blank,
+// tab, comma or line end after it. Stops before the first value that needs
+// the scanner's rules, having taken nothing of it; returns the items filled.
+//
+// How far it reads: the load is buffer[position..lastIndex], and Refill
+// stores a NUL at buffer[lastIndex + 1], the end marker (in the buffer's
+// slack, kBufferSlack, when the load fills the buffer). A NUL is no digit,
+// blank, comma or line end, so every loop below stops at the marker at the
+// latest; a look ahead (the byte after a digit, the LF after a CR) follows
+// a byte of the load, so it reads at most the marker; and the eight-byte
+// test is made only while eight bytes of the load are left. Nothing past the
+// marker is read.
+int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
+  const ByteClass* of = kByteClasses.of;
+  const unsigned char* p = unit.buffer + unit.position;
+  const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
+  char separator = reader.lastSeparator;
+  bool recordEnd = reader.endedByRecordEnd;
+  int64_t lineEnds = 0;
+  int taken = 0;
+  for (; taken < count; ++taken, item += stride) {
+    const unsigned char* q = p;
+    // The most common values of all, one digit and a blank, four at a time.
+    uint64_t lanes = 0;
+    while (count - taken >= 4 && end - q >= 8 && FourDigitsAndBlanks(q, lanes)) {
+      for (int k = 0; k < 4; ++k, lanes >>= 16, item += stride) *item = static_cast<int32_t>(lanes & 0xFF);
+      taken += 4;
+      q += 8;
+      p = q;
+      separator = ' ';
+      recordEnd = false;
+    }
+    if (taken == count) break;
+    // One digit and a blank, or the last value of a line.
+    if (static_cast<unsigned>(q[0] - '0') < 10) {
+      int after = q[1] == ' ' ? 2 : q[1] == '\n' ? 2 : q[1] == '\r' && q[2] == '\n' ? 3 : 0;
+      if (after != 0) {
+        *item = q[0] - '0';
+        separator = ' ';
+        recordEnd = q[1] != ' ';
+        lineEnds += recordEnd;
+        p = q + after;
+        continue;
+      }
+    }
+    char before = separator;
+    int64_t passed = 0;  // line ends before the value, counted once it is taken
+    for (;;) {
+      ByteClass k = of[*q];
+      if (k == kDigit) break;
+      if (k == kSpace) {
+        ++q;
+      } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
+        q += k == kReturn ? 2 : 1;
+        ++passed;
+      } else if (k == kComma && before == ' ') {
+        before = ',';
+        ++q;
+      } else {
+        break;
+      }
+    }
+    bool negative = false;
+    if (*q == '-' || *q == '+') negative = *q++ == '-';
+    const unsigned char* digits = q;
+    uint64_t value = 0;
+    while (of[*q] == kDigit) value = value * 10 + static_cast<unsigned>(*q++ - '0');
+    // Up to ten digits within the range; -2147483648 is the one value past it.
+    uint64_t highest = negative ? uint64_t{1} << 31 : INT32_MAX;
+    if (q == digits || q - digits > 10 || value > highest || q >= end) break;
+    ByteClass k = of[*q];
+    if (k == kSpace || k == kComma) {
+      separator = k == kComma ? ',' : ' ';
+      recordEnd = false;
+      ++q;
+    } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
+      separator = ' ';
+      recordEnd = true;
+      q += k == kReturn ? 2 : 1;
+      ++passed;
+    } else {
+      break;
+    }
+    *item = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value));
+    lineEnds += passed;
+    p = q;
+  }
+  unit.position = static_cast<int>(p - unit.buffer);
+  unit.lineEnds += lineEnds;
+  reader.lastSeparator = separator;
+  reader.endedByRecordEnd = recordEnd;
+  return taken;
+}
+
+}  // namespace
+
+void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
+  ReaderState& reader = layer.reader;
+  UnitRecord& unit = *reader.unit;
+  while (count > 0) {
+    // Only bytes already loaded are looked at: a fresh load goes through the general rules.
+    if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {
+      int taken = TakePlainIntegers(reader, unit, first, count, stride);
+      first += taken * stride;
+      count -= taken;
+      if (count == 0) break;
+    }
+    readInteger(*first);
+    first += stride;
+    --count;
+  }
+}
+
+}  // namespace textio

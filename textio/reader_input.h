@@ -1,0 +1,29 @@
+// The free-form reader's byte source (byte_source.cpp): the bytes of a
+// unit's buffer as the scanner (reader.cpp) takes them, one at a time, the
+// next load read when the buffer is used up.
+#pragma once
+
+#include "textio/layer_state.h"
+
+namespace textio {
+
+inline constexpr unsigned char kCtrlZ = 26;
+
+// A unit's buffer holds one load: bytes `position` to `lastIndex` are still
+// to be taken, and the byte after the last one is a NUL end marker.
+
+// Reads the next load and takes its first byte; the end of the input, a
+// failed read or a typed line too long is raised as its run-time error.
+unsigned char TakeAfterRefill(UnitRecord& unit);
+
+// The next byte of the unit's input.
+inline unsigned char TakeByte(UnitRecord& unit) {
+  if (unit.position <= unit.lastIndex) return unit.buffer[unit.position++];
+  return TakeAfterRefill(unit);
+}
+
+// Moves to the start of the next record: a file or redirected input skips
+// through the next LF; a terminal drops the rest of the typed line.
+void MoveToNextRecord(UnitRecord& unit);
+
+}  // namespace textio
