@@ -5,6 +5,8 @@
 #include "aggregation/case_reading.h"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 #include "aggregation/matrix.h"
 
@@ -27,6 +29,16 @@ void MoveIntoColumns(const int32_t* rows, int32_t count, int32_t nvars, int32_t*
   }
 }
 
+// The system takes about as long to give the matrix its pages as it takes
+// to read the cases: a second thread gets them meanwhile, where one can be had.
+void StartPreparing(std::thread& preparing, const textio::ArrayDescriptor& caseMatrix) {
+  try {
+    preparing = std::thread([&caseMatrix] { textio::PrepareArray(caseMatrix); });
+  } catch (const std::exception&) {
+    textio::PrepareArray(caseMatrix);
+  }
+}
+
 }  // namespace
 
 bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
@@ -43,7 +55,8 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
   auto* rows = static_cast<int32_t*>(block.data);
   const auto width = static_cast<size_t>(nvars);
   bool counting = table.capacity > 0;
-  if (!counting) textio::PrepareArray(caseMatrix);
+  std::thread preparing;
+  if (!counting) StartPreparing(preparing, caseMatrix);
   int32_t filled = 0;  // rows of the matrix written
   for (int32_t first = 0; first < ncases; first += blockRows) {
     int32_t count = std::min(blockRows, ncases - first);
@@ -54,7 +67,7 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
     if (counting && counted < count) {
       // The patterns stopped repeating: from here on the matrix takes the cases.
       counting = false;
-      textio::PrepareArray(caseMatrix);
+      StartPreparing(preparing, caseMatrix);
       ExpandPatterns(table, cases, ncases);
       filled = static_cast<int32_t>(table.rows);
     }
@@ -63,6 +76,7 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
       filled += count - counted;
     }
   }
+  if (preparing.joinable()) preparing.join();
   textio::ReleaseArray(block);
   return counting;
 }

@@ -158,25 +158,10 @@ void* AllocateBlock(size_t size) {
 
 // Asking for all the pages of a large block at once costs far less than a
 // fault per page. Huge pages are not asked for: getting them can stall for
-// seconds while the system gathers them. The system takes longer to give
-// the pages than to fill them, so a second thread, when one can be had,
-// gets the upper half meanwhile. Pages that cannot be had now are left to
-// come one by one.
+// seconds while the system gathers them. Pages that cannot be had now are
+// left to come one by one.
 void PrepareBlock(void* block, size_t size) {
-  if (size < kLargeBlock) return;
-  auto populate = [](char* first, size_t bytes) {
-    if (bytes > 0) (void)madvise(first, bytes, MADV_POPULATE_WRITE);
-  };
-  auto* first = static_cast<char*>(block);
-  size_t half = (size / 2) & ~(kLargeBlock - 1);
-  std::thread helper;
-  try {
-    helper = std::thread([=] { populate(first + half, size - half); });
-  } catch (const std::exception&) {
-    populate(first + half, size - half);
-  }
-  populate(first, half);
-  if (helper.joinable()) helper.join();
+  if (size >= kLargeBlock) (void)madvise(block, size, MADV_POPULATE_WRITE);
 }
 
 void ReleaseBlock(void* block, size_t size) {

@@ -188,7 +188,8 @@ struct ArrayDescriptor {
 void AllocateArray(ArrayDescriptor& array, int32_t* status);
 void ReleaseArray(ArrayDescriptor& array);
 // Gets the storage of an allocated array ahead of its first use, where the
-// system can give it faster than page by page as it is first touched.
+// system can give it faster than page by page as it is first touched. It
+// touches no state of the layer: another thread may run it meanwhile.
 void PrepareArray(const ArrayDescriptor& array);
 
 }  // namespace textio
