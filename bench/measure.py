@@ -6,7 +6,6 @@ each phase (from the arrival of its progress lines on its stdout pipe).
 
 import os
 import signal
-import statistics
 import subprocess
 import tempfile
 import threading
@@ -228,7 +227,7 @@ class SetOutcome:
     def fastest_peer(self) -> Optional[tuple]:
         """(median seconds, tool) of the fastest peer that ran."""
         walls = [(self.wall(t), t) for t in self.results
-                 if t != "program" and t not in peers.FLOORS and self.wall(t) is not None]
+                 if peers.is_peer(t) and self.wall(t) is not None]
         return min(walls) if walls else None
 
     def lead(self) -> Optional[float]:
@@ -251,7 +250,7 @@ class SetOutcome:
 class Setting:
     """What every set is run with."""
     runner: Runner
-    program: Optional[Path]     # None: the program is not run
+    program: Path
     parse_only: Optional[Path]  # None: no parse-only floor
     pandas: Optional[str]       # the Python that runs the pandas peer
     digester: Path
@@ -308,8 +307,7 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
 def repeated_after_first(tool: str, runs: dict) -> bool:
     """Whether a tool runs again after the first round: the floors and the program
     do, and the peers that were within REPEAT_WITHIN of the fastest peer."""
-    if tool in peers.FLOORS or tool == "program":
+    if not peers.is_peer(tool):
         return True
-    firsts = [r[0].wall for t, r in runs.items()
-              if t != "program" and t not in peers.FLOORS and r and r[0].ok]
+    firsts = [r[0].wall for t, r in runs.items() if peers.is_peer(t) and r[0].ok]
     return runs[tool][0].wall <= REPEAT_WITHIN * min(firsts)

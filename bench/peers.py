@@ -40,6 +40,10 @@ OPTIONAL_PEERS = ("duckdb", "pandas")
 PANDAS_PYTHONS = (sys.executable, "/usr/bin/python3")
 
 
+def is_peer(tool: str) -> bool:
+    return tool != "program" and tool not in FLOORS
+
+
 def sort_keys(nvars: int, first_field: int) -> str:
     """Numeric keys, last variable first; variables start at field first_field."""
     return " ".join(f"-k{f},{f}n" for f in range(first_field + nvars - 1, first_field - 1, -1))
