@@ -4,7 +4,8 @@
 //   count_digest program NVARS FILE  aggregate's records: NVARS three-character
 //                                    values, a blank, a six-character count, CR LF
 //   count_digest first NVARS FILE    lines of a count, then NVARS values (uniq -c, awk)
-//   count_digest last NVARS FILE     lines of NVARS values, then a count (Python)
+//   count_digest last NVARS FILE     lines of NVARS values, then a count (Python,
+//                                    DuckDB, pandas)
 // Prints "records R cases C digest D order O": the digest adds up a hash of
 // each record as aggregate writes it (a value outside -99..999 or a count
 // above 999999 as its asterisks), so equal digests mean equal records. O tells

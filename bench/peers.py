@@ -35,8 +35,6 @@ TOOLS = {
     "pandas": Tool("pandas", "last", True),
 }
 FLOORS = ("cat", "parse")
-# The peers that are not on every machine: bench/install_peers brings them.
-OPTIONAL_PEERS = ("duckdb", "pandas")
 PANDAS_PYTHONS = (sys.executable, "/usr/bin/python3")
 
 
