@@ -4,14 +4,15 @@
 //   count_digest program NVARS FILE  aggregate's records: NVARS three-character
 //                                    values, a blank, a six-character count, CR LF
 //   count_digest first NVARS FILE    lines of a count, then NVARS values (uniq -c, awk)
-//   count_digest last NVARS FILE     lines of NVARS values, then a count (Python)
+//   count_digest last NVARS FILE     lines of NVARS values, then a count (Python,
+//                                    DuckDB, pandas)
 // Prints "records R cases C digest D order O": the digest adds up a hash of
 // each record as aggregate writes it (a value outside -99..999 or a count
-// above 999999 as its asterisks), so equal digests mean equal records. For
-// aggregate's records O tells whether they ascend in pattern order (the last
-// variable first): "ascending", "unknown" where asterisks hide values, or the
-// first record out of order; for the others it is "-". C adds up the counts
-// (of aggregate's records, those not hidden by asterisks).
+// above 999999 as its asterisks), so equal digests mean equal records. O tells
+// whether the records ascend in pattern order (the last variable first):
+// "ascending", "unknown" where asterisks hide values, or the first record out
+// of order. C adds up the counts (of aggregate's records, those not hidden by
+// asterisks).
 
 #include <charconv>
 #include <cstdint>
@@ -37,7 +38,7 @@ std::int64_t shownCount(std::int64_t c) { return c > 999999 ? kHidden : c; }
 
 struct Summary {
     std::uint64_t records = 0, cases = 0, digest = 0;
-    std::string order = "-";
+    std::string order = "ascending";
     std::vector<std::int64_t> previous, values;  // values: the current record's, reused
     std::vector<std::string_view> fields;
 };
@@ -62,7 +63,7 @@ std::int64_t parseField(std::string_view field, std::uint64_t record) {
     return parseNumber(field, record);
 }
 
-// The ascending check of aggregate's records, last variable first.
+// The ascending check of the records as read, last variable first.
 void checkOrder(Summary& s, const std::vector<std::int64_t>& values) {
     if (s.order != "ascending") return;
     if (!s.previous.empty()) {
@@ -117,7 +118,9 @@ void line(Summary& s, const std::string& format, std::size_t nvars, std::string_
         }
         if (fields.size() != nvars + 1) fail("line " + std::to_string(s.records) + " has " + std::to_string(fields.size()) + " fields");
         std::size_t first = format == "first" ? 1 : 0;
-        for (std::size_t j = 0; j < nvars; ++j) values[j] = shownValue(parseNumber(fields[first + j], s.records));
+        for (std::size_t j = 0; j < nvars; ++j) values[j] = parseNumber(fields[first + j], s.records);
+        checkOrder(s, values);
+        for (std::int64_t& v : values) v = shownValue(v);
         cases = parseNumber(fields[format == "first" ? 0 : nvars], s.records);
         count = shownCount(cases);
     }
@@ -137,7 +140,6 @@ int main(int argc, char** argv) {
     std::FILE* file = std::fopen(argv[3], "rb");
     if (file == nullptr) fail(std::string("cannot open ") + argv[3]);
     Summary s;
-    if (format == "program") s.order = "ascending";
     std::vector<char> buffer(std::size_t{16} << 20);
     std::size_t kept = 0;
     for (;;) {
