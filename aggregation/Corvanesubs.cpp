@@ -139,7 +139,7 @@ void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* c
 }
 
 void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {
-  for (int32_t p = 0; p < table.patterns; ++p) {
+  for (int32_t p = 0; p < table.patterns.keys; ++p) {
     int32_t pattern = table.order[p];
     WritePatternRecord(table.values + static_cast<size_t>(pattern) * static_cast<size_t>(table.nvars), 1,
                        table.nvars, static_cast<int32_t>(table.counts[pattern]), recordLayout);

@@ -1,16 +1,11 @@
-// Counting rows by response pattern: each distinct pattern stored once in a
-// hash table, with the number of rows that gave it. The table holds a
-// bounded number of patterns, so that it stays in the cache.
+// Counting rows by response pattern: each distinct pattern stored once, with
+// the number of rows that gave it, in a table of bounded size.
 #pragma once
 
 #include <cstdint>
 
+#include "aggregation/key_table.h"
 #include "aggregation/matrix.h"
-
-struct PatternSlot {
-  uint32_t check;   // bits of the pattern's hash that chose no slot
-  int32_t pattern;  // -1: free
-};
 
 struct PatternTable {
   // Room for `capacity` patterns of `nvars` values; none (capacity 0) when
@@ -19,14 +14,12 @@ struct PatternTable {
 
   int32_t nvars;
   int32_t capacity;
-  int32_t patterns = 0;  // distinct patterns so far
-  int64_t rows = 0;      // rows counted
-  int slotBits = 0;
+  int64_t rows = 0;  // rows counted
   Scratch storage;
-  PatternSlot* slots = nullptr;
-  int32_t* values = nullptr;  // pattern p's values from values[p * nvars] on
+  KeyTable patterns;            // the patterns' values, row after row
+  const int32_t* values = nullptr;  // pattern p's values from values[p * nvars] on
   int64_t* counts = nullptr;
-  int32_t* order = nullptr;   // the patterns in pattern order, once ordered
+  int32_t* order = nullptr;     // the patterns in pattern order, once ordered
 };
 
 // How many patterns of `nvars` values a table counting whole data files
@@ -34,10 +27,15 @@ struct PatternTable {
 // in the cache.
 int32_t CountingCapacity(int32_t nvars);
 
-// Counts rows[0..count), `nvars` values a row. Returns the rows counted: all
-// of them, or those before the first row of a new pattern that finds the
-// table full.
-int32_t CountRows(PatternTable& table, const int32_t* rows, int32_t count);
+// Counts a row of `nvars` values; returns its pattern's number, or -1, with
+// nothing counted, when its pattern is new and the table is full.
+int32_t CountRow(PatternTable& table, const int32_t* row);
+
+// Counts one more row of a pattern the table holds.
+inline void CountPattern(PatternTable& table, int32_t pattern) {
+  ++table.counts[pattern];
+  ++table.rows;
+}
 
 // Puts the patterns into ascending pattern order in `order`.
 void OrderPatterns(PatternTable& table);

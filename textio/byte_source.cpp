@@ -195,4 +195,27 @@ int ReadConsoleLine(char* line, int capacity, int& length) {
   return status;
 }
 
+bool peekRecord(int unit, const char*& text, int& length) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr || record->kind != UnitKind::Sequential || record->endOfFile) return false;
+  const unsigned char* from = record->buffer + record->position;
+  const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(record->lastIndex + 1 - record->position));
+  if (lineEnd == nullptr) return false;
+  text = reinterpret_cast<const char*>(from);
+  length = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - from);
+  return true;
+}
+
+void passRecord(int unit, int length) {
+  UnitRecord& record = *SelectUnit(unit, StatementKind::Read);
+  record.position += length + 1;
+  ++record.lineEnds;
+  ++record.statements;
+}
+
+int64_t recordEndsPassed(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record != nullptr ? record->lineEnds : 0;
+}
+
 }  // namespace textio

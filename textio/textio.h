@@ -141,6 +141,18 @@ void readIntegers(int32_t* first, int count, ptrdiff_t stride);
 void readCharacter(char* item, int length);
 void endRead();
 
+// Records whose text has been read before need not be read again. The next
+// record of a file unit, between statements, when it lies whole in the bytes
+// loaded: its text without its line end. False when it does not, or the
+// unit is not a file.
+bool peekRecord(int unit, const char*& text, int& length);
+// Passes over the record of `length` bytes that peekRecord gave, as a read
+// statement does that finds all its values there.
+void passRecord(int unit, int length);
+// The record ends a unit's statements have passed so far: a statement that
+// took its values from one record alone passes one.
+int64_t recordEndsPassed(int unit);
+
 // ---- Writing ---------------------------------------------------------------
 
 // Free-form console line: beginWrite(), at most one writeCharacter, endWrite().

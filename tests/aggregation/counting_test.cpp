@@ -20,6 +20,9 @@ struct CountingCase {
   // Row i takes pattern i % early before `switchRow`, i % late from there on.
   int32_t early, switchRow, late;
   bool counted;  // every row was counted, the matrix never used
+  // Cases written in several forms: blanks after the values, values beyond
+  // the case's, a case over two records.
+  bool varied = false;
 };
 
 // Pattern p: its digits in base 5, the lowest first, one a variable.
@@ -41,10 +44,10 @@ TEST_P(Counting, WritesEachCaseOnce) {
   for (int32_t i = 0; i < c.ncases; ++i) {
     std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
     for (int32_t j = 0; j < c.nvars; ++j) {
-      data += std::to_string(values[static_cast<size_t>(j)]) + ' ';
+      data += std::to_string(values[static_cast<size_t>(j)]) + (c.varied && i % 7 == 0 && j == 0 ? "\n" : " ");
       read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(c.ncases)] = values[static_cast<size_t>(j)];
     }
-    data += '\n';
+    data += c.varied && i % 3 == 0 ? "  \r\n" : c.varied && i % 5 == 0 ? "9 9\n" : "\n";
   }
   const std::string folder = test_support::TestFolder();
   const std::string in = folder + "/cases.dat", out = folder + "/patterns.txt";
@@ -86,7 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
                     CountingCase{"SwitchInsideABlock", 9000, 4, 5, 5, 4100, 7, false},
                     CountingCase{"SwitchInFirstBlock", 9000, 4, 3, 9, 0, 9, false},
                     CountingCase{"SwitchWide", 500, 300, 3, 3, 100, 10, false},
-                    CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, false}),
+                    CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, false},
+                    CountingCase{"VariedTexts", 10000, 4, 8, 8, 10000, 1, true, true},
+                    CountingCase{"VariedTextsSwitch", 9000, 4, 5, 5, 4100, 7, false, true}),
     [](const testing::TestParamInfo<CountingCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
