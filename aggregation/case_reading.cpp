@@ -7,6 +7,7 @@
 #include "aggregation/case_reading.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <thread>
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int64_t kBlockValues = 16384;             // values read into rows before they are moved
 constexpr int64_t kRecordBytes = int64_t{4} << 20;  // record texts remembered, their bytes at most
+constexpr int64_t kLaterPartBytes = int64_t{4} << 20;  // a second thread reads at least this much
 
 // Record texts met before, each with the pattern of the case read from it
 // alone: twice as many texts as the table has patterns, of about 16 bytes a
@@ -92,6 +94,104 @@ void StartPreparing(std::thread& preparing, const textio::ArrayDescriptor& caseM
   }
 }
 
+// The later part of the data file, read on a second thread where the work
+// pays for one: its cases fill the matrix from the last row up, while this
+// thread's fill it from the first row down. The rows each has taken are
+// claimed in one word, this thread's below and the other's from above, so
+// that neither writes where the other does. The other's cases count only if
+// this thread's reading reaches exactly the record where they begin; else
+// its work is dropped and the reading goes on in order, so that every
+// report is that of a reading in order.
+struct LaterPart {
+  ~LaterPart() { Drop(); }
+  void Drop();
+
+  textio::SideReader* side = nullptr;
+  int64_t start = 0;                   // the file offset of its first record
+  std::atomic<uint64_t> claims{0};     // rows taken: this thread's below << 32 | the other's from above
+  std::atomic<bool> settled{false};    // this thread takes no more rows: the other may take what is left
+  std::thread thread;
+};
+
+uint64_t Claims(int32_t below, int32_t above) { return static_cast<uint64_t>(below) << 32 | static_cast<uint32_t>(above); }
+int32_t Below(uint64_t claims) { return static_cast<int32_t>(claims >> 32); }
+int32_t Above(uint64_t claims) { return static_cast<int32_t>(claims & 0xFFFFFFFF); }
+
+// Sets this thread's rows to end at `below`, and where the other thread's
+// begin, if `dropping`; then waits for it to end.
+void Settle(LaterPart& later, int32_t below, bool dropping) {
+  uint64_t claims = later.claims.load();
+  while (!later.claims.compare_exchange_weak(claims, Claims(below, dropping ? below : Above(claims)))) {
+  }
+  later.settled = true;
+  later.settled.notify_one();
+  later.thread.join();
+}
+
+void LaterPart::Drop() {
+  if (side == nullptr) return;
+  if (thread.joinable()) Settle(*this, Below(claims.load()), true);
+  textio::CloseSideReader(side);
+  side = nullptr;
+}
+
+// Claims up to `count` rows below for this thread, as many as the other
+// thread has left; returns how many.
+int32_t ClaimBelow(LaterPart& later, int32_t count) {
+  uint64_t claims = later.claims.load();
+  int32_t take = 0;
+  do {
+    take = std::min(count, Above(claims) - Below(claims));
+  } while (!later.claims.compare_exchange_weak(claims, Claims(Below(claims) + take, Above(claims))));
+  return take;
+}
+
+// The second thread: cases read a block at a time, each block moved into the
+// rows it can claim; it waits while this thread may still give rows back.
+void ReadLaterPart(LaterPart& later, int32_t* cases, int32_t ncases, int32_t nvars, int32_t* rows, int32_t blockRows) {
+  for (;;) {
+    int32_t read = textio::ReadSideCases(later.side, rows, blockRows);
+    for (int32_t placed = 0; placed < read;) {
+      uint64_t claims = later.claims.load();
+      int32_t above = Above(claims), take = std::min(read - placed, above - Below(claims));
+      if (take == 0) {
+        if (later.settled) return;
+        later.settled.wait(false);
+        continue;
+      }
+      if (!later.claims.compare_exchange_weak(claims, Claims(Below(claims), above - take))) continue;
+      MoveIntoColumns(rows + static_cast<size_t>(placed) * static_cast<size_t>(nvars), take, nvars, cases, ncases,
+                      above - take);
+      placed += take;
+    }
+    if (read < blockRows) return;
+  }
+}
+
+// Starts the second thread on about the second half of the bytes that the
+// cases from `next` on should take, judged by those read so far; false when
+// the work would not pay for it, or it cannot be had.
+bool StartLaterPart(LaterPart& later, Scratch& rows, int32_t* cases, int32_t ncases, int32_t nvars, int32_t next,
+                    int32_t blockRows) {
+  int64_t at = textio::nextRecordOffset(1);
+  int64_t bytes = at / next * (ncases - next);
+  if (bytes < kLaterPartBytes || rows.data == nullptr) return false;
+  later.side = textio::OpenSideReader(1, at + bytes / 2, nvars);
+  if (later.side == nullptr) return false;
+  later.start = textio::SideReaderStart(later.side);
+  later.claims = Claims(next, ncases);
+  auto* block = reinterpret_cast<int32_t*>(rows.data);
+  try {
+    later.thread = std::thread([&later, cases, ncases, nvars, block, blockRows] {
+      ReadLaterPart(later, cases, ncases, nvars, block, blockRows);
+    });
+  } catch (const std::exception&) {
+    later.Drop();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
@@ -124,11 +224,38 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
     StartPreparing(preparing, caseMatrix);
   }
   const auto width = static_cast<size_t>(nvars);
-  for (int32_t count = 0; next < ncases; next += count) {
-    count = std::min(blockRows, ncases - next);
+  Scratch laterRows(int64_t{4} * blockRows * nvars);  // the second thread's, released after it ends
+  LaterPart later;
+  bool tried = false;
+  while (next < ncases) {
+    if (!tried && next > 0) {
+      tried = true;
+      StartLaterPart(later, laterRows, cases, ncases, nvars, next, blockRows);
+    }
+    int32_t count = std::min(blockRows, ncases - next);
+    if (later.side != nullptr) {
+      // No row left at all: the other thread's cases are not the ones that follow.
+      int32_t claimed = ClaimBelow(later, count);
+      if (claimed == 0) later.Drop();
+      if (claimed > 0) count = claimed;
+    }
     std::fill_n(rows, static_cast<size_t>(count) * width, 0);
-    for (int32_t r = 0; r < count; ++r) ReadCase(rows + static_cast<size_t>(r) * width, nvars, 1);
+    bool reached = false;
+    for (int32_t r = 0; r < count && !reached; ++r) {
+      ReadCase(rows + static_cast<size_t>(r) * width, nvars, 1);
+      if (later.side == nullptr) continue;
+      int64_t at = textio::nextRecordOffset(1);
+      reached = at == later.start;
+      if (reached) count = r + 1;
+      if (at > later.start) later.Drop();
+    }
     MoveIntoColumns(rows, count, nvars, cases, ncases, next);
+    next += count;
+    if (reached) {
+      Settle(later, next, false);
+      if (Above(later.claims.load()) == next) next = ncases;
+      later.Drop();
+    }
   }
   if (preparing.joinable()) preparing.join();
   textio::ReleaseArray(block);

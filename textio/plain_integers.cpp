@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "textio/layer_state.h"
+#include "textio/reader_input.h"
 
 namespace textio {
 namespace {
@@ -55,6 +55,8 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
     return true;
   }
 }
+
+}  // namespace
 
 // Takes the common values of a data file straight from the loaded bytes into
 // consecutive items, the k-th at item[k * stride], as the scanner would give
@@ -152,8 +154,6 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   reader.endedByRecordEnd = recordEnd;
   return taken;
 }
-
-}  // namespace
 
 void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   ReaderState& reader = layer.reader;

@@ -35,6 +35,10 @@ bool IsTerminal(Handle handle);
 
 // One read request; `got` is 0 at the end of the input.
 Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got);
+// One read request at a file offset, for a handle that only such requests use.
+Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& got);
+// The size of a regular file; -1 for anything else.
+int64_t FileSize(Handle handle);
 // Writes every byte or reports why it could not.
 Cause WriteAll(Handle handle, const void* bytes, size_t size);
 

@@ -44,6 +44,22 @@ Cause CauseOf(int error) {
   }
 }
 
+// A transfer that a signal may interrupt, made again until it is not.
+template <typename Transfer>
+Cause Transferred(Transfer transfer, size_t& got) {
+  for (;;) {
+    ssize_t n = transfer();
+    if (n >= 0) {
+      got = static_cast<size_t>(n);
+      return Cause::None;
+    }
+    if (errno != EINTR) {
+      got = 0;
+      return CauseOf(errno);
+    }
+  }
+}
+
 // Arrays at least this large get their own mapping.
 constexpr size_t kLargeBlock = size_t{1} << 21;
 
@@ -70,17 +86,16 @@ const char* Argument(int index) { return arguments[index]; }
 bool IsTerminal(Handle handle) { return isatty(handle) == 1; }
 
 Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got) {
-  for (;;) {
-    ssize_t n = read(handle, buffer, size);
-    if (n >= 0) {
-      got = static_cast<size_t>(n);
-      return Cause::None;
-    }
-    if (errno != EINTR) {
-      got = 0;
-      return CauseOf(errno);
-    }
-  }
+  return Transferred([&] { return read(handle, buffer, size); }, got);
+}
+
+Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& got) {
+  return Transferred([&] { return pread(handle, buffer, size, static_cast<off_t>(offset)); }, got);
+}
+
+int64_t FileSize(Handle handle) {
+  struct stat info;
+  return fstat(handle, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : -1;
 }
 
 Cause WriteAll(Handle handle, const void* bytes, size_t size) {

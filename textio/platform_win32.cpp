@@ -209,6 +209,30 @@ Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got) {
   return Cause::None;
 }
 
+// The offset goes in an OVERLAPPED structure; on a handle opened without
+// FILE_FLAG_OVERLAPPED the read is still made at once.
+Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& got) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD want = size < (DWORD{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
+  DWORD read = 0;
+  got = 0;
+  if (!ReadFile(SystemHandle(handle), buffer, want, &read, &at)) {
+    DWORD error = GetLastError();
+    return error == ERROR_HANDLE_EOF ? Cause::None : CauseOf(error);
+  }
+  got = read;
+  return Cause::None;
+}
+
+int64_t FileSize(Handle handle) {
+  HANDLE system = SystemHandle(handle);
+  LARGE_INTEGER size;
+  if (GetFileType(system) != FILE_TYPE_DISK || !GetFileSizeEx(system, &size)) return -1;
+  return size.QuadPart;
+}
+
 Cause WriteAll(Handle handle, const void* bytes, size_t size) {
   HANDLE system = SystemHandle(handle);
   const char* next = static_cast<const char*>(bytes);

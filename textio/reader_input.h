@@ -22,6 +22,13 @@ inline unsigned char TakeByte(UnitRecord& unit) {
   return TakeAfterRefill(unit);
 }
 
+// The fast path (plain_integers.cpp): takes the plain whole numbers that
+// make up nearly every data file straight from the loaded bytes into
+// `count` items, the k-th at item[k * stride], as the scanner would give
+// them; stops before the first value that needs the scanner's rules and
+// returns the items filled.
+int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride);
+
 // Moves to the start of the next record: a file or redirected input skips
 // through the next LF; a terminal drops the rest of the typed line.
 void MoveToNextRecord(UnitRecord& unit);

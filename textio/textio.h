@@ -153,6 +153,23 @@ void passRecord(int unit, int length);
 // took its values from one record alone passes one.
 int64_t recordEndsPassed(int unit);
 
+// ---- A second reader -------------------------------------------------------
+// Another thread may read the later part of a data file while the statements
+// read it from its start: whole cases of plain whole numbers, the values the
+// fast path of readIntegers takes, from the first record after a file offset
+// on. It touches no state of the layer but its own.
+struct SideReader;
+// Null when the unit is no file, the offset lies past its end, or no record
+// starts in the first load after it.
+SideReader* OpenSideReader(int unit, int64_t from, int nvars);
+int64_t SideReaderStart(const SideReader* side);  // the file offset of its first record
+// Up to `count` cases, one a read statement would read, into rows of `nvars`
+// values; fewer when the file ends or a case needs more than the fast path.
+int ReadSideCases(SideReader* side, int32_t* rows, int count);
+void CloseSideReader(SideReader* side);
+// The file offset where the unit's next read statement begins.
+int64_t nextRecordOffset(int unit);
+
 // ---- Writing ---------------------------------------------------------------
 
 // Free-form console line: beginWrite(), at most one writeCharacter, endWrite().

@@ -1,8 +1,11 @@
-// Cases counted by pattern while they are read, and the switch to the case
-// matrix when the table is full: whichever way a run goes, the pattern file
-// holds each case once, held against a plain count of the rows.
+// Cases counted by pattern while they are read, the switch to the case
+// matrix when the table is full, and the later part of a large file read on
+// a second thread: whichever way a run goes, the pattern file holds each
+// case once, held against a plain count of the rows, and a report is that of
+// a reading in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,9 @@ struct CountingCase {
   // Cases written in several forms: blanks after the values, values beyond
   // the case's, a case over two records.
   bool varied = false;
+  int32_t based = -1;      // a case whose first value is written 10#v, which the fast path leaves alone
+  int32_t extraCases = 0;  // the file holds this many cases more than are read
+  bool tailLines = false;  // the last two values of every case on lines of their own
 };
 
 // Pattern p: its digits in base 5, the lowest first, one a variable.
@@ -37,18 +43,27 @@ std::vector<int32_t> Pattern(int32_t p, int32_t nvars) {
 
 class Counting : public testing::TestWithParam<CountingCase> {};
 
-TEST_P(Counting, WritesEachCaseOnce) {
-  const CountingCase& c = GetParam();
+// The data file's text, and the values of the cases read, column by column.
+std::string CasesText(const CountingCase& c, std::vector<int32_t>& read) {
   std::string data;
-  std::vector<int32_t> read(static_cast<size_t>(c.ncases) * static_cast<size_t>(c.nvars));
-  for (int32_t i = 0; i < c.ncases; ++i) {
+  read.assign(static_cast<size_t>(c.ncases) * static_cast<size_t>(c.nvars), 0);
+  for (int32_t i = 0; i < c.ncases + c.extraCases; ++i) {
     std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
     for (int32_t j = 0; j < c.nvars; ++j) {
-      data += std::to_string(values[static_cast<size_t>(j)]) + (c.varied && i % 7 == 0 && j == 0 ? "\n" : " ");
-      read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(c.ncases)] = values[static_cast<size_t>(j)];
+      int32_t value = values[static_cast<size_t>(j)];
+      data += (i == c.based && j == 0 ? "10#" : "") + std::to_string(value);
+      data += (c.varied && i % 7 == 0 && j == 0) || (c.tailLines && j >= c.nvars - 3) ? "\n" : " ";
+      if (i < c.ncases) read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(c.ncases)] = value;
     }
-    data += c.varied && i % 3 == 0 ? "  \r\n" : c.varied && i % 5 == 0 ? "9 9\n" : "\n";
+    if (!c.tailLines) data += c.varied && i % 3 == 0 ? "  \r\n" : c.varied && i % 5 == 0 ? "9 9\n" : "\n";
   }
+  return data;
+}
+
+TEST_P(Counting, WritesEachCaseOnce) {
+  const CountingCase& c = GetParam();
+  std::vector<int32_t> read;
+  const std::string data = CasesText(c, read);
   const std::string folder = test_support::TestFolder();
   const std::string in = folder + "/cases.dat", out = folder + "/patterns.txt";
   test_support::WriteFile(in, data);
@@ -91,7 +106,38 @@ INSTANTIATE_TEST_SUITE_P(
                     CountingCase{"SwitchWide", 500, 300, 3, 3, 100, 10, false},
                     CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, false},
                     CountingCase{"VariedTexts", 10000, 4, 8, 8, 10000, 1, true, true},
-                    CountingCase{"VariedTextsSwitch", 9000, 4, 5, 5, 4100, 7, false, true}),
+                    CountingCase{"VariedTextsSwitch", 9000, 4, 5, 5, 4100, 7, false, true},
+                    // Files of more than 8 MiB: the later half read on a second thread.
+                    CountingCase{"TwoThreads", 200000, 20, 0, 1, 0, 3125, false, true},
+                    CountingCase{"TwoThreadsAfterCounting", 200000, 20, 50, 50, 1000, 3125, false},
+                    CountingCase{"TwoThreadsLeaveACase", 200000, 20, 0, 1, 0, 3125, false, false, 150000},
+                    CountingCase{"TwoThreadsLongerFile", 150000, 20, 0, 1, 0, 3125, false, true, -1, 100000},
+                    // The later half most likely begins inside a case, which it must not take as one.
+                    CountingCase{"TwoThreadsInsideACase", 200000, 20, 0, 1, 0, 3125, false, false, -1, 0, true}),
     [](const testing::TestParamInfo<CountingCase>& row) { return std::string(row.param.name); });
+
+// A value that ends the run in the later half of a large file: the report
+// names it as a reading in order does.
+TEST(TwoThreads, ReportAsInOrder) {
+  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
+  std::vector<int32_t> read;
+  std::string data = CasesText(c, read);
+  data.replace(data.find('\n', data.size() / 4 * 3) + 1, 1, "x");
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
+  test_support::WriteFile(in, data);
+  const int64_t line = std::count(data.begin(), data.begin() + static_cast<ptrdiff_t>(data.find('x')), '\n') + 1;
+  EXPECT_CHILD_EXIT(folder, false, 1, {
+    textio::ResetLayer();
+    textio::InitUnits(0, nullptr);
+    textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
+    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.ncases, c.nvars);
+    textio::AllocateArray(matrix, nullptr);
+    PatternTable table(c.nvars, 0);
+    ReadCases(c.ncases, c.nvars, matrix, table);
+  });
+  EXPECT_EQ(test_support::ReadFile(folder + "/stderr"),
+            "\r\nrun-time error F6101: READ(" + in + ")\r\n- character not allowed in a whole number: \"x\" in case " +
+                std::to_string(line) + ", line " + std::to_string(line) + "\r\n");
+}
 
 }  // namespace
