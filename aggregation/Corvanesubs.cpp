@@ -43,15 +43,10 @@ void MarkDifferences(const int32_t* cases, int32_t ncases, int32_t nvars, int32_
   }
 }
 
-// Asks for the cache lines holding `row` ahead of their use, where the
-// compiler offers that.
+// Asks for the cache lines holding `row` ahead of their use.
 void PrefetchRow(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row) {
-#if defined(__GNUC__) || defined(__clang__)
   if (row >= ncases) return;
-  for (int32_t j = 0; j < nvars; ++j) __builtin_prefetch(Column(cases, ncases, j) + row);
-#else
-  (void)cases, (void)ncases, (void)nvars, (void)row;
-#endif
+  for (int32_t j = 0; j < nvars; ++j) Prefetch(Column(cases, ncases, j) + row);
 }
 
 // One pattern record: `nvars` values, the k-th at values[k * stride], and the count.

@@ -21,6 +21,16 @@ inline Element* Column(Element* cases, int32_t ncases, int64_t j) {
   return cases + static_cast<size_t>(j) * static_cast<size_t>(ncases);
 }
 
+// Asks for the cache line holding `address` ahead of its use, where the
+// compiler offers that.
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 // An array of `rows` by `columns` elements of `elementSize` bytes, the rows
 // varying fastest, ready to be allocated.
 inline textio::ArrayDescriptor ArrayOf(size_t elementSize, int64_t rows, int64_t columns = 1) {

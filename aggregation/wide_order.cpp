@@ -16,6 +16,9 @@ namespace {
 // is no more than this and there is work enough to pay for the thread.
 constexpr int64_t kSecondGatherBytes = int64_t{8} << 20;
 constexpr int64_t kSecondGatherValues = int64_t{1} << 22;
+// Values a gather asks for ahead of their use: their rows are known, their
+// places in the column are not near one another.
+constexpr size_t kGatherAhead = 32;
 
 struct KeyPlan {
   int32_t* cases;
@@ -192,7 +195,10 @@ bool OrderByKeyWindows(int32_t ncases, int32_t nvars, int32_t* cases, const KeyF
       // One value throughout, or in place already: nothing to move.
       if (fields[j].width == 0 || InWindow(fields[j], highest)) continue;
       int32_t* column = Column(cases, ncases, j);
-      for (size_t k = 0; k < n; ++k) moved[k] = column[rows[k]];
+      for (size_t k = 0; k < n; ++k) {
+        if (k + kGatherAhead < n) Prefetch(column + rows[k + kGatherAhead]);
+        moved[k] = column[rows[k]];
+      }
       std::copy(moved, moved + n, column);
     }
   };
