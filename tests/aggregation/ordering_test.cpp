@@ -98,4 +98,30 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
+class ScratchRefused : public testing::TestWithParam<RandomCase> {};
+
+// Without scratch storage the rows still end in the pattern order, ordered
+// in place: in a child that can map no large block any more.
+TEST_P(ScratchRefused, OrdersInPlace) {
+  if (!test_support::AddressSpaceCanBeLimited()) GTEST_SKIP() << "no limit on the address space here";
+  const RandomCase& c = GetParam();
+  std::vector<Row> rows = RandomRows(c);
+  std::vector<int32_t> matrix = ColumnMajor(rows);
+  const std::vector<int32_t> ordered = Ordered(rows);
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  EXPECT_EXIT(
+      {
+        test_support::LimitAddressSpace(1 << 20);
+        SortCases(c.ncases, c.nvars, matrix.data());
+        std::_Exit(matrix == ordered ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrices, ScratchRefused,
+                         testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0},
+                                         RandomCase{"wide", 300000, 30, 0, 4, 0}),
+                         [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
+
 }  // namespace

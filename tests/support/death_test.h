@@ -24,6 +24,13 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // per system.
 void RedirectStandardHandles(const std::string& folder, bool closedPipes);
 
+// Whether a process here can be kept from mapping more memory (not on
+// Windows, nor beside the sanitizers, whose reservations it would break);
+// and, in a death test's child, keeps it from mapping more than `more`
+// bytes beyond what it maps now.
+bool AddressSpaceCanBeLimited();
+void LimitAddressSpace(size_t more);
+
 }  // namespace test_support
 
 // Runs `statement` in a death test's child whose standard handles go to

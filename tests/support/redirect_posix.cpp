@@ -1,8 +1,10 @@
 // A death test's child's standard handles, on a POSIX system.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "support/death_test.h"
 
@@ -18,6 +20,24 @@ void RedirectStandardHandles(const std::string& folder, bool closedPipes) {
     close(STDIN_FILENO);
   }
   if (output < 0 || error < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(error, STDERR_FILENO) < 0) std::abort();
+}
+
+bool AddressSpaceCanBeLimited() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#elif defined(__has_feature)
+  return !__has_feature(address_sanitizer);
+#else
+  return true;
+#endif
+}
+
+void LimitAddressSpace(size_t more) {
+  std::ifstream statm("/proc/self/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  rlimit limit{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + more, RLIM_INFINITY};
+  if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::abort();
 }
 
 }  // namespace test_support

@@ -31,4 +31,8 @@ void RedirectStandardHandles(const std::string& folder, bool closedPipes) {
   }
 }
 
+bool AddressSpaceCanBeLimited() { return false; }
+
+void LimitAddressSpace(size_t) { std::abort(); }
+
 }  // namespace test_support
