@@ -26,4 +26,14 @@ inline unsigned char TakeByte(UnitRecord& unit) {
 // through the next LF; a terminal drops the rest of the typed line.
 void MoveToNextRecord(UnitRecord& unit);
 
+// beginRead, where an error of the statement may return its number as a
+// StatementReturn instead of ending the run.
+void StartRead(int unit, bool statusWanted);
+
+// The fast path of readIntegers for a statement of one record
+// (plain_integers.cpp): takes plain values into items[0..count) until the
+// record ends, stopping before anything that needs the scanner, a line end
+// before a value among them. Returns the items filled.
+int TakeRecordIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count);
+
 }  // namespace textio
