@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "aggregation/Corvanesubs.h"
+#include "aggregation/inspection.h"
 #include "textio/textio.h"
 
 namespace {
@@ -50,6 +51,8 @@ void AnswerInformationRequest(int argc, const char* const* argv) {
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
     for (const char* line : kUsage) WriteConsoleLine(line);
+  } else if (std::strcmp(request, "--inspect") == 0) {
+    InspectDataFile(argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
     WriteConsoleLine("aggregate " AGGREGATE_VERSION);
   } else {

@@ -72,21 +72,20 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape) {
     TakeValues(reader, source, items, capacity, shape);
     endRead();
   });
-  shape.lines = source.lineEnds - linesBefore;
   shape.line = source.lineEnds;
-  if (status == 0) return 0;
-  // The input ended where the next record would begin.
-  if (status == EndOfFile && shape.values == 0 && reader.valueLength == 0) return kNoMoreRecords;
-  if (reader.valueLength > 0) {
+  if (status != 0 && reader.valueLength > 0) {
     shape.line = reader.valueLine;
     shape.column = reader.valueColumn;
-  } else {
+  } else if (status != 0) {
     shape.line = source.lineEnds + 1;
   }
-  // The next statement begins with the next record.
-  if (status != ReadFailed && !source.endOfFile && !reader.endedByRecordEnd) {
-    if (int skipped = WithStatus([&] { MoveToNextRecord(source); }); skipped != 0) return skipped;
+  // After an error in a value the next statement begins with the next record.
+  if (status != 0 && status != ReadFailed && !source.endOfFile && !reader.endedByRecordEnd) {
+    if (int skipped = WithStatus([&] { MoveToNextRecord(source); }); skipped != 0) status = skipped;
   }
+  shape.lines = source.lineEnds - linesBefore;
+  // The input ended where the next record would begin.
+  if (status == EndOfFile && shape.values == 0 && reader.valueLength == 0) return kNoMoreRecords;
   return status;
 }
 
