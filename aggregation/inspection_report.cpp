@@ -127,7 +127,7 @@ void SayRecords(const char* name, const Inspection& inspection) {
   if (inspection.blankLines > 0) Say("  %s, passed over.", Counted(inspection.blankLines, "blank line", "blank lines").text);
   const Occurrences& repeats = inspection.repeatForms;
   if (repeats.count > 0) {
-    Say("  %s, as in 3*1, %s.", Counted(repeats.count, "repeat count", "repeat counts").text, FirstLine(repeats).text);
+    Say("  %s such as 3*1 %s.", Counted(repeats.count, "repeat count", "repeat counts").text, FirstLine(repeats).text);
   }
   const Occurrences& nulls = inspection.nulls;
   if (nulls.count > 0) {
