@@ -16,6 +16,7 @@ namespace {
 
 constexpr int32_t kStaged = 2 * kLongestCycle;             // records read before the shape is settled
 constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
+constexpr int32_t kFirstPatterns = 1024;                   // room for patterns at first, doubled when full
 constexpr int64_t kCountedValueBytes = int64_t{16} << 20;  // their values at most
 constexpr int64_t kBlockValues = 16384;                    // values of the rows counted together
 
@@ -25,15 +26,17 @@ struct Reading {
 
   Inspection& result;
 
-  // The first records, kept until their numbers of values settle the shape.
+  // The first records, kept one after the other until their numbers of
+  // values settle the shape.
   Scratch staging{int64_t{kStaged} * kMostVariables * 4};
   int32_t staged = 0;
-  int32_t stagedLengths[kStaged] = {};
+  int64_t stagedStarts[kStaged + 1] = {};  // where each record's values start
+  int64_t stagedLengths[kStaged] = {};
   bool stagedSlash[kStaged] = {};
   bool anySlash = false;
   bool anyLeadingNull = false;
-  int32_t plainLength = -1;   // the one number of values of the records without a slash; -2: several
-  int32_t longestSlash = -1;  // values of the longest record ended by a slash
+  int64_t plainLength = -1;   // the one number of values of the records without a slash; -2: several
+  int64_t longestSlash = -1;  // values of the longest record ended by a slash
 
   // The settled shape: cases of `variables` values over `cycle` records.
   int32_t cycle = 0;
@@ -41,8 +44,11 @@ struct Reading {
   int64_t variables = 0;
   bool broken = false;        // a record does not fit the shape, or no shape fits
 
-  // The cases being counted, as rows, a block of them at a time.
-  std::optional<PatternTable> table;
+  // The cases being counted, as rows, a block of them at a time, in one of
+  // two tables: the other takes the patterns when it grows.
+  std::optional<PatternTable> tables[2];
+  int current = 0;
+  int32_t mostPatterns = 0;
   Scratch rowStorage{kBlockValues * 4};
   int32_t blockRows = 0;  // 0: the cases are not counted
   int32_t rowsFilled = 0;
@@ -51,7 +57,7 @@ struct Reading {
 };
 
 int32_t* StagedValues(Reading& reading, int32_t record) {
-  return reinterpret_cast<int32_t*>(reading.staging.data) + static_cast<size_t>(record) * kMostVariables;
+  return reinterpret_cast<int32_t*>(reading.staging.data) + reading.stagedStarts[record];
 }
 
 int32_t* Row(Reading& reading, int32_t row) {
@@ -110,18 +116,42 @@ void TakeFacts(Reading& reading, const int32_t* row, int64_t cases) {
   }
 }
 
-// Counts the block's rows by pattern while the table has room; the values
-// of the rows it has no room for are taken one row at a time.
+PatternTable& Table(Reading& reading) { return *reading.tables[reading.current]; }
+
+// A table with twice the room takes the patterns counted so far, with their
+// counts; false when it cannot be had, or the most patterns are counted.
+bool GrowTable(Reading& reading) {
+  const PatternTable& full = Table(reading);
+  if (full.capacity >= reading.mostPatterns) return false;
+  std::optional<PatternTable>& grown = reading.tables[1 - reading.current];
+  grown.emplace(full.nvars, std::min(2 * full.capacity, reading.mostPatterns));
+  if (grown->capacity == 0) {
+    grown.reset();
+    return false;
+  }
+  CountRows(*grown, full.values, full.patterns);
+  std::copy_n(full.counts, full.patterns, grown->counts);
+  grown->rows = full.rows;
+  reading.tables[reading.current].reset();
+  reading.current = 1 - reading.current;
+  return true;
+}
+
+// Counts the block's rows by pattern while the table has room, or can grow;
+// the values of the rows past that are taken one row at a time.
 void CountBlock(Reading& reading) {
-  int32_t counted = reading.overflow ? 0 : CountRows(*reading.table, Row(reading, 0), reading.rowsFilled);
-  reading.overflow = counted < reading.rowsFilled;
+  int32_t counted = 0;
+  while (!reading.overflow && counted < reading.rowsFilled) {
+    counted += CountRows(Table(reading), Row(reading, counted), reading.rowsFilled - counted);
+    reading.overflow = counted < reading.rowsFilled && !GrowTable(reading);
+  }
   for (int32_t r = counted; r < reading.rowsFilled; ++r) TakeFacts(reading, Row(reading, r), 1);
   reading.rowsFilled = 0;
 }
 
 // A record's values stand in the row: the row is complete at the end of its
 // case, and the block is counted once all its rows are complete.
-void EndRecordInRow(Reading& reading, int32_t values, bool slash) {
+void EndRecordInRow(Reading& reading, int64_t values, bool slash) {
   reading.rowOffset = slash ? reading.variables : reading.rowOffset + values;
   if (reading.rowOffset < reading.variables) return;
   reading.rowOffset = 0;
@@ -159,19 +189,23 @@ void Settle(Reading& reading, bool atEnd) {
   reading.variables = reading.cycle == 1 ? reading.plainLength : 0;
   for (int32_t i = 0; i < reading.cycle && reading.cycle > 1; ++i) reading.variables += reading.stagedLengths[i];
   reading.cyclePosition = reading.staged % reading.cycle;
-  if (reading.variables > kMostVariables || reading.result.facts == nullptr || reading.staging.data == nullptr ||
-      reading.rowStorage.data == nullptr) {
+  Inspection& result = reading.result;
+  if (reading.variables > kMostVariables || reading.staging.data == nullptr || reading.rowStorage.data == nullptr) {
     return;
   }
+  result.factsStorage.emplace(reading.variables * static_cast<int64_t>(sizeof(VariableFacts)));
+  result.facts = reinterpret_cast<VariableFacts*>(result.factsStorage->data);
+  if (result.facts == nullptr) return;
   const auto nvars = static_cast<int32_t>(reading.variables);
-  reading.table.emplace(nvars, static_cast<int32_t>(std::min<int64_t>(kCountedPatterns, kCountedValueBytes / (4 * nvars))));
-  if (reading.table->capacity == 0) return;
+  reading.mostPatterns = static_cast<int32_t>(std::min<int64_t>(kCountedPatterns, kCountedValueBytes / (4 * nvars)));
+  reading.tables[0].emplace(nvars, std::min(kFirstPatterns, reading.mostPatterns));
+  if (Table(reading).capacity == 0) return;
   reading.blockRows = static_cast<int32_t>(kBlockValues / nvars);
-  for (int32_t j = 0; j < nvars; ++j) reading.result.facts[j] = {INT32_MAX, INT32_MIN, 0, {}};
+  for (int32_t j = 0; j < nvars; ++j) result.facts[j] = {INT32_MAX, INT32_MIN, 0, {}};
   for (int32_t i = 0; i < reading.staged; ++i) {
     int room = 0;
     int32_t* row = Destination(reading, room);
-    std::copy_n(StagedValues(reading, i), std::min(reading.stagedLengths[i], room), row);
+    std::copy_n(StagedValues(reading, i), std::min<int64_t>(reading.stagedLengths[i], room), row);
     EndRecordInRow(reading, reading.stagedLengths[i], reading.stagedSlash[i]);
   }
 }
@@ -188,6 +222,7 @@ void Stage(Reading& reading, const textio::RecordShape& shape) {
   } else if (reading.plainLength != shape.values) {
     reading.plainLength = -2;
   }
+  reading.stagedStarts[reading.staged + 1] = reading.stagedStarts[reading.staged] + std::min<int64_t>(shape.values, kMostVariables);
   if (++reading.staged == kStaged) Settle(reading, false);
 }
 
@@ -255,7 +290,7 @@ void Finish(Reading& reading) {
   result.variables = reading.variables;
   if (!Counting(reading)) return;
   CountBlock(reading);
-  const PatternTable& table = *reading.table;
+  const PatternTable& table = Table(reading);
   result.counted = true;
   result.patterns = table.patterns;
   result.morePatterns = reading.overflow;

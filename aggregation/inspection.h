@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "aggregation/matrix.h"
 
@@ -21,7 +22,7 @@ struct Occurrences {
 
 // Records holding one number of values.
 struct LengthCount {
-  int32_t values;
+  int64_t values;
   Occurrences records;
 };
 
@@ -67,8 +68,8 @@ struct Inspection {
   int64_t patterns = 0;
   bool morePatterns = false;  // more than `patterns`, the most counted
   int64_t largestCount = 0;   // cases of the commonest pattern, when all were counted
-  Scratch factsStorage{int64_t{kMostVariables} * static_cast<int64_t>(sizeof(VariableFacts))};
-  VariableFacts* facts = reinterpret_cast<VariableFacts*>(factsStorage.data);
+  std::optional<Scratch> factsStorage;
+  VariableFacts* facts = nullptr;  // one for each variable, when counted
 };
 
 // Reads unit 1, connected to the data file, to its end, one record at a time.
@@ -81,6 +82,9 @@ int32_t DistinctFitting(const VariableFacts& facts);
 // Whether a run with the inspection's answers reads every value and ends
 // with "Done.": a shape fits, nothing fails, and a run can hold the cases.
 bool RunWouldSucceed(const Inspection& inspection);
+
+// The report of an inspection of the file `name` on the console.
+void WriteInspection(const char* name, const Inspection& inspection);
 
 // The inspection of the named file as a report on the console; ends the run
 // with status 0 when a run with the answers it gives ends with "Done.", and

@@ -367,11 +367,14 @@ void InspectDataFile(const char* name) {
   InspectUnit(inspection);
   textio::CloseUnit(1);
   if (inspection.readFailure != 0) CannotInspect(name, textio::RunErrorMessage(inspection.readFailure));
+  WriteInspection(name, inspection);
+  textio::ExitRun(RunWouldSucceed(inspection) ? 0 : 1);
+}
+
+void WriteInspection(const char* name, const Inspection& inspection) {
   SayRecords(name, inspection);
   if (inspection.failure != 0) SayFailure(name, inspection);
   SayShape(inspection);
   if (inspection.counted) SayVariables(inspection);
-  bool succeeds = RunWouldSucceed(inspection);
-  if (succeeds) SayAnswers(name, inspection);
-  textio::ExitRun(succeeds ? 0 : 1);
+  if (RunWouldSucceed(inspection)) SayAnswers(name, inspection);
 }

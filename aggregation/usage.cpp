@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kUsage[] = {
     "Usage: aggregate [data-file [output-file]]",
+    "       aggregate --inspect data-file",
     "       aggregate --help | /? | --version",
     "",
     "Turns a file of individual level survey data into a response pattern file",
@@ -37,8 +38,15 @@ constexpr const char* kUsage[] = {
     "value in 3 characters, a blank and the count in 6 characters, then CR LF;",
     "a value outside -99 to 999 shows as ***.",
     "",
+    "--inspect reads the data file as a run would and tells, without asking",
+    "anything or making any file, how many values its records hold, the first",
+    "value that cannot be read, and the numbers of cases and variables to give,",
+    "with a command line that gives them:",
+    "  aggregate --inspect survey.dat",
+    "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
-    "run-time error, reported on standard error.",
+    "run-time error, reported on standard error. With --inspect: 0 when a run",
+    "with the answers it gives would end with \"Done.\", else 1.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
     "Windows, aggregate.txt beside the program.",
 };

@@ -30,10 +30,18 @@ void TakeValues(ReaderState& reader, UnitRecord& unit, int32_t* items, int capac
       shape.slash = true;
       return;
     }
+    if (!fresh && shape.values >= capacity) {
+      // A repeat form's values past the capacity are counted in one go.
+      shape.values += reader.repeatLeft;
+      shape.nulls += reader.tokenLength == 0 ? reader.repeatLeft : 0;
+      reader.repeatLeft = 0;
+      if (reader.endedByRecordEnd) return;
+      continue;
+    }
     if (fresh && !unit.console && unit.position <= unit.lastIndex) {
       bool kept = shape.values < capacity;
-      int taken = TakeRecordIntegers(reader, unit, kept ? items + shape.values : past,
-                                     kept ? capacity - shape.values : static_cast<int>(sizeof past / sizeof past[0]));
+      int room = kept ? capacity - static_cast<int>(shape.values) : static_cast<int>(sizeof past / sizeof past[0]);
+      int taken = TakeRecordIntegers(reader, unit, kept ? items + shape.values : past, room);
       shape.values += taken;
       if (taken > 0) {
         reader.recordOnly = true;

@@ -150,8 +150,8 @@ void endRead();
 // A statement that takes the values of one record only: what a look at a
 // data file's shape needs (record_reading.cpp).
 struct RecordShape {
-  int values;         // the values a read statement takes from it, null and repeated ones included
-  int nulls;          // of them null values, which leave their items as they were
+  int64_t values;     // the values a read statement takes from it, null and repeated ones included
+  int64_t nulls;      // of them null values, which leave their items as they were
   int repeatForms;    // repeat forms (count*value) among them
   bool slash;         // a slash ended it: a statement's remaining items take nothing
   bool commaAtEnd;    // a comma after its last value: a statement takes its next value from the next record
