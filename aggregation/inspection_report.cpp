@@ -327,12 +327,15 @@ void SayCommand(const char* dataName, const char* outputName, const Inspection& 
 }
 
 void SayAnswers(const char* name, const Inspection& inspection) {
-  // The pattern file must not be the data file.
+  // The pattern file must not be the data file, in any case of its letters.
   const char* base = name;
   for (const char* c = name; *c != '\0'; ++c) {
     if (*c == '/' || *c == '\\') base = c + 1;
   }
-  const char* outputName = std::strcmp(base, "patterns.txt") == 0 ? "patterns-out.txt" : "patterns.txt";
+  static const char kOutputName[] = "patterns.txt";
+  bool same = std::strlen(base) == sizeof kOutputName - 1 &&
+              std::equal(base, base + sizeof kOutputName - 1, kOutputName, [](char a, char b) { return (a | 0x20) == b; });
+  const char* outputName = same ? "patterns-out.txt" : kOutputName;
   Say("A run with these answers reads every value and ends with \"Done.\":");
   Say("  Number of cases:      %lld", static_cast<long long>(inspection.cases));
   Say("  Number of variables:  %lld", static_cast<long long>(inspection.variables));

@@ -64,10 +64,12 @@ void RaiseRunError(int number, const char* detail) {
   FixedText text(message, sizeof message);
   text.Add(RunErrorMessage(number));
   if (detail != nullptr) text.Add(": ").Add(detail);
-  if (!run.statusWanted) ReportRunError(number, message, run.kind);
-  // Only a statement with a status, or the end-of-run closing, gets here;
-  // the report is kept for it.
-  ComposeReport(number, message, run.kind);
+  if (run.statusWanted) {
+    ComposeReport(number, message, run.kind);  // kept for the statement's caller
+  } else {
+    ReportRunError(number, message, run.kind);
+  }
+  // Only a statement with a status, or the end-of-run closing, gets here.
   run.statusWanted = false;
   throw StatementReturn{number};
 }
