@@ -91,10 +91,9 @@ bool InValue(int status) {
 // Where the next record's values go, and how many of them are kept.
 int32_t* Destination(Reading& reading, int& room) {
   if (Counting(reading)) {
-    int32_t* row = Row(reading, reading.rowsFilled);
-    if (reading.rowOffset == 0) std::fill_n(row, reading.variables, 0);
+    // The block's rows are 0 until read into: what a record leaves without a value stays 0.
     room = static_cast<int>(reading.variables - reading.rowOffset);
-    return row + reading.rowOffset;
+    return Row(reading, reading.rowsFilled) + reading.rowOffset;
   }
   bool staging = reading.cycle == 0 && !reading.broken && reading.staging.data != nullptr;
   room = staging ? kMostVariables : 0;
@@ -146,6 +145,7 @@ void CountBlock(Reading& reading) {
     reading.overflow = counted < reading.rowsFilled && !GrowTable(reading);
   }
   for (int32_t r = counted; r < reading.rowsFilled; ++r) TakeFacts(reading, Row(reading, r), 1);
+  std::fill_n(Row(reading, 0), static_cast<int64_t>(reading.rowsFilled) * reading.variables, 0);
   reading.rowsFilled = 0;
 }
 
@@ -250,10 +250,12 @@ void NoteLength(Inspection& result, const textio::RecordShape& shape) {
 void Take(Reading& reading, const textio::RecordShape& shape) {
   Inspection& result = reading.result;
   ++result.records;
-  Note(result.slashes, shape.slash, shape.line);
-  Note(result.commaEnds, shape.commaAtEnd, shape.line);
-  Note(result.nulls, shape.nulls, shape.line);
-  Note(result.repeatForms, shape.repeatForms, shape.line);
+  if (shape.slash || shape.commaAtEnd || shape.nulls > 0 || shape.repeatForms > 0) {
+    Note(result.slashes, shape.slash, shape.line);
+    Note(result.commaEnds, shape.commaAtEnd, shape.line);
+    Note(result.nulls, shape.nulls, shape.line);
+    Note(result.repeatForms, shape.repeatForms, shape.line);
+  }
   if (!shape.slash) NoteLength(result, shape);
   if (reading.broken) return;
   if (reading.cycle == 0) {
@@ -261,7 +263,7 @@ void Take(Reading& reading, const textio::RecordShape& shape) {
     return;
   }
   reading.broken = !Fits(reading, shape);
-  reading.cyclePosition = (reading.cyclePosition + 1) % reading.cycle;
+  if (++reading.cyclePosition == reading.cycle) reading.cyclePosition = 0;
   if (Counting(reading)) EndRecordInRow(reading, shape.values, shape.slash);
 }
 
