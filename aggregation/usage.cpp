@@ -5,12 +5,14 @@
 #include <cstring>
 
 #include "aggregation/Corvanesubs.h"
+#include "aggregation/inspection.h"
 #include "textio/textio.h"
 
 namespace {
 
 constexpr const char* kUsage[] = {
     "Usage: aggregate [data-file [output-file]]",
+    "       aggregate --inspect data-file",
     "       aggregate --help | /? | --version",
     "",
     "Turns a file of individual level survey data into a response pattern file",
@@ -36,8 +38,15 @@ constexpr const char* kUsage[] = {
     "value in 3 characters, a blank and the count in 6 characters, then CR LF;",
     "a value outside -99 to 999 shows as ***.",
     "",
+    "--inspect reads the data file as a run would and tells, without asking",
+    "anything or making any file, how many values its records hold, the first",
+    "value that cannot be read, and the numbers of cases and variables to give,",
+    "with a command line that gives them:",
+    "  aggregate --inspect survey.dat",
+    "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
-    "run-time error, reported on standard error.",
+    "run-time error, reported on standard error. With --inspect: 0 when a run",
+    "with the answers it gives would end with \"Done.\", else 1.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
     "Windows, aggregate.txt beside the program.",
 };
@@ -50,6 +59,8 @@ void AnswerInformationRequest(int argc, const char* const* argv) {
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
     for (const char* line : kUsage) WriteConsoleLine(line);
+  } else if (std::strcmp(request, "--inspect") == 0) {
+    InspectDataFile(argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
     WriteConsoleLine("aggregate " AGGREGATE_VERSION);
   } else {

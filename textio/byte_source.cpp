@@ -77,6 +77,7 @@ bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
 // A load holds at most `bufferSize` bytes, a supplied line end included; the
 // NUL end marker after it may stand at `bufferSize`, in the buffer's slack.
 int Refill(UnitRecord& unit) {
+  unit.loadStart += unit.lastIndex + 1;
   unit.position = 0;
   unit.lastIndex = -1;
   if (unit.endAfterLoad) return EndOfFile;
@@ -103,6 +104,7 @@ int Refill(UnitRecord& unit) {
   unit.buffer[k] = '\0';  // stops the fast path at the end of the load
   if (!byteOrderMark) return 0;
   unit.position = 3;
+  unit.loadStart -= 3;
   // A load of nothing but the mark leaves nothing to take: the next one is read.
   return unit.position <= unit.lastIndex ? 0 : Refill(unit);
 }
@@ -160,6 +162,7 @@ void MoveToNextRecord(UnitRecord& unit) {
     }
   }
   ++unit.lineEnds;
+  unit.lineStart = unit.loadStart + unit.position;
   // The typed line end has already moved the console to a new line.
   if (unit.console) unit.lineOpen = false;
 }

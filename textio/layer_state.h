@@ -36,11 +36,14 @@ struct ReaderState {
   bool starSeen;           // the current value has had its repeat count
   bool integerItem;        // the current item is a whole number
   bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
+  bool recordOnly;         // the statement takes one record: its end ends the input (readRecord)
+  bool recordEnded;        // ... and has ended it, giving the item no value
   // The current value as read, for a report: its length so far, its first
   // bytes and the line where it starts.
   int64_t valueLength;
   char shown[kShownSize];
   int64_t valueLine;
+  int64_t valueColumn;     // where it starts in its line, from 1 (see UnitRecord::lineStart)
   platform::Cause readFailure;  // why the last read request failed
 };
 

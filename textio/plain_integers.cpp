@@ -73,6 +73,10 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 // a byte of the load, so it reads at most the marker; and the eight-byte
 // test is made only while eight bytes of the load are left. Nothing past the
 // marker is read.
+//
+// With kOneRecord it takes the values of one record: it stops after a value
+// that a line end ends, and before a line end that comes before a value.
+template <bool kOneRecord>
 int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
   const ByteClass* of = kByteClasses.of;
   const unsigned char* p = unit.buffer + unit.position;
@@ -103,6 +107,10 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
         recordEnd = q[1] != ' ';
         lineEnds += recordEnd;
         p = q + after;
+        if (kOneRecord && recordEnd) {
+          ++taken;
+          break;
+        }
         continue;
       }
     }
@@ -114,6 +122,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
       if (k == kSpace) {
         ++q;
       } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
+        if (kOneRecord) break;
         q += k == kReturn ? 2 : 1;
         ++passed;
       } else if (k == kComma && before == ' ') {
@@ -147,6 +156,10 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     *item = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value));
     lineEnds += passed;
     p = q;
+    if (kOneRecord && recordEnd) {
+      ++taken;
+      break;
+    }
   }
   unit.position = static_cast<int>(p - unit.buffer);
   unit.lineEnds += lineEnds;
@@ -161,7 +174,7 @@ void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   while (count > 0) {
     // Only bytes already loaded are looked at: a fresh load goes through the general rules.
     if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {
-      int taken = TakePlainIntegers(reader, unit, first, count, stride);
+      int taken = TakePlainIntegers<false>(reader, unit, first, count, stride);
       first += taken * stride;
       count -= taken;
       if (count == 0) break;
@@ -170,6 +183,14 @@ void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
     first += stride;
     --count;
   }
+}
+
+int TakeStatementIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count) {
+  return TakePlainIntegers<false>(reader, unit, items, count, 1);
+}
+
+int TakeRecordIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count) {
+  return TakePlainIntegers<true>(reader, unit, items, count, 1);
 }
 
 }  // namespace textio

@@ -135,7 +135,10 @@ constexpr int kValueDetailSize = kShownSize * 4 + 160;
 // and its first bytes as read. A value that never ends is cut off.
 void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
-  if (reader.valueLength == 0) reader.valueLine = unit.lineEnds + 1;
+  if (reader.valueLength == 0) {
+    reader.valueLine = unit.lineEnds + 1;
+    reader.valueColumn = unit.loadStart + unit.position - unit.lineStart;
+  }
   if (reader.valueLength < kShownSize) reader.shown[reader.valueLength] = static_cast<char>(b);
   if (++reader.valueLength <= kValueLimit) return;
   // The value cut off takes the error its first characters decide. For a
@@ -171,13 +174,19 @@ bool BlankEndsValue() {
 // return a flag return true when the value is complete.
 
 // CR or LF: stepped back over and taken again by the move to the next
-// record; the record end then counts as a blank.
+// record; the record end then counts as a blank. In a statement of one
+// record it ends the input, unless a value has begun.
 bool ScanRecordEnd(UnitRecord& unit) {
   --unit.position;
   MoveToNextRecord(unit);
-  if (!BlankEndsValue()) return false;
-  Reader().endedByRecordEnd = true;
-  return EndValue(' ');
+  ReaderState& reader = Reader();
+  if (BlankEndsValue()) {
+    reader.endedByRecordEnd = true;
+    return EndValue(' ');
+  }
+  if (!reader.recordOnly || reader.valueLength > 0) return false;
+  reader.endedByRecordEnd = reader.recordEnded = true;
+  return true;
 }
 
 // A blank or tab: passed over before a value and inside parentheses.
@@ -323,13 +332,13 @@ void GiveInteger(int32_t& item) {
 
 }  // namespace
 
-void beginRead(int unit) {
+void StartRead(int unit, bool statusWanted) {
   if (unit != kConsoleUnit && (unit < -32767 || unit > 32767)) {
-    BeginStatement(StatementKind::Read, nullptr);
+    BeginStatement(StatementKind::Read, nullptr, statusWanted);
     RaiseRunError(UnitNumberRange);
   }
   UnitRecord* record = SelectUnit(unit, StatementKind::Read);
-  BeginStatement(StatementKind::Read, record);
+  BeginStatement(StatementKind::Read, record, statusWanted);
   if (record == nullptr) RaiseRunError(FileNotFound);
   if (record->endOfFile) RaiseRunError(ReadAfterEndOfFile);
   if (record->console && record->lineOpen) {
@@ -349,7 +358,10 @@ void beginRead(int unit) {
   reader.lastSeparator = ',';
   reader.repeatLeft = 0;
   reader.endedByRecordEnd = false;
+  reader.recordOnly = reader.recordEnded = false;
 }
+
+void beginRead(int unit) { StartRead(unit, false); }
 
 void readInteger(int32_t& item) {
   if (NextValue(kTokenKept, true)) GiveInteger(item);

@@ -22,15 +22,24 @@ inline unsigned char TakeByte(UnitRecord& unit) {
   return TakeAfterRefill(unit);
 }
 
-// The fast path (plain_integers.cpp): takes the plain whole numbers that
-// make up nearly every data file straight from the loaded bytes into
-// `count` items, the k-th at item[k * stride], as the scanner would give
-// them; stops before the first value that needs the scanner's rules and
-// returns the items filled.
-int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride);
+// The fast path of readIntegers (plain_integers.cpp), for a reader state and
+// unit of the caller's own: takes plain values into items[0..count), across
+// records as a statement does, stopping before anything that needs the
+// scanner. Returns the items filled.
+int TakeStatementIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count);
 
 // Moves to the start of the next record: a file or redirected input skips
 // through the next LF; a terminal drops the rest of the typed line.
 void MoveToNextRecord(UnitRecord& unit);
+
+// beginRead, where an error of the statement may return its number as a
+// StatementReturn instead of ending the run.
+void StartRead(int unit, bool statusWanted);
+
+// The fast path of readIntegers for a statement of one record
+// (plain_integers.cpp): takes plain values into items[0..count) until the
+// record ends, stopping before anything that needs the scanner, a line end
+// before a value among them. Returns the items filled.
+int TakeRecordIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count);
 
 }  // namespace textio

@@ -71,7 +71,7 @@ bool TakeCase(SideReader& side, int32_t* row) {
   reader.lastSeparator = ',';
   reader.repeatLeft = 0;
   reader.endedByRecordEnd = false;
-  if (TakePlainIntegers(reader, unit, row, side.nvars, 1) != side.nvars) return false;
+  if (TakeStatementIntegers(reader, unit, row, side.nvars) != side.nvars) return false;
   if (!reader.endedByRecordEnd) {
     const unsigned char* from = unit.buffer + unit.position;
     const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(unit.lastIndex + 1 - unit.position));

@@ -25,19 +25,34 @@ void CopyName(const char* name) {
   layer.nameScratch[kNameScratchSize - 1] = '\0';
 }
 
-}  // namespace
+// The last report made, reported or not. Made without the heap: a report
+// must come out when memory has run out.
+char lastReport[kNameScratchSize + 512];
 
-void ReportRunError(int number, const char* message, StatementKind kind) {
-  // Made without the heap: a report must come out when memory has run out.
-  static char report[kNameScratchSize + 512];
-  FixedText text(report, sizeof report);
+// Makes the report of an error into lastReport; returns its length.
+size_t ComposeReport(int number, const char* message, StatementKind kind) {
+  FixedText text(lastReport, sizeof lastReport);
   text.Add("\r\nrun-time error ").Add(kind == StatementKind::Arithmetic ? "M" : "F").Add(int64_t{number});
   text.Add(kStatementTexts[static_cast<int>(kind)]);
   if (NamesUnit(kind)) text.Add(layer.nameScratch).Add(*message != '\0' ? ")\r\n- " : ")\r\n");
   text.Add(message).Add("\r\n");
+  return static_cast<size_t>(text.next - lastReport);
+}
+
+}  // namespace
+
+void ReportRunError(int number, const char* message, StatementKind kind) {
+  size_t length = ComposeReport(number, message, kind);
   // Nothing is left to tell anyone if standard error itself fails.
-  (void)platform::WriteAll(2, report, static_cast<size_t>(text.next - report));
+  (void)platform::WriteAll(2, lastReport, length);
   if (!layer.run.endingRun) ExitRun(1);
+}
+
+const char* LastRunErrorReport() { return lastReport; }
+
+void WriteErrorLine(const char* text) {
+  (void)platform::WriteAll(2, text, std::strlen(text));
+  (void)platform::WriteAll(2, "\r\n", 2);
 }
 
 void RaiseRunError(int number, const char* detail) {
@@ -45,11 +60,13 @@ void RaiseRunError(int number, const char* detail) {
   if (NamesUnit(run.kind) && run.kind != StatementKind::Open) {
     CopyName(run.currentUnit != nullptr ? run.currentUnit->name : "");
   }
-  if (!run.statusWanted) {
-    static char message[512];
-    FixedText text(message, sizeof message);
-    text.Add(RunErrorMessage(number));
-    if (detail != nullptr) text.Add(": ").Add(detail);
+  static char message[512];
+  FixedText text(message, sizeof message);
+  text.Add(RunErrorMessage(number));
+  if (detail != nullptr) text.Add(": ").Add(detail);
+  if (run.statusWanted) {
+    ComposeReport(number, message, run.kind);  // kept for the statement's caller
+  } else {
     ReportRunError(number, message, run.kind);
   }
   // Only a statement with a status, or the end-of-run closing, gets here.

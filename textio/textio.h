@@ -111,6 +111,9 @@ struct UnitRecord {
   bool endAfterLoad;              // console: the line after this load ends the input
   bool madeByConnect;             // the connect created the file, which was empty then
   int64_t lineEnds;               // line ends taken so far, a supplied one included
+  int64_t loadStart;              // input offset of the buffer's byte 0 (a byte order mark not counted)
+  int64_t lineStart;              // input offset where the current line starts; kept by the
+                                  // move to the next record, not by the fast path of readIntegers
   int64_t statements;             // read statements begun on the unit
 };
 
@@ -130,6 +133,9 @@ UnitRecord* SelectUnit(int unit, StatementKind kind);  // nullptr: not connected
 int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted);
 void CloseUnit(int unit);
 void CloseAllUnits();
+// Whether the file (or device) that a connect of this name would open is
+// there already: the connect would make an empty file where it is not.
+bool InquireExists(const char* name, int nameLength);
 
 // ---- Free-form reading -----------------------------------------------------
 
@@ -140,6 +146,30 @@ void readInteger(int32_t& item);
 void readIntegers(int32_t* first, int count, ptrdiff_t stride);
 void readCharacter(char* item, int length);
 void endRead();
+
+// A statement that takes the values of one record only: what a look at a
+// data file's shape needs (record_reading.cpp).
+struct RecordShape {
+  int64_t values;     // the values a read statement takes from it, null and repeated ones included
+  int64_t nulls;      // of them null values, which leave their items as they were
+  int repeatForms;    // repeat forms (count*value) among them
+  bool slash;         // a slash ended it: a statement's remaining items take nothing
+  bool commaAtEnd;    // a comma after its last value: a statement takes its next value from the next record
+  bool leadingNull;   // its first value is null: a comma before it, as at a statement's start
+  int64_t lines;      // lines taken: the record's own, and empty ones passed over before it
+  int64_t line;       // the line where it ends; for an error, where the failing value starts
+  int64_t column;     // for an error, the column where the failing value starts; 0 when unknown
+};
+// What readRecord returns when the input ends before another record begins.
+inline constexpr int kNoMoreRecords = -1;
+// One read statement on `unit`, with a status, that takes the values of the
+// next record that holds any (empty records are passed over, as a statement
+// passes them): the first `capacity` go to items[0..capacity), the rest are
+// counted only; the record's end, or a slash, ends the statement. Returns 0,
+// kNoMoreRecords, or the number of the run-time error a read would raise,
+// whose report LastRunErrorReport then holds; after an error in a value the
+// rest of its record is skipped.
+int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape);
 
 // Records whose text has been read before need not be read again. The next
 // record of a file unit, between statements, when it lies whole in the bytes
@@ -199,6 +229,14 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
 // `detail`, when given, follows the number's message text after ": ".
 [[noreturn]] void RaiseRunError(int number, const char* detail = nullptr);
 void ReportRunError(int number, const char* message, StatementKind kind);
+// The report of the last run-time error raised, reported or returned as a
+// status, as standard error shows it: an empty line, then the line naming
+// the error and the statement, then the line saying what went wrong, each
+// ended by CR LF. Empty before the first.
+const char* LastRunErrorReport();
+// One line on standard error, ended by CR LF: a failure told in words of the
+// program's own rather than as a run-time error.
+void WriteErrorLine(const char* text);
 // Ends the run: the end-of-run closing, then the process exit with `status`.
 [[noreturn]] void ExitRun(int status);
 

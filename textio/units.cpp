@@ -391,6 +391,14 @@ int OpenUnit(int unit, const char* name, int nameLength, const char* action, boo
   return status;
 }
 
+bool InquireExists(const char* name, int nameLength) {
+  char path[kMaxNameLength + 1];
+  if (TrimName(name, nameLength, path) == 0) return false;
+  Device device = DeviceFor(path);
+  if (device == Device::Console || device == Device::StandardError) return true;
+  return platform::Exists(device == Device::Opened ? platform::DevicePath(path) : path);
+}
+
 void CloseUnit(int unit) {
   if (int slot = FindSlot(unit); slot != 0) DisconnectSlot(slot);
 }

@@ -1,0 +1,383 @@
+// The report of aggregate --inspect FILE: what the data file holds, read by
+// the program's own rules; what a run would make of it; and, when a run
+// with them would read every value and end with "Done.", the answers for
+// one and a command line that gives them.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "aggregation/Corvanesubs.h"
+#include "aggregation/inspection.h"
+#include "textio/textio.h"
+
+namespace {
+
+constexpr size_t kLineWidth = 78;  // the console's lines hold 79 characters: kept below that
+
+// A line of the report, made as printf makes it and broken at blanks into
+// console lines of at most kLineWidth characters, indented as the first.
+void Say(const char* format, ...) {
+  char text[2048];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  const size_t indent = std::strspn(text, " ");
+  char line[2048 + kLineWidth];
+  const char* rest = text;
+  for (size_t prefix = 0;; prefix = indent) {
+    size_t lead = std::strspn(rest, " ");
+    size_t cut = std::strlen(rest);
+    if (prefix + cut > kLineWidth) {
+      // The last blank that leaves the line short enough; a longer word stays whole.
+      cut = kLineWidth - prefix;
+      while (cut > lead && rest[cut] != ' ') --cut;
+      if (cut == lead) cut = lead + std::strcspn(rest + lead, " ");
+    }
+    std::snprintf(line, sizeof line, "%*s%.*s", static_cast<int>(prefix), "", static_cast<int>(cut), rest);
+    WriteConsoleLine(line);
+    if (rest[cut] == '\0') return;
+    rest += cut + 1;
+  }
+}
+
+// A count as the report writes it, its thousands grouped: 1,000.
+struct Grouped {
+  char text[32];
+  explicit Grouped(int64_t count) {
+    char digits[24];
+    int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(count));
+    char* out = text;
+    for (int i = 0; i < length; ++i) {
+      *out++ = digits[i];
+      int left = length - 1 - i;
+      if (left > 0 && left % 3 == 0 && digits[i] != '-') *out++ = ',';
+    }
+    *out = '\0';
+  }
+};
+
+// "1 record holds" or "12 records hold", as the count asks.
+struct Counted {
+  char text[64];
+  Counted(int64_t count, const char* one, const char* many) {
+    std::snprintf(text, sizeof text, "%s %s", Grouped(count).text, count == 1 ? one : many);
+  }
+};
+
+// Where the first of some records stands: "(line 7)" for one record,
+// "(the first: line 7)" for more.
+struct FirstLine {
+  char text[48];
+  explicit FirstLine(const Occurrences& occurrences) {
+    std::snprintf(text, sizeof text, occurrences.count == 1 ? "(line %s)" : "(the first: line %s)",
+                  Grouped(occurrences.firstLine).text);
+  }
+};
+
+// Text built in a fixed buffer, for the command line.
+struct Text {
+  char bytes[2048];
+  size_t length = 0;
+
+  Text() { bytes[0] = '\0'; }
+  Text& Add(const char* text, size_t count) {
+    count = std::min(count, sizeof bytes - 1 - length);
+    std::memcpy(bytes + length, text, count);
+    length += count;
+    bytes[length] = '\0';
+    return *this;
+  }
+  Text& Add(const char* text) { return Add(text, std::strlen(text)); }
+  Text& Add(char c) { return Add(&c, 1); }
+};
+
+// What the records hold: the numbers of values, the commonest first, and
+// everything besides plain values.
+void SayRecords(const char* name, const Inspection& inspection) {
+  Say("%s: %s.", name, Counted(inspection.lines, "line", "lines").text);
+  LengthCount lengths[kListedLengths];
+  std::copy_n(inspection.lengths, inspection.lengthKinds, lengths);
+  std::stable_sort(lengths, lengths + inspection.lengthKinds,
+                   [](const LengthCount& a, const LengthCount& b) { return a.records.count > b.records.count; });
+  for (int k = 0; k < inspection.lengthKinds; ++k) {
+    const Occurrences& records = lengths[k].records;
+    char where[64] = ".";
+    if (k > 0) std::snprintf(where, sizeof where, " %s.", FirstLine(records).text);
+    Say("  %s %s%s%s", Counted(records.count, "record holds", "records hold").text,
+        Counted(lengths[k].values, "value", "values").text, records.count == 1 ? "" : " each", where);
+  }
+  const Occurrences& other = inspection.otherLengths;
+  if (other.count > 0) {
+    Say("  %s other numbers of values %s.", Counted(other.count, "record holds", "records hold").text,
+        FirstLine(other).text);
+  }
+  const Occurrences& slashes = inspection.slashes;
+  if (slashes.count > 0) {
+    Say("  %s its case early with a slash %s: a run gives the rest of the case's values 0.",
+        Counted(slashes.count, "record ends", "records end").text, FirstLine(slashes).text);
+  }
+  const Occurrences& failing = inspection.failing;
+  if (failing.count > 0) {
+    Say("  %s a value the program cannot read %s.", Counted(failing.count, "record holds", "records hold").text,
+        FirstLine(failing).text);
+  }
+  if (inspection.blankLines > 0) Say("  %s, passed over.", Counted(inspection.blankLines, "blank line", "blank lines").text);
+  const Occurrences& repeats = inspection.repeatForms;
+  if (repeats.count > 0) {
+    Say("  %s such as 3*1 %s.", Counted(repeats.count, "repeat count", "repeat counts").text, FirstLine(repeats).text);
+  }
+  const Occurrences& nulls = inspection.nulls;
+  if (nulls.count > 0) {
+    Say("  %s %s %s read as 0. A 0 may also be a real answer: give missing answers a code of their own.",
+        Counted(nulls.count, "empty value", "empty values").text, FirstLine(nulls).text,
+        nulls.count == 1 ? "is" : "are");
+  }
+  const Occurrences& commas = inspection.commaEnds;
+  if (commas.count > 0) {
+    Say("  %s with a comma %s. Such a comma does not make a missing value: a run takes the next value "
+        "from the next record.",
+        Counted(commas.count, "record ends", "records end").text, FirstLine(commas).text);
+  }
+}
+
+// The first value the program cannot read, and the report a run gives for
+// it; for a file with no record, the report of its end.
+void SayFailure(const char* name, const Inspection& inspection) {
+  if (inspection.records == 0 && inspection.failing.count == 0) {
+    Say("%s holds no values. A run reports:", name);
+  } else if (inspection.failureColumn > 0) {
+    Say("The first value the program cannot read is on line %s, column %s. A run reports:",
+        Grouped(inspection.failing.firstLine).text, Grouped(inspection.failureColumn).text);
+  } else {
+    Say("The first value the program cannot read is on line %s. A run reports:",
+        Grouped(inspection.failing.firstLine).text);
+  }
+  // The report's lines, as standard error shows them, indented.
+  for (const char* line = inspection.failureReport; *line != '\0';) {
+    const char* end = std::strstr(line, "\r\n");
+    size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
+    if (length > 0) Say("  %.*s", static_cast<int>(length), line);
+    line += end != nullptr ? length + 2 : length;
+  }
+  if (inspection.failureFirst && inspection.failing.count == 1 && inspection.recordsPerCase > 0) {
+    Say("Line %s looks like a header row. The program cannot skip one: remove it. The rest of the file "
+        "holds %s of %s.",
+        Grouped(inspection.failing.firstLine).text, Counted(inspection.cases, "case", "cases").text,
+        Counted(inspection.variables, "variable", "variables").text);
+  } else if (std::strstr(inspection.failureReport, "\"\\xEF\\xBB\\xBF") != nullptr) {
+    // The report shows the bytes as read, those not printable as escapes.
+    Say("The value starts with a byte order mark, which editors put at the start of a file: "
+        "were files joined here? Remove the mark.");
+  } else if (inspection.failure == textio::IntegerCharacter || inspection.failure == textio::DelimitedForInteger) {
+    Say("Only whole numbers are read: give missing answers (NA, .) a whole-number code of their own, "
+        "and round any decimals.");
+  }
+}
+
+// Why no answers can be given when the records fit no shape, or one that a
+// run cannot take; how the cases run when a case takes several records.
+void SayShape(const Inspection& inspection) {
+  bool onlyHeaderFails = inspection.failing.count == 0 || (inspection.failing.count == 1 && inspection.failureFirst);
+  if (inspection.recordsPerCase == 0 && inspection.records > 0 && onlyHeaderFails) {
+    Say("The records do not all hold the same number of values, so how many variables a case has "
+        "cannot be told: no answers are given. A case starts on a new line and takes its values from "
+        "as many lines as it needs: after a short record it goes on into the next one.");
+    return;
+  }
+  if (inspection.recordsPerCase > 1) {
+    Say("The numbers of values repeat every %s: each case runs over %s, %s in all.",
+        Counted(inspection.recordsPerCase, "record", "records").text,
+        Counted(inspection.recordsPerCase, "record", "records").text,
+        Counted(inspection.variables, "value", "values").text);
+  }
+  if (inspection.variables > kMostVariables) {
+    Say("A case holds %s: a run takes at most %s.", Counted(inspection.variables, "value", "values").text,
+        Counted(kMostVariables, "variable", "variables").text);
+  } else if (inspection.cases * inspection.variables >= int64_t{1} << 30) {
+    Say("Its %s need more than the 4 GiB a run can hold.",
+        Counted(inspection.cases * inspection.variables, "value", "values").text);
+  }
+}
+
+// Each variable's smallest and largest value and how many distinct values
+// it takes; values that the pattern file's field cannot show.
+void SayVariables(const Inspection& inspection) {
+  Say("Variable     Smallest      Largest  Distinct");
+  bool anyOutside = false;
+  for (int64_t j = 0; j < inspection.variables; ++j) {
+    const VariableFacts& facts = inspection.facts[j];
+    char distinct[16];
+    std::snprintf(distinct, sizeof distinct, "%d%s", DistinctFitting(facts), facts.outside > 0 ? "+" : "");
+    char outside[80] = "";
+    if (facts.outside > 0) std::snprintf(outside, sizeof outside, "  %s as ***", Counted(facts.outside, "shows", "show").text);
+    Say("%8lld  %11d  %11d  %8s%s", static_cast<long long>(j + 1), facts.smallest, facts.largest, distinct, outside);
+    anyOutside = anyOutside || facts.outside > 0;
+  }
+  if (anyOutside) {
+    Say("Values above 999 or below -99 do not fit the pattern file's 3-character field and are "
+        "written as ***; Distinct counts the others (marked +).");
+  }
+  if (inspection.morePatterns) {
+    Say("Distinct response patterns: more than %s.", Grouped(inspection.patterns).text);
+    return;
+  }
+  Say("Distinct response patterns: %s.", Grouped(inspection.patterns).text);
+  if (inspection.largestCount > 999999) {
+    Say("The commonest pattern is given by %s: counts above 999,999 are written as ******.",
+        Counted(inspection.largestCount, "case", "cases").text);
+  }
+}
+
+// The data file's name as an answer of the dialog, which reads it as a
+// free-form value: between quotation marks (apostrophes when it holds a
+// quotation mark), the mark doubled inside, when a blank, a comma, a slash,
+// an asterisk, a parenthesis or a quote would end it or change it.
+void AddDialogName(Text& answer, const char* name) {
+  bool quoted = name[std::strcspn(name, " \t,/*()'\"")] != '\0';
+  char mark = std::strchr(name, '"') != nullptr ? '\'' : '"';
+  if (quoted) answer.Add(mark);
+  for (const char* c = name; *c != '\0'; ++c) {
+    answer.Add(*c);
+    if (quoted && *c == mark) answer.Add(mark);
+  }
+  if (quoted) answer.Add(mark);
+}
+
+// `text` as one word for a POSIX shell: between apostrophes, each
+// apostrophe inside written '\''.
+void AddShellWord(Text& command, const char* text) {
+  command.Add('\'');
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '\'') {
+      command.Add("'\\''");
+    } else {
+      command.Add(*c);
+    }
+  }
+  command.Add('\'');
+}
+
+// The four answers as printf's format: each line ended by \n, a % or a
+// backslash of the names doubled.
+void AddAnswers(Text& format, const char* dataName, const char* outputName, const Inspection& inspection) {
+  Text dialogName;
+  AddDialogName(dialogName, dataName);
+  for (const char* name : {static_cast<const char*>(dialogName.bytes), outputName}) {
+    for (const char* c = name; *c != '\0'; ++c) {
+      if (*c == '%' || *c == '\\') format.Add(*c);
+      format.Add(*c);
+    }
+    format.Add("\\n");
+  }
+  char counts[48];
+  std::snprintf(counts, sizeof counts, "%lld\\n%lld\\n", static_cast<long long>(inspection.cases),
+                static_cast<long long>(inspection.variables));
+  format.Add(counts);
+}
+
+// A command line that runs the program with the answers: the four answers
+// piped in, when the dialog can take the name whole and the line fits the
+// console; else the names taken from the command line (see the manual), the
+// data file's name broken over lines where it is long.
+void SayCommand(const char* dataName, const char* outputName, const Inspection& inspection) {
+  bool typeable = std::strlen(dataName) <= static_cast<size_t>(kNameLength) &&
+                  std::none_of(dataName, dataName + std::strlen(dataName),
+                               [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+  Text format;
+  AddAnswers(format, dataName, outputName, inspection);
+  Text command;
+  command.Add("  printf ");
+  AddShellWord(command, format.bytes);
+  command.Add(" | aggregate");
+  if (typeable && command.length <= kLineWidth) {
+    Say("%s", command.bytes);
+    return;
+  }
+  char counts[64];
+  std::snprintf(counts, sizeof counts, "  printf '/\\n/\\n%lld\\n%lld\\n' | aggregate \\",
+                static_cast<long long>(inspection.cases), static_cast<long long>(inspection.variables));
+  Say("%s", counts);
+  // A quoted word goes on over lines as 'part'\ and 'rest' at the line's start.
+  Text line;
+  line.Add("    '");
+  for (const char* c = dataName; *c != '\0'; ++c) {
+    const char* piece = *c == '\'' ? "'\\''" : nullptr;
+    size_t length = piece != nullptr ? 4 : 1;
+    if (line.length + length + 2 > kLineWidth) {
+      Say("%s'\\", line.bytes);
+      line = Text();
+      line.Add('\'');
+    }
+    if (piece != nullptr) {
+      line.Add(piece);
+    } else {
+      line.Add(*c);
+    }
+  }
+  line.Add("' ");
+  if (line.length + std::strlen(outputName) > kLineWidth) {
+    Say("%s\\", line.bytes);
+    line = Text();
+    line.Add("    ");
+  }
+  Say("%s%s", line.bytes, outputName);
+}
+
+void SayAnswers(const char* name, const Inspection& inspection) {
+  // The pattern file must not be the data file, in any case of its letters.
+  const char* base = name;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == '/' || *c == '\\') base = c + 1;
+  }
+  static const char kOutputName[] = "patterns.txt";
+  bool same = std::strlen(base) == sizeof kOutputName - 1 &&
+              std::equal(base, base + sizeof kOutputName - 1, kOutputName, [](char a, char b) { return (a | 0x20) == b; });
+  const char* outputName = same ? "patterns-out.txt" : kOutputName;
+  Say("A run with these answers reads every value and ends with \"Done.\":");
+  Say("  Number of cases:      %lld", static_cast<long long>(inspection.cases));
+  Say("  Number of variables:  %lld", static_cast<long long>(inspection.variables));
+  Say("As one command, the pattern file made as %s:", outputName);
+  SayCommand(name, outputName, inspection);
+  Say("Type the numbers as digits alone: 1,000 would be read as 1.");
+}
+
+// The inspection cannot be made: one line on standard error, status 1.
+[[noreturn]] void CannotInspect(const char* name, const char* reason) {
+  char line[2048];
+  std::snprintf(line, sizeof line, "aggregate: cannot inspect %s: %s", name, reason);
+  textio::WriteErrorLine(line);
+  textio::ExitRun(1);
+}
+
+}  // namespace
+
+void InspectDataFile(const char* name) {
+  if (name == nullptr) {
+    textio::WriteErrorLine("aggregate: --inspect needs the name of a data file");
+    textio::ExitRun(1);
+  }
+  const auto length = static_cast<int>(std::min(std::strlen(name), size_t{INT32_MAX}));
+  if (length > textio::kMaxNameLength) CannotInspect(name, "name longer than 259 characters");
+  // A connect would make the file that is not there.
+  if (!textio::InquireExists(name, length)) CannotInspect(name, textio::RunErrorMessage(textio::FileNotFound));
+  if (int status = textio::OpenUnit(1, name, length, "read", true); status != 0) {
+    CannotInspect(name, textio::RunErrorMessage(status));
+  }
+  Inspection inspection;
+  InspectUnit(inspection);
+  textio::CloseUnit(1);
+  if (inspection.readFailure != 0) CannotInspect(name, textio::RunErrorMessage(inspection.readFailure));
+  WriteInspection(name, inspection);
+  textio::ExitRun(RunWouldSucceed(inspection) ? 0 : 1);
+}
+
+void WriteInspection(const char* name, const Inspection& inspection) {
+  SayRecords(name, inspection);
+  if (inspection.failure != 0) SayFailure(name, inspection);
+  SayShape(inspection);
+  if (inspection.counted) SayVariables(inspection);
+  if (RunWouldSucceed(inspection)) SayAnswers(name, inspection);
+}
