@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "aggregation/key_table.h"
@@ -16,9 +17,10 @@
 
 namespace {
 
-constexpr int64_t kBlockValues = 16384;             // values read into rows before they are moved
-constexpr int64_t kRecordBytes = int64_t{4} << 20;  // record texts remembered, their bytes at most
-constexpr int64_t kLaterPartBytes = int64_t{4} << 20;  // a second thread reads at least this much
+constexpr int64_t kRecordBytes = int64_t{4} << 20;        // record texts remembered, their bytes at most
+constexpr int64_t kLaterPartBytes = int64_t{4} << 20;     // a second thread reads at least this much
+constexpr int64_t kPreparedStepBytes = int64_t{8} << 20;  // matrix pages got at a time
+constexpr int32_t kPreparedSteps = 4;                     // steps got ahead of the reading at most
 
 // Record texts met before, each with the pattern of the case read from it
 // alone: twice as many texts as the table has patterns, of about 16 bytes a
@@ -85,12 +87,57 @@ void MoveIntoColumns(const int32_t* rows, int32_t count, int32_t nvars, int32_t*
 }
 
 // The system takes about as long to give the matrix its pages as it takes
-// to read the cases: a second thread gets them meanwhile, where one can be had.
-void StartPreparing(std::thread& preparing, const textio::ArrayDescriptor& caseMatrix) {
+// to read the cases: a second thread gets them meanwhile, where one can be
+// had, a few steps ahead of the rows read and no further, so that a number
+// of cases typed too large costs only the pages of the cases the file holds.
+struct PagePreparer {
+  PagePreparer(const textio::ArrayDescriptor& caseMatrix, int32_t rows, int32_t columns);
+  ~PagePreparer();
+  // The rows before `row` are read: the pages of those after it may be got.
+  void Reached(int32_t row) {
+    reached = row;
+    reached.notify_one();
+  }
+  void Prepare();
+
+  const textio::ArrayDescriptor& matrix;
+  int32_t ncases, nvars;
+  int32_t stepRows;                 // rows got at a time: a page of each column at least
+  std::atomic<int32_t> reached{0};  // rows read; -1 once the reading is over
+  std::thread thread;
+};
+
+PagePreparer::PagePreparer(const textio::ArrayDescriptor& caseMatrix, int32_t rows, int32_t columns)
+    : matrix(caseMatrix),
+      ncases(rows),
+      nvars(columns),
+      stepRows(static_cast<int32_t>(
+          std::min<int64_t>(std::max<int64_t>(kPreparedStepBytes / 4 / columns, 1024), rows))) {
   try {
-    preparing = std::thread([&caseMatrix] { textio::PrepareArray(caseMatrix); });
-  } catch (const std::exception&) {
-    textio::PrepareArray(caseMatrix);
+    thread = std::thread([this] { Prepare(); });
+  } catch (const std::exception&) {  // the pages are then given as they are first touched
+  }
+}
+
+PagePreparer::~PagePreparer() {
+  if (!thread.joinable()) return;
+  Reached(-1);
+  thread.join();
+}
+
+void PagePreparer::Prepare() {
+  for (int32_t prepared = 0; prepared < ncases;) {
+    int32_t read = reached.load();
+    if (read < 0) return;
+    if (prepared - read >= int64_t{kPreparedSteps} * stepRows) {
+      reached.wait(read);
+      continue;
+    }
+    int32_t rows = std::min(stepRows, ncases - prepared);
+    for (int64_t j = 0; j < nvars; ++j) {
+      textio::PrepareArray(matrix, 4 * static_cast<size_t>(j * ncases + prepared), 4 * static_cast<size_t>(rows));
+    }
+    prepared += rows;
   }
 }
 
@@ -201,12 +248,11 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
   int32_t status = 0;
   textio::AllocateArray(block, &status);
   if (status != 0) {
-    textio::PrepareArray(caseMatrix);
     for (int32_t i = 0; i < ncases; ++i) ReadCase(cases + i, nvars, ncases);
     return false;
   }
   auto* rows = static_cast<int32_t*>(block.data);
-  std::thread preparing;
+  std::optional<PagePreparer> preparer;
   int32_t next = 0;  // cases read; once the matrix takes them, also the rows it holds
   if (table.capacity > 0) {
     RecordMemo memo(table.capacity, nvars);
@@ -217,11 +263,11 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
     }
     // The patterns stopped repeating: the matrix takes the cases counted so
     // far, the one that did not fit, and all after them.
-    StartPreparing(preparing, caseMatrix);
+    preparer.emplace(caseMatrix, ncases, nvars);
     ExpandPatterns(table, cases, ncases);
     MoveIntoColumns(rows, 1, nvars, cases, ncases, next++);
   } else {
-    StartPreparing(preparing, caseMatrix);
+    preparer.emplace(caseMatrix, ncases, nvars);
   }
   const auto width = static_cast<size_t>(nvars);
   Scratch laterRows(int64_t{4} * blockRows * nvars);  // the second thread's, released after it ends
@@ -251,13 +297,14 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
     }
     MoveIntoColumns(rows, count, nvars, cases, ncases, next);
     next += count;
+    preparer->Reached(next);
     if (reached) {
       Settle(later, next, false);
       if (Above(later.claims.load()) == next) next = ncases;
       later.Drop();
     }
   }
-  if (preparing.joinable()) preparing.join();
+  preparer.reset();
   textio::ReleaseArray(block);
   return false;
 }

@@ -17,7 +17,6 @@ namespace {
 constexpr int32_t kStaged = 2 * kLongestCycle;             // records read before the shape is settled
 constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
 constexpr int64_t kCountedValueBytes = int64_t{16} << 20;  // their values at most
-constexpr int64_t kBlockValues = 16384;                    // values of the rows counted together
 
 // What the reading keeps besides the facts it gathers.
 struct Reading {

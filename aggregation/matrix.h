@@ -14,6 +14,10 @@
 // a few columns, or its keys, stays in the cache meanwhile.
 inline constexpr int32_t kBlockRows = 4096;
 
+// Values read into a block of rows at a time before they are moved into the
+// columns or counted: the block stays in the cache meanwhile.
+inline constexpr int64_t kBlockValues = 16384;
+
 // Column j of the case matrix (element (case i, variable j) at
 // i + j * ncases, both 0-based).
 template <typename Element>

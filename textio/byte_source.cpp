@@ -86,20 +86,21 @@ int Refill(UnitRecord& unit) {
   int status = typed ? RefillFromTerminal(unit, returned) : RefillFromStream(unit, returned);
   if (status != 0) return status;
   int k = returned;
+  // A byte order mark that an editor put before the first byte is no part of
+  // the input: an input of nothing else has no line.
+  static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+  bool byteOrderMark = !unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0;
+  unit.loadedBefore = true;
   int requested = typed ? unit.bufferSize - 1 : unit.bufferSize;
   if (k == 0) {
     // The last line of an input is a whole record, line end or not.
     if (unit.lastByteLineEnd) return EndOfFile;
     unit.buffer[k++] = '\n';
-  } else if (k < requested && unit.buffer[k - 1] != '\n') {
+  } else if (k < requested && unit.buffer[k - 1] != '\n' && !(byteOrderMark && k == 3)) {
     unit.buffer[k++] = '\n';
   }
-  unit.lastByteLineEnd = unit.buffer[k - 1] == '\n';
+  unit.lastByteLineEnd = unit.buffer[k - 1] == '\n' || (byteOrderMark && k == 3);
   if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
-  // A byte order mark that an editor put before the first byte is no part of the input.
-  static const unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-  bool byteOrderMark = !unit.loadedBefore && k >= 3 && std::memcmp(unit.buffer, kByteOrderMark, 3) == 0;
-  unit.loadedBefore = true;
   unit.lastIndex = k - 1;
   unit.buffer[k] = '\0';  // stops the fast path at the end of the load
   if (!byteOrderMark) return 0;

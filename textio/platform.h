@@ -58,9 +58,10 @@ Cause Close(Handle handle);
 const char* DevicePath(const char* deviceName);
 
 // Zero-filled storage for large arrays, and its release. Its pages are
-// given as they are first touched, or all at once by PrepareBlock.
+// given as they are first touched, or by PrepareBlock for bytes
+// [first, first + bytes) of the block.
 void* AllocateBlock(size_t size);
-void PrepareBlock(void* block, size_t size);
+void PrepareBlock(void* block, size_t size, size_t first, size_t bytes);
 void ReleaseBlock(void* block, size_t size);
 
 [[noreturn]] void EndProcess(int status);

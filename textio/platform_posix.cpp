@@ -2,6 +2,7 @@
 // handles, bytes passed untranslated, errno turned into a Cause right here.
 #include "textio/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -175,8 +176,12 @@ void* AllocateBlock(size_t size) {
 // fault per page. Huge pages are not asked for: getting them can stall for
 // seconds while the system gathers them. Pages that cannot be had now are
 // left to come one by one.
-void PrepareBlock(void* block, size_t size) {
-  if (size >= kLargeBlock) (void)madvise(block, size, MADV_POPULATE_WRITE);
+// Only a mapped block is worth it; the range widens to the page it starts in.
+void PrepareBlock(void* block, size_t size, size_t first, size_t bytes) {
+  if (size < kLargeBlock || first >= size) return;
+  static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  size_t start = first - first % page;
+  (void)madvise(static_cast<char*>(block) + start, std::min(size, first + bytes) - start, MADV_POPULATE_WRITE);
 }
 
 void ReleaseBlock(void* block, size_t size) {

@@ -322,7 +322,7 @@ void* AllocateBlock(size_t size) {
 }
 
 // Committed pages come when first touched; nothing gets them faster here.
-void PrepareBlock(void*, size_t) {}
+void PrepareBlock(void*, size_t, size_t, size_t) {}
 
 void ReleaseBlock(void* block, size_t size) {
   if (size < kLargeBlock) {

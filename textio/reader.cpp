@@ -164,10 +164,11 @@ bool EndValue(char separator) {
   return true;
 }
 
-// A blank, tab or record end ends a value unless nothing has begun yet.
+// A blank, tab or record end ends a value unless nothing has begun yet. A
+// repeat count has begun one: "r*" and a blank is a null value, whatever r.
 bool BlankEndsValue() {
   const ReaderState& reader = Reader();
-  return reader.scanMode != ScanMode::Parenthesised && (reader.tokenLength > 0 || reader.repeatLeft > 0);
+  return reader.scanMode != ScanMode::Parenthesised && (reader.tokenLength > 0 || reader.starSeen);
 }
 
 // Each function below takes one kind of token of ScanValue; those that
@@ -228,7 +229,8 @@ bool ScanClosing(const UnitRecord& unit, unsigned char b) {
 void ScanRepeat(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
   NoteValueByte(unit, b);
-  if (reader.starSeen) RaiseValueError(RepeatSecondStar);
+  // A count of 1 leaves no repeat pending: "1*1*5" is 5.
+  if (reader.repeatLeft != 0) RaiseValueError(RepeatSecondStar);
   int32_t count = 0;
   if (int status = ConvertToken(reader.token, reader.tokenLength, count); status != 0) RaiseValueError(status);
   if (count <= 0) RaiseValueError(RepeatCountNotPositive);
@@ -241,7 +243,7 @@ void ScanRepeat(const UnitRecord& unit, unsigned char b) {
 // parentheses one of the value's characters; otherwise the value's end.
 bool ScanComma(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
-  if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && reader.repeatLeft == 0) {
+  if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && !reader.starSeen) {
     reader.lastSeparator = ',';
     return false;
   }

@@ -122,8 +122,8 @@ void AllocateArray(ArrayDescriptor& array, int32_t* status) {
   if (status != nullptr) *status = 0;
 }
 
-void PrepareArray(const ArrayDescriptor& array) {
-  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount);
+void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes) {
+  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount, first, bytes);
 }
 
 void ReleaseArray(ArrayDescriptor& array) {

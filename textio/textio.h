@@ -254,9 +254,10 @@ struct ArrayDescriptor {
 // receives 0 or 1 (6316 when allocated already); without, a failure is error 6773.
 void AllocateArray(ArrayDescriptor& array, int32_t* status);
 void ReleaseArray(ArrayDescriptor& array);
-// Gets the storage of an allocated array ahead of its first use, where the
-// system can give it faster than page by page as it is first touched. It
-// touches no state of the layer: another thread may run it meanwhile.
-void PrepareArray(const ArrayDescriptor& array);
+// Gets bytes [first, first + bytes) of an allocated array's storage ahead of
+// their first use, where the system can give them faster than page by page
+// as they are first touched. It touches no state of the layer: another
+// thread may run it meanwhile.
+void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes);
 
 }  // namespace textio

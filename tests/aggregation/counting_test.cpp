@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "aggregation/Corvanesubs.h"
 #include "aggregation/case_reading.h"
 #include "support/death_test.h"
@@ -139,5 +143,32 @@ TEST(TwoThreads, ReportAsInOrder) {
             "\r\nrun-time error F6101: READ(" + in + ")\r\n- character not allowed in a whole number: \"x\" in case " +
                 std::to_string(line) + ", line " + std::to_string(line) + "\r\n");
 }
+
+#ifndef _WIN32
+// A number of cases typed far too large for a short file: the run ends at the
+// file's end having taken the matrix pages of about the cases read, not all
+// of its 1 GiB, though the system would give them faster than the cases are
+// read. (Windows gives pages only as they are first touched.)
+TEST(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
+  {
+    std::string data;
+    for (int i = 0; i < 4000000; ++i) data += std::to_string(i) + "\n";
+    test_support::WriteFile(in, data);
+  }
+  EXPECT_CHILD_EXIT(folder, false, 1, {
+    textio::ResetLayer();
+    textio::InitUnits(0, nullptr);
+    textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
+    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), int32_t{1} << 28, 1);
+    textio::AllocateArray(matrix, nullptr);
+    PatternTable table(1, 0);
+    ReadCases(int32_t{1} << 28, 1, matrix, table);
+  });
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  EXPECT_LT(children.ru_maxrss, 160 * 1024) << "kilobytes";
+}
+#endif
 
 }  // namespace

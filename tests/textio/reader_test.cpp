@@ -87,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(IntegerCase{"3*7\n", {3}, {7, 7, 7}}, IntegerCase{"3* 9\n", {4}, {U, U, U, 9}},
                     IntegerCase{"3*\n8\n", {3, 1}, {U, U, U, 8}}, IntegerCase{"3*7/\n", {4}, {7, 7, 7, U}},
                     IntegerCase{"2*7 1\n8\n", {2, 1}, {7, 7, 8}}, IntegerCase{"1*5 6\n", {2}, {5, 6}},
-                    IntegerCase{"4*2\n9\n", {2, 1}, {2, 2, 9}}, IntegerCase{"2*,3\n", {3}, {U, U, 3}}));
+                    IntegerCase{"4*2\n9\n", {2, 1}, {2, 2, 9}}, IntegerCase{"2*,3\n", {3}, {U, U, 3}},
+                    IntegerCase{"1*1*5\n", {1}, {5}}, IntegerCase{"1* 1*5 6\n", {2}, {U, 5}},
+                    IntegerCase{"5 1*,7\n", {3}, {5, U, 7}}, IntegerCase{"1*\n8 9\n", {2}, {U, 8}}));
 
 INSTANTIATE_TEST_SUITE_P(
     WholeNumbers, ReaderValues,
@@ -197,6 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "a parenthesised value starts in case 1, line 1" + kRunsOn + "(1," + kMiB.substr(0, 37) + "...\""},
                     ErrorCase{"1 2\n3\n", 2, 6501, "1 case read, the file ends in case 2, line 3"},
                     ErrorCase{"", 1, 6501, "the file is empty"},
+                    ErrorCase{"\xEF\xBB\xBF", 1, 6501, "0 cases read, the file ends in case 1, line 1"},
                     ErrorCase{"\n\n", 1, 6501, "0 cases read, the file ends in case 1, line 3"},
                     ErrorCase{"'abc\n", 1, 6501, "0 cases read, the file ends in case 1, line 2"}));
 
