@@ -71,6 +71,13 @@ FULL_SETS = {
     # The packed ordering's reference for W: as many cases, keys of 60 bits.
     "P": DataSet("P", 2_000_000, 20, 5, 0, ()),
 }
+# Numbers of cases typed with zeros too many, each against a file of
+# MISTYPED_CASES cases whose patterns do not repeat: the run ends at the file's
+# end, and should by then hold little more than the cases it read.
+MISTYPED_COUNTS = ((1_073_741_823, 1), (536_870_911, 2), (100_000_000, 3))
+MISTYPED_CASES = 100_000
+MISTYPED_PEAK = 128 * MIB
+
 QUICK_SETS = {name: DataSet(name, min(s.ncases, 20_000), s.nvars, s.nvalues,
                             min(s.npatterns, 500), s.peers, lead=s.lead)
               for name, s in FULL_SETS.items()}

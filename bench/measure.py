@@ -311,3 +311,35 @@ def repeated_after_first(tool: str, runs: dict) -> bool:
         return True
     firsts = [r[0].wall for t, r in runs.items() if peers.is_peer(t) and r[0].ok]
     return runs[tool][0].wall <= REPEAT_WITHIN * min(firsts)
+
+
+# ------------------------------------------------------- mistyped numbers of cases
+
+@dataclass
+class MistypedOutcome:
+    ncases: int
+    nvars: int
+    run: RunResult
+
+
+def run_mistyped(setting: Setting) -> list:
+    """Each mistyped number of cases against the short file, in rounds; the
+    median run of each. A run must end with the end-of-file report."""
+    path = setting.data_dir / f"mistyped_{data_sets.MISTYPED_CASES}.txt"
+    if not path.exists():
+        path.write_text("".join(f"{i} {i % 7} {i % 5}\n" for i in range(data_sets.MISTYPED_CASES)))
+    outcomes = []
+    for ncases, nvars in data_sets.MISTYPED_COUNTS:
+        answers = f"'{path.name}'\n'out_mistyped.txt'\n{ncases}\n{nvars}\n".encode("ascii")
+        runs = []
+        for _ in range(setting.repeat):
+            result = RunResult("program")
+            code, start, end, result.peak_kib, stderr_text = setting.runner.run(
+                [str(setting.program)], setting.data_dir, stdin_bytes=answers)
+            result.wall = end - start
+            result.ok = code == 1 and "F6501" in stderr_text
+            result.problem = "" if result.ok else f"exit status {code}: {stderr_text.strip()[:300]}"
+            runs.append(result)
+        outcomes.append(MistypedOutcome(ncases, nvars, median_run(runs)))
+    (setting.data_dir / "out_mistyped.txt").unlink(missing_ok=True)
+    return outcomes

@@ -6,7 +6,7 @@ import os
 from pathlib import Path
 from typing import Optional
 
-from data_sets import FLOOR_RATIO, MIB
+from data_sets import FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK
 from measure import PHASE_NAMES, SetOutcome
 from peers import FLOORS, TOOLS
 
@@ -101,6 +101,16 @@ def report_sweep(outcomes: list) -> None:
               f"{'   <-- lead short' if lead is None or lead < o.data_set.lead else ''}")
 
 
+def report_mistyped(outcomes: list) -> None:
+    print(f"\nMistyped numbers of cases, each against a file of {MISTYPED_CASES:,} cases of "
+          f"patterns that do not repeat; median wall seconds, highest peak:")
+    for o in outcomes:
+        matrix = o.ncases * o.nvars * 4 / MIB
+        state = "end-of-file report" if o.run.ok else "FAILED: " + o.run.problem
+        print(f"  {o.ncases:>13,} x {o.nvars} ({matrix:>8,.0f} MiB matrix): "
+              f"{seconds(o.run.wall).strip()} s, peak {mib(o.run.peak_kib).strip()} MiB, {state}")
+
+
 class Targets:
     """Collects the targets as they are printed; all_met tells whether each was."""
 
@@ -119,7 +129,7 @@ def lead_text(o: SetOutcome) -> str:
     return f"{o.lead():.2f} ({TOOLS[fastest[1]].title} {fastest[0]:.3f} s / aggregate {o.wall('program'):.3f} s)"
 
 
-def report_targets(sets: dict, sweep: Optional[list]) -> bool:
+def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list]) -> bool:
     """The targets of the sets that ran, met or not; returns whether all were met."""
     print("\nTargets (medians side by side in this run; lead = fastest peer / aggregate):")
     targets = Targets()
@@ -155,6 +165,12 @@ def report_targets(sets: dict, sweep: Optional[list]) -> bool:
                   + (f"; beyond on {', '.join(beyond)}" if beyond else "")
                   + (f"; not measured on {', '.join(unknown)}" if unknown else ""),
                   not beyond and not unknown)
+    if mistyped is not None:
+        beyond = [f"{o.ncases:,} x {o.nvars}" for o in mistyped
+                  if not o.run.ok or o.run.peak_kib is None or o.run.peak_kib * 1024 > MISTYPED_PEAK]
+        targets.check(f"a mistyped number of cases: the end-of-file report, peak under "
+                      f"{MISTYPED_PEAK // MIB} MiB" + (f"; not on {', '.join(beyond)}" if beyond else ""),
+                      not beyond)
     disagree = [o.data_set.name for o in outcomes if o.problems]
     targets.check("every tool gives the same records, the ordered ones in pattern order"
                   + (f"; not on {', '.join(disagree)}" if disagree else ""), not disagree)

@@ -23,7 +23,7 @@ import peers
 import report
 from data_sets import FULL_SETS, QUICK_SETS, SWEEP_BYTES, SWEEP_CASES, SWEEP_PATTERNS, MIB, \
     sweep_shapes
-from measure import REPEAT_WITHIN, Runner, Setting, run_set
+from measure import REPEAT_WITHIN, Runner, Setting, run_mistyped, run_set
 
 BENCH_DIR = Path(__file__).resolve().parent
 REPO_DIR = BENCH_DIR.parent
@@ -57,9 +57,9 @@ def parse_arguments() -> argparse.Namespace:
         description=__doc__.splitlines()[0],
         formatter_class=argparse.RawDescriptionHelpFormatter,
         epilog="sets: " + "; ".join(f"{s.name}: {s.describe()}" for s in FULL_SETS.values())
-        + "; SWEEP: the shape sweep")
+        + "; SWEEP: the shape sweep; MISTYPED: numbers of cases typed too large")
     parser.add_argument("sets", nargs="*", metavar="SET",
-                        help="data sets to run, of " + " ".join(FULL_SETS) + " SWEEP (default: all)")
+                        help="data sets to run, of " + " ".join(FULL_SETS) + " SWEEP MISTYPED (default: all)")
     parser.add_argument("--program", default=str(REPO_DIR / "build" / "aggregate"),
                         help="the aggregate executable (default: %(default)s)")
     parser.add_argument("--data-dir", default=str(BENCH_DIR / "data"),
@@ -81,8 +81,8 @@ def parse_arguments() -> argparse.Namespace:
                         help="arguments for phase_benchmarks, e.g. --benchmark_filter=Writing")
     args = parser.parse_args()
     table = QUICK_SETS if args.quick else FULL_SETS
-    args.names = [n.upper() for n in args.sets] or list(table) + ["SWEEP"]
-    unknown = [n for n in args.names if n not in table and n != "SWEEP"]
+    args.names = [n.upper() for n in args.sets] or list(table) + ["SWEEP", "MISTYPED"]
+    unknown = [n for n in args.names if n not in table and n not in ("SWEEP", "MISTYPED")]
     if args.repeat is None:
         args.repeat = 1 if args.quick else 5
     args.tool_list = [t.strip() for t in args.tools.split(",") if t.strip()]
@@ -149,7 +149,7 @@ def main() -> int:
 
     failed = False
     sets = {}
-    for name in [n for n in args.names if n != "SWEEP"]:
+    for name in [n for n in args.names if n in args.table]:
         data_set = args.table[name]
         print(f"\nSet {name}{' (quick)' if args.quick else ''}: {data_set.describe()}", flush=True)
         sets[name] = run_set(data_set, setting)
@@ -170,7 +170,12 @@ def main() -> int:
         report.report_sweep(sweep)
         failed = failed or any(o.problems for o in sweep)
 
-    met = report.report_targets(sets, sweep)
+    mistyped = None
+    if "MISTYPED" in args.names and "program" in setting.tools:
+        mistyped = run_mistyped(setting)
+        report.report_mistyped(mistyped)
+
+    met = report.report_targets(sets, sweep, mistyped)
     if args.micro:
         failed = not run_micro(args, setting.program) or failed
     return 1 if failed or not met else 0
