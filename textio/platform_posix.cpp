@@ -172,11 +172,10 @@ void* AllocateBlock(size_t size) {
   return block == MAP_FAILED ? nullptr : block;
 }
 
-// Asking for all the pages of a large block at once costs far less than a
-// fault per page. Huge pages are not asked for: getting them can stall for
-// seconds while the system gathers them. Pages that cannot be had now are
-// left to come one by one.
-// Only a mapped block is worth it; the range widens to the page it starts in.
+// Asking for many pages of a large (mapped) block at once costs far less
+// than a fault per page; the range widens to the page it starts in. Huge
+// pages are not asked for: getting them can stall for seconds while the
+// system gathers them. Pages that cannot be had now are left to come one by one.
 void PrepareBlock(void* block, size_t size, size_t first, size_t bytes) {
   if (size < kLargeBlock || first >= size) return;
   static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
