@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "aggregation/Corvanesubs.h"
@@ -145,20 +150,25 @@ TEST(TwoThreads, ReportAsInOrder) {
 }
 
 #ifndef _WIN32
-// A number of cases typed far too large for a short file: the run ends at the
-// file's end having taken the matrix pages of about the cases read, not all
-// of its 1 GiB, though the system would give them faster than the cases are
-// read. (Windows gives pages only as they are first touched.) The bound, a
-// quarter of the matrix, leaves room for what the child shares with this test
-// program and for the sanitizers' own memory (about 60 and 165 MiB in all).
+// A number of cases typed far too large, read from a pipe that stays open a
+// while after its last case: the run ends at its end having taken the matrix
+// pages of about the cases read, not all of its 1 GiB, though the system
+// would give them all meanwhile. (Windows gives pages only as they are first
+// touched.) The bound, a quarter of the matrix, leaves room for what the
+// child shares with this test program and for the sanitizers' own memory.
 TEST(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
-  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
-  {
-    std::string data;
-    for (int i = 0; i < 4000000; ++i) data += std::to_string(i) + "\n";
-    test_support::WriteFile(in, data);
-  }
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases";
+  ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
   EXPECT_CHILD_EXIT(folder, false, 1, {
+    if (fork() == 0) {
+      {
+        std::ofstream pipe(in);
+        for (int i = 0; i < 100000; ++i) pipe << i << '\n';
+        pipe.flush();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+      }
+      _exit(0);
+    }
     textio::ResetLayer();
     textio::InitUnits(0, nullptr);
     textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
