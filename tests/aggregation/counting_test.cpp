@@ -6,16 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
 #endif
 
 #include "aggregation/Corvanesubs.h"
@@ -161,6 +162,7 @@ TEST(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
   ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
   EXPECT_CHILD_EXIT(folder, false, 1, {
     if (fork() == 0) {
+      alarm(10);  // never left waiting for a reader that has gone
       {
         std::ofstream pipe(in);
         for (int i = 0; i < 100000; ++i) pipe << i << '\n';
