@@ -1,5 +1,5 @@
-// The response pattern file that a run must write for a case matrix, from a
-// plain count of its patterns, and the record layout the program builds.
+// The response pattern file that a run must write, from a plain count of
+// the patterns, and the record layout the program builds.
 #pragma once
 
 #include <cstdint>
@@ -10,25 +10,32 @@
 
 namespace test_support {
 
-// The records for the rows of a matrix stored column by column.
-inline std::string ExpectedPatterns(int32_t ncases, int32_t nvars, const int32_t* cases) {
-  // Reversed, a pattern orders as the program orders it: the last variable first.
-  std::map<std::vector<int32_t>, int32_t> counts;
-  for (int32_t i = 0; i < ncases; ++i) {
-    std::vector<int32_t> reversed;
-    for (int32_t j = nvars - 1; j >= 0; --j) reversed.push_back(cases[i + static_cast<size_t>(j) * ncases]);
-    ++counts[reversed];
-  }
+// Patterns reversed, the last variable first, order as the program orders
+// them; each with the number of rows that gave it.
+using PatternCounts = std::map<std::vector<int32_t>, int64_t>;
+
+// The records for the counted patterns.
+inline std::string PatternRecords(const PatternCounts& counts) {
   std::string bytes;
   char field[16];
   for (const auto& [reversed, count] : counts) {
     for (auto value = reversed.rbegin(); value != reversed.rend(); ++value) {
       bytes += *value < -99 || *value > 999 ? "***" : (std::snprintf(field, sizeof field, "%3d", *value), field);
     }
-    std::snprintf(field, sizeof field, " %6d\r\n", count);
-    bytes += field;
+    bytes += count > 999999 ? " ******\r\n" : (std::snprintf(field, sizeof field, " %6d\r\n", static_cast<int>(count)), field);
   }
   return bytes;
+}
+
+// The records for the rows of a matrix stored column by column.
+inline std::string ExpectedPatterns(int32_t ncases, int32_t nvars, const int32_t* cases) {
+  PatternCounts counts;
+  for (int32_t i = 0; i < ncases; ++i) {
+    std::vector<int32_t> reversed;
+    for (int32_t j = nvars - 1; j >= 0; --j) reversed.push_back(cases[i + static_cast<size_t>(j) * ncases]);
+    ++counts[reversed];
+  }
+  return PatternRecords(counts);
 }
 
 // The 80 characters of the pattern record layout for `nvars` variables.

@@ -1,0 +1,331 @@
+// Whole runs of the program on seeded random data files, held against a
+// model small enough to trust: it reads the forms the files are written in
+// by the rules of a read statement, and counts the cases' patterns in a
+// std::map. The files reach every way a run reads and counts its cases: few
+// patterns and up to 100,000, the switch to the matrix at any point, files
+// large enough for a second reading thread, every form of the data, and a
+// value that ends the run anywhere. AGGREGATE_RANDOM_FILES sets the number
+// of files, AGGREGATE_RANDOM_SEED the seed (else a fresh one, named by a failure).
+#ifndef _WIN32
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "aggregation/pattern_table.h"
+#include "support/death_test.h"
+#include "support/patterns.h"
+#include "textio/textio.h"
+
+namespace {
+
+// After the switch a second thread reads the later part of the file when the
+// cases left should take this many bytes (aggregation/case_reading.cpp); it
+// opens on the first record within one load after the middle of them.
+constexpr int64_t kLaterPartBytes = int64_t{4} << 20;
+constexpr int64_t kLoad = textio::kFileReadLoad;
+
+// What a run on a data file gives, as the model reads it.
+struct Model {
+  test_support::PatternCounts counts;
+  std::string report;        // the run-time error report that ends the run, if one does
+  bool switched = false;     // the patterns outgrew the counting table
+  bool secondThread = false;
+};
+
+std::string Report(int number, const std::string& detail) {
+  return "\r\nrun-time error F" + std::to_string(number) + ": READ(data.txt)\r\n- " +
+         textio::RunErrorMessage(number) + ": " + detail + "\r\n";
+}
+
+// What the run writes on standard error.
+std::string ExpectedStandardError(const Model& model) { return model.report; }
+
+// A value as a report shows it.
+std::string Shown(const std::string& value) {
+  std::string text = "\"";
+  for (unsigned char b : value) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, b == '"' || b == '\\' ? "\\%c" : b >= ' ' && b < 127 ? "%c" : "\\x%02X", b);
+    text += escaped;
+  }
+  return text + "\"";
+}
+
+// Returns 0 or the error number.
+int Convert(const std::string& token, int32_t& value) {
+  if (token == "-2147483648") {
+    value = INT32_MIN;
+    return 0;
+  }
+  int64_t magnitude = 0;
+  for (size_t k = token[0] == '-' || token[0] == '+' ? 1 : 0; k < token.size(); ++k) {
+    if (token[k] < '0' || token[k] > '9') return textio::IntegerCharacter;
+    magnitude = magnitude * 10 + (token[k] - '0');
+    if (magnitude > INT32_MAX) return textio::IntegerOutOfRange;
+  }
+  value = static_cast<int32_t>(token[0] == '-' ? -magnitude : magnitude);
+  return 0;
+}
+
+// Reads `ncases` cases of `nvars` values from `text`, a read statement each:
+// a case starts on a new line, takes values across line ends, ends early at
+// a slash, and skips the rest of the line its last value is on. Values are
+// separated by blanks, tabs, line ends, or a comma among blanks; two commas
+// make a null value, "r*v" is v r times, "r*" r null values. Nothing else
+// is generated: any other byte is part of a value.
+Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
+  Model model;
+  size_t at = 0;
+  int64_t line = 1;
+  for (int32_t c = 1; c <= ncases; ++c) {
+    std::vector<int32_t> reversed(static_cast<size_t>(nvars), 0);
+    char end = ',';  // what ended the value before
+    bool endedByLineEnd = false;
+    for (int32_t k = 0; k < nvars && end != '/';) {
+      std::string value, token;  // as read; without a repeat count
+      int64_t count = 1, valueLine = line;
+      char before = end;
+      for (end = 0, endedByLineEnd = false; end == 0;) {
+        if (at == text.size()) {
+          model.report = Report(textio::EndOfFile, std::to_string(c - 1) + (c == 2 ? " case read" : " cases read") +
+                                                       ", the file ends in case " + std::to_string(c) + ", line " +
+                                                       std::to_string(line));
+          return model;
+        }
+        const char b = text[at++];
+        const bool begun = !value.empty();
+        if (b == '\r' || b == '\n') {
+          at += b == '\r';  // its LF
+          ++line;
+          end = begun ? ' ' : 0;
+          endedByLineEnd = begun;
+        } else if (b == ' ' || b == '\t') {
+          end = begun ? ' ' : 0;
+        } else if (b == ',' && !begun && before == ' ') {
+          before = ',';
+        } else if (b == ',' || b == '/') {
+          end = b;
+        } else {
+          if (!begun) valueLine = line;
+          value += b;
+          if (b == '*') count = std::stoll(std::exchange(token, ""));
+          if (b != '*') token += b;
+        }
+      }
+      int32_t given = 0;
+      if (int error = token.empty() ? 0 : Convert(token, given); error != 0) {
+        model.report = Report(error, Shown(value) + " in case " + std::to_string(c) + ", line " + std::to_string(valueLine));
+        return model;
+      }
+      for (; count > 0 && k < nvars; --count, ++k) {
+        if (!token.empty()) reversed[static_cast<size_t>(nvars - 1 - k)] = given;
+      }
+    }
+    if (!endedByLineEnd) {
+      at = text.find('\n', at) + 1;
+      ++line;
+    }
+    ++model.counts[reversed];
+    if (model.switched || model.counts.size() <= static_cast<size_t>(CountingCapacity(nvars))) continue;
+    model.switched = true;
+    int64_t bytes = static_cast<int64_t>(at) / c * (ncases - c), from = static_cast<int64_t>(at) + bytes / 2;
+    model.secondThread = c < ncases && bytes >= kLaterPartBytes && from < static_cast<int64_t>(text.size()) &&
+                         static_cast<int64_t>(text.find('\n', static_cast<size_t>(from - 1))) < from - 1 + kLoad;
+  }
+  return model;
+}
+
+// A random data file: cases drawn from pools of patterns that change along
+// the file, most written plainly, some in the other forms, one value perhaps
+// one that cannot be read; and the number of cases to answer.
+struct DataFile {
+  std::string text;
+  int32_t ncases = 0, nvars = 0;
+};
+
+struct Generator {
+  std::mt19937_64 random;
+  std::string eol;
+  double variedShare = 0;
+
+  int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
+  bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
+  template <typename T, size_t n>
+  T Pick(const T (&choices)[n]) { return choices[Uniform(0, n - 1)]; }
+
+  // Neither a digit, a sign, a separator nor a byte the rules give a meaning of its own.
+  std::string RefusedByte() {
+    for (;;) {
+      auto b = static_cast<char>(Uniform(1, 255));
+      if (std::string("0123456789+- \t\r\n,/*#()'\"\x1a").find(b) == std::string::npos) return std::string(1, b);
+    }
+  }
+  std::string BadValue() {
+    switch (Uniform(0, 3)) {
+      case 0: return std::to_string(Uniform(0, 9)) + RefusedByte() + std::to_string(Uniform(0, 9));
+      case 1: return RefusedByte();
+      case 2: return Pick({"1.5", "1E3", "NA", "12x", "."});
+      default: return Pick({"2147483648", "-2147483649", "+2147483648", "4294967296", "99999999999", "-02147483648"});
+    }
+  }
+  std::string Separator(bool nullBefore, bool nullAfter) {
+    const std::string afterNull[] = {",", ", "}, beforeNull[] = {",", " ,", ", ", " , "},
+                      any[] = {" ", "  ", "\t", ",", " , ", eol, eol + eol, " " + eol + "  " + eol, "," + eol};
+    return nullBefore ? Pick(afterNull) : nullAfter ? Pick(beforeNull) : Pick(any);
+  }
+
+  // One case; `bad`, when not empty, stands for its value `badAt`.
+  void WriteCase(const std::vector<int32_t>& values, const std::string& bad, size_t badAt, std::string& text) {
+    const bool varied = Chance(variedShare);
+    const std::string blankLines[] = {eol, "  " + eol, "\t" + eol}, ends[] = {eol, " " + eol, " 9 -9" + eol, " 1.5 NA" + eol, ",," + eol};
+    if (varied && Chance(0.3)) text += Pick(blankLines);
+    bool nullBefore = false;
+    for (size_t j = 0; j < values.size();) {
+      const int32_t v = values[j];
+      size_t run = 1;
+      while (j + run < values.size() && values[j + run] == v) ++run;
+      const int form = varied ? static_cast<int>(Uniform(0, 4)) : 0;
+      const bool null = form == 2 && v == 0 && j != badAt;
+      if (j > 0) text += varied ? Separator(nullBefore, null) : " ";
+      nullBefore = null;
+      if (j == badAt) {
+        text += bad;
+      } else if (form == 4 && std::all_of(values.begin() + static_cast<ptrdiff_t>(j), values.end(), [](int32_t x) { return x == 0; })) {
+        text += "/";
+        break;
+      } else if (form == 3 && (badAt < j || badAt >= j + run)) {
+        const auto r = static_cast<size_t>(Uniform(1, static_cast<int64_t>(run)));
+        text += std::to_string(r) + (v == 0 && Chance(0.5) ? "*" : "*" + std::to_string(v));
+        j += r;
+        continue;
+      } else if (!null) {
+        text += (form == 1 && v >= 0 ? "+" : "") + std::to_string(v);
+      }
+      ++j;
+    }
+    if (nullBefore) text += ",";
+    text += varied ? Pick(ends) : eol;
+  }
+
+  // Kinds of file in turn: short ones in every form; counted ones of a few
+  // patterns; ones whose patterns outgrow the table at a random point; and
+  // ones of 4 MiB or more, the table outgrown early, their patterns
+  // changing all along.
+  DataFile Generate(int kind) {
+    DataFile file;
+    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(kind == 3 ? 4 : 1, 12));
+    const int64_t capacity = CountingCapacity(file.nvars);
+    eol = Chance(0.5) ? "\r\n" : "\n";
+    variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(0, 2)) : 0.03;
+    // Bytes at most; at least, for the large ones.
+    const int64_t bytes = kind == 3 ? Uniform(4400, 6000) * 1024 : int64_t{4} << 20;
+    const int64_t cases = kind == 0 ? Uniform(1, 300)
+                          : kind == 1 ? Uniform(1000, 30000)
+                          : kind == 2 ? std::min(Uniform(2 * capacity, 110000), bytes / (2 * file.nvars))
+                                      : 2 * bytes / (2 * file.nvars);
+    // Segments of cases, each drawn from a pool of a few patterns or made of
+    // one new pattern after another.
+    struct Segment {
+      int64_t first, pool, size;
+      bool fresh;
+    };
+    std::vector<Segment> segments;
+    int64_t patterns = 0;
+    for (int64_t first = 0; first < cases;) {
+      bool fresh = kind == 3 ? first == 0 || Chance(0.5) : kind == 2 && first > 0 && Chance(0.8);
+      int64_t length = kind == 3 && first == 0   ? capacity + Uniform(1, 20000)
+                       : kind == 2 && first == 0 ? Uniform(1, cases / 3)
+                                                 : Uniform(1, cases - first);
+      segments.push_back({first, patterns, fresh ? std::min(length, Uniform(capacity, 100000)) : Uniform(1, kind == 0 ? 30 : 300), fresh});
+      patterns += segments.back().size;
+      first += length;
+    }
+    int64_t base = Uniform(2, 9);
+    while (std::pow(static_cast<double>(base), file.nvars) <= static_cast<double>(patterns)) ++base;
+    // Values of one or two characters in the large files, of any width in the others.
+    const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
+    const int64_t low = lows[Uniform(0, kind == 3 ? 4 : 8)];
+    const int64_t badCase = Chance(kind == 0 ? 0.4 : 0.3) ? Uniform(0, cases - 1) : -1;
+    const auto badAt = static_cast<size_t>(Uniform(0, file.nvars - 1));
+    const std::string bad = BadValue();
+    std::vector<int32_t> values(static_cast<size_t>(file.nvars));
+    // A large file holds that many bytes after the cases that fill the table.
+    int64_t written = 0, limit = kind == 3 ? INT64_MAX : bytes;
+    for (size_t segment = 0; written < cases && static_cast<int64_t>(file.text.size()) < limit; ++written) {
+      if (kind == 3 && segments.size() > 1 && segments[1].first == written) limit = static_cast<int64_t>(file.text.size()) + bytes;
+      while (segment + 1 < segments.size() && segments[segment + 1].first <= written) ++segment;
+      const Segment& s = segments[segment];
+      int64_t p = s.pool + (s.fresh ? (written - s.first) % s.size : Uniform(0, s.size - 1));
+      for (int32_t& value : values) {
+        value = static_cast<int32_t>(low + p % base);
+        p /= base;
+      }
+      WriteCase(values, written == badCase ? bad : "", written == badCase ? badAt : values.size(), file.text);
+    }
+    const int64_t answers[] = {written, written, Uniform(kind == 3 ? written / 2 : 1, written), written + Uniform(1, 10)};
+    file.ncases = static_cast<int32_t>(Pick(answers));
+    return file;
+  }
+};
+
+// Runs the program in `folder` as a user does, its four answers on standard
+// input, on the data file there; returns its exit status.
+int RunProgram(const std::string& folder, const DataFile& file) {
+  test_support::WriteFile(folder + "/data.txt", file.text);
+  test_support::WriteFile(folder + "/answers", "data.txt\npatterns.txt\n" + std::to_string(file.ncases) + "\n" +
+                                                   std::to_string(file.nvars) + "\n");
+  std::filesystem::remove(folder + "/patterns.txt");
+  int status = std::system(("cd '" + folder + "' && '" AGGREGATE_PROGRAM "' <answers >stdout 2>stderr").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Where a file's bytes first differ from those expected.
+std::string Difference(const std::optional<std::string>& got, const std::optional<std::string>& wanted) {
+  if (!got || !wanted) return got ? "a file that should not be there" : "no file";
+  size_t at = static_cast<size_t>(std::mismatch(got->begin(), got->end(), wanted->begin(), wanted->end()).first - got->begin());
+  return "from byte " + std::to_string(at) + ": \"" + got->substr(at, 60) + "\" where \"" + wanted->substr(at, 60) + "\" was expected";
+}
+
+TEST(RandomDataFiles, RunAsTheModelReadsThem) {
+  const char* seedText = std::getenv("AGGREGATE_RANDOM_SEED");
+  const char* filesText = std::getenv("AGGREGATE_RANDOM_FILES");
+  const uint64_t seed = seedText != nullptr ? std::strtoull(seedText, nullptr, 10)
+                                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const int files = filesText != nullptr ? std::atoi(filesText) : 24;
+  const std::string folder = test_support::TestFolder();
+  int switched = 0, threads = 0, reports = 0;
+  for (int f = 0; f < files; ++f) {
+    Generator generator{std::mt19937_64(seed + static_cast<uint64_t>(f)), "", 0};
+    const DataFile file = generator.Generate(f % 4);
+    const Model model = ReadModel(file.text, file.ncases, file.nvars);
+    switched += model.switched;
+    threads += model.secondThread;
+    reports += !model.report.empty();
+    const int status = RunProgram(folder, file);
+    const std::string where = "file " + std::to_string(f) + " of seed " + std::to_string(seed) + " (" +
+                              std::to_string(file.ncases) + " cases of " + std::to_string(file.nvars) +
+                              " variables), kept in " + folder + "; AGGREGATE_RANDOM_SEED=" + std::to_string(seed) +
+                              " AGGREGATE_RANDOM_FILES=" + std::to_string(f + 1) + " runs it again";
+    const std::string error = test_support::ReadFile(folder + "/stderr").value_or("");
+    const auto patterns = test_support::ReadFile(folder + "/patterns.txt");
+    const auto expected = model.report.empty() ? std::optional(test_support::PatternRecords(model.counts)) : std::nullopt;
+    ASSERT_EQ(status, model.report.empty() ? 0 : 1) << where;
+    ASSERT_EQ(error, ExpectedStandardError(model)) << where;
+    ASSERT_TRUE(patterns == expected) << "patterns.txt " << Difference(patterns, expected) << ", " << where;
+  }
+  std::filesystem::remove_all(folder);
+  std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads
+            << " start a second thread, " << reports << " end in a report\n";
+}
+
+}  // namespace
+
+#endif
