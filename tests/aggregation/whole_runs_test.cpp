@@ -276,13 +276,15 @@ struct Generator {
   }
 };
 
-// Runs the program in `folder` as a user does, its four answers on standard
-// input, on the data file there; returns its exit status.
+// Runs the program as a user does, in `folder` made afresh for the data file
+// (a file written over would be written to the disk at once), its four
+// answers on standard input; returns its exit status.
 int RunProgram(const std::string& folder, const DataFile& file) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
   test_support::WriteFile(folder + "/data.txt", file.text);
   test_support::WriteFile(folder + "/answers", "data.txt\npatterns.txt\n" + std::to_string(file.ncases) + "\n" +
                                                    std::to_string(file.nvars) + "\n");
-  std::filesystem::remove(folder + "/patterns.txt");
   int status = std::system(("cd '" + folder + "' && '" AGGREGATE_PROGRAM "' <answers >stdout 2>stderr").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -7,6 +7,7 @@
 
 #include "support/death_test.h"
 #include "textio/layer_state.h"
+#include "textio/reader_input.h"
 
 namespace {
 
@@ -20,10 +21,10 @@ std::string DataFolder(const std::string& input) {
 }
 
 // A fresh layer with unit 1 connected for reading to the data file in `folder`.
-void Connect(const std::string& folder) {
+void Connect(const std::string& folder, const std::string& name = "data.txt") {
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
-  std::string path = folder + "/data.txt";
+  std::string path = folder + "/" + name;
   EXPECT_EQ(textio::OpenUnit(1, path.data(), static_cast<int>(path.size()), "read", true), 0);
 }
 
@@ -202,6 +203,59 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorCase{"\xEF\xBB\xBF", 1, 6501, "0 cases read, the file ends in case 1, line 1"},
                     ErrorCase{"\n\n", 1, 6501, "0 cases read, the file ends in case 1, line 3"},
                     ErrorCase{"'abc\n", 1, 6501, "0 cases read, the file ends in case 1, line 2"}));
+
+// The items of two cases of eight values and the report of the error that
+// ended their reading, if one did: each case a statement with a status, read
+// all at once (by the fast path where it can) or an item at a time.
+std::pair<std::vector<int32_t>, std::string> ReadTwoCases(const std::string& folder, const std::string& name,
+                                                          bool allAtOnce) {
+  Connect(folder, name);
+  std::vector<int32_t> items(16, kUnchanged);
+  try {
+    for (int32_t* row = items.data(); row < items.data() + 16; row += 8) {
+      textio::StartRead(1, true);
+      if (allAtOnce) {
+        textio::readIntegers(row, 8, 1);
+      } else {
+        for (int k = 0; k < 8; ++k) textio::readInteger(row[k]);
+      }
+      textio::endRead();
+    }
+  } catch (const textio::StatementReturn&) {
+    return {items, textio::LastRunErrorReport()};
+  }
+  return {items, ""};
+}
+
+// The fast path takes only what the general rules take: every byte that is
+// neither a digit, a sign nor a separator, and values at and past the range,
+// in a case after the first, in each place among its values, give what an
+// item at a time gives. One row for each value, in one test: a test each
+// would start the test program hundreds of times.
+TEST(FastPath, RefusesWhatTheGeneralRulesRefuse) {
+  std::vector<std::string> values = {"2147483647", "2147483648", "-2147483648", "-2147483649", "+2147483648",
+                                     "4294967296", "9999999999", "99999999999", "02147483647"};
+  for (int b = 0; b < 256; ++b) {
+    if ((b < '0' || b > '9') && std::string("+- \t,\r\n").find(static_cast<char>(b)) == std::string::npos) {
+      values.emplace_back(1, static_cast<char>(b));
+    }
+  }
+  // Each place of the four-at-once test, the value after a single digit, at
+  // the line's end, before a value, after a sign and after a comma.
+  std::vector<std::string> places = {"1 2 3 4 5 6 7 @8", "1 2 3 4 5 6 7 -@8", "1 2 3 4 5 6 7 ,@8", "1 2 3 4 5 6 7 80@"};
+  for (size_t p = 0; p < 15; ++p) places.push_back(std::string("1 2 3 4 5 6 7 8").replace(p, 1, "@"));
+  // A file of its own for each: a file written over would be written to the disk at once.
+  const std::string folder = test_support::TestFolder();
+  int files = 0;
+  for (const std::string& value : values) {
+    for (const std::string& place : places) {
+      std::string second = place, name = std::to_string(++files);
+      second.replace(second.find('@'), 1, value);
+      test_support::WriteFile(folder + "/" + name, "1 2 3 4 5 6 7 8\n" + second + "\n9 9 9 9 9 9 9 9\n");
+      EXPECT_EQ(ReadTwoCases(folder, name, true), ReadTwoCases(folder, name, false)) << "case 2: \"" << second << "\"";
+    }
+  }
+}
 
 // Whatever a unit's buffer held before, only bytes loaded for its file are taken.
 TEST(ReaderBuffers, TakeOnlyBytesLoadedForTheirFile) {
