@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aggregation/Corvanesubs.h"
+#include "aggregation/pattern_table.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"
@@ -123,5 +124,32 @@ INSTANTIATE_TEST_SUITE_P(Matrices, ScratchRefused,
                          testing::Values(RandomCase{"packed", 300000, 3, -99, 999, 0},
                                          RandomCase{"wide", 300000, 30, 0, 4, 0}),
                          [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
+
+// The count field holds six digits: 999,999 equal rows are counted there,
+// 1,000,000 are shown as ******, from the ordered matrix and from the
+// counting table alike.
+TEST(CountField, HoldsSixDigits) {
+  const int32_t ncases = 1999999;
+  std::vector<int32_t> matrix(ncases, 2);
+  std::fill_n(matrix.begin(), 999999, 1);
+  PatternTable table(1, 2);
+  for (int32_t value : {1, 2}) CountRow(table, &value);
+  table.counts[0] = 999999;
+  table.counts[1] = 1000000;
+  OrderPatterns(table);
+  const std::string path = test_support::TestFolder() + "/patterns.txt", layout = test_support::RecordLayout(1);
+  for (bool counted : {true, false}) {
+    textio::ResetLayer();
+    textio::InitUnits(0, nullptr);
+    ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+    if (counted) {
+      WriteCountedPatterns(table, layout.data());
+    } else {
+      WritePatterns(ncases, 1, matrix.data(), layout.data());
+    }
+    textio::CloseUnit(2);
+    EXPECT_EQ(test_support::ReadFile(path), "  1 999999\r\n  2 ******\r\n") << "counted: " << counted;
+  }
+}
 
 }  // namespace
