@@ -217,53 +217,44 @@ struct Generator {
 
   // Kinds of file in turn: short ones in every form; counted ones of a few
   // patterns; ones whose patterns outgrow the table at a random point; and
-  // ones of 4 MiB or more, the table outgrown early, their patterns
-  // changing all along.
+  // ones of 4 MiB or more after the table is outgrown. Along each file the
+  // cases are drawn from pools of a few patterns, or are new patterns one
+  // after another, up to 100,000 of them.
   DataFile Generate(int kind) {
     DataFile file;
     file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(kind == 3 ? 4 : 1, 12));
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
     variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(0, 2)) : 0.03;
-    // Bytes at most; at least, for the large ones.
     const int64_t bytes = kind == 3 ? Uniform(4400, 6000) * 1024 : int64_t{4} << 20;
     const int64_t cases = kind == 0 ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
                           : kind == 2 ? std::min(Uniform(2 * capacity, 110000), bytes / (2 * file.nvars))
-                                      : 2 * bytes / (2 * file.nvars);
-    // Segments of cases, each drawn from a pool of a few patterns or made of
-    // one new pattern after another.
-    struct Segment {
-      int64_t first, pool, size;
-      bool fresh;
-    };
-    std::vector<Segment> segments;
-    int64_t patterns = 0;
-    for (int64_t first = 0; first < cases;) {
-      bool fresh = kind == 3 ? first == 0 || Chance(0.5) : kind == 2 && first > 0 && Chance(0.8);
-      int64_t length = kind == 3 && first == 0   ? capacity + Uniform(1, 20000)
-                       : kind == 2 && first == 0 ? Uniform(1, cases / 3)
-                                                 : Uniform(1, cases - first);
-      segments.push_back({first, patterns, fresh ? std::min(length, Uniform(capacity, 100000)) : Uniform(1, kind == 0 ? 30 : 300), fresh});
-      patterns += segments.back().size;
-      first += length;
-    }
-    int64_t base = Uniform(2, 9);
-    while (std::pow(static_cast<double>(base), file.nvars) <= static_cast<double>(patterns)) ++base;
-    // Values of one or two characters in the large files, of any width in the others.
+                                      : INT32_MAX;
+    // Pattern p is its digits in `base`, from `low` on: values of one or two
+    // characters in the large files, of any width in the others.
+    const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
     const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
     const int64_t low = lows[Uniform(0, kind == 3 ? 4 : 8)];
-    const int64_t badCase = Chance(kind == 0 ? 0.4 : 0.3) ? Uniform(0, cases - 1) : -1;
+    const int64_t badCase = Chance(kind == 0 ? 0.4 : 0.3) ? Uniform(0, std::min<int64_t>(cases - 1, 300000)) : -1;
     const auto badAt = static_cast<size_t>(Uniform(0, file.nvars - 1));
     const std::string bad = BadValue();
     std::vector<int32_t> values(static_cast<size_t>(file.nvars));
-    // A large file holds that many bytes after the cases that fill the table.
-    int64_t written = 0, limit = kind == 3 ? INT64_MAX : bytes;
-    for (size_t segment = 0; written < cases && static_cast<int64_t>(file.text.size()) < limit; ++written) {
-      if (kind == 3 && segments.size() > 1 && segments[1].first == written) limit = static_cast<int64_t>(file.text.size()) + bytes;
-      while (segment + 1 < segments.size() && segments[segment + 1].first <= written) ++segment;
-      const Segment& s = segments[segment];
-      int64_t p = s.pool + (s.fresh ? (written - s.first) % s.size : Uniform(0, s.size - 1));
+    int64_t written = 0, limit = kind == 3 ? INT64_MAX : bytes, first = 0, end = 0, pool = 0, size = 0, patterns = 0;
+    for (bool fresh = false; written < cases && static_cast<int64_t>(file.text.size()) < limit; ++written) {
+      if (written == end) {
+        // A large file holds that many bytes after the cases that outgrow the table.
+        if (kind == 3 && written > 0 && limit == INT64_MAX) limit = static_cast<int64_t>(file.text.size()) + bytes;
+        fresh = kind == 3 ? written == 0 || Chance(0.5) : kind == 2 && written > 0 && Chance(0.8);
+        first = written;
+        end = written + (kind == 3 && written == 0 ? capacity + Uniform(1, 20000)
+                         : kind == 2 && written == 0 ? Uniform(1, cases / 3)
+                                                      : Uniform(1, std::min(cases, int64_t{1} << 20) - written));
+        pool = patterns;
+        size = fresh ? std::min(end - first, Uniform(capacity, 100000)) : Uniform(1, kind == 0 ? 30 : 300);
+        patterns += size;
+      }
+      int64_t p = pool + (fresh ? (written - first) % size : Uniform(0, size - 1));
       for (int32_t& value : values) {
         value = static_cast<int32_t>(low + p % base);
         p /= base;
