@@ -152,9 +152,12 @@ struct DataFile {
 };
 
 struct Generator {
+  explicit Generator(uint64_t seed) : random(seed) {}
+
   std::mt19937_64 random;
   std::string eol;
   double variedShare = 0;
+  size_t lineBreak = SIZE_MAX;  // a plain case goes on on a new line before this value
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
   bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
@@ -194,7 +197,7 @@ struct Generator {
       while (j + run < values.size() && values[j + run] == v) ++run;
       const int form = varied ? static_cast<int>(Uniform(0, 4)) : 0;
       const bool null = form == 2 && v == 0 && j != badAt;
-      if (j > 0) text += varied ? Separator(nullBefore, null) : " ";
+      if (j > 0) text += varied ? Separator(nullBefore, null) : j == lineBreak ? eol : " ";
       nullBefore = null;
       if (j == badAt) {
         text += bad;
@@ -226,6 +229,7 @@ struct Generator {
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
     variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(0, 2)) : 0.03;
+    if (kind == 3 && Chance(0.3)) lineBreak = static_cast<size_t>(Uniform(1, file.nvars - 1));
     const int64_t bytes = kind == 3 ? Uniform(4400, 6000) * 1024 : int64_t{4} << 20;
     const int64_t cases = kind == 0 ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
@@ -296,7 +300,7 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
   const std::string folder = test_support::TestFolder();
   int switched = 0, threads = 0, reports = 0;
   for (int f = 0; f < files; ++f) {
-    Generator generator{std::mt19937_64(seed + static_cast<uint64_t>(f)), "", 0};
+    Generator generator(seed + static_cast<uint64_t>(f));
     const DataFile file = generator.Generate(f % 4);
     const Model model = ReadModel(file.text, file.ncases, file.nvars);
     switched += model.switched;

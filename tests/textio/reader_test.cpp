@@ -234,7 +234,8 @@ std::pair<std::vector<int32_t>, std::string> ReadTwoCases(const std::string& fol
 // would start the test program hundreds of times.
 TEST(FastPath, RefusesWhatTheGeneralRulesRefuse) {
   std::vector<std::string> values = {"2147483647", "2147483648", "-2147483648", "-2147483649", "+2147483648",
-                                     "4294967296", "9999999999", "99999999999", "02147483647"};
+                                     "4294967296", "9999999999", "99999999999", "02147483647",
+                                     "18446744073709551617"};
   for (int b = 0; b < 256; ++b) {
     if ((b < '0' || b > '9') && std::string("+- \t,\r\n").find(static_cast<char>(b)) == std::string::npos) {
       values.emplace_back(1, static_cast<char>(b));
