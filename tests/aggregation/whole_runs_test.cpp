@@ -157,7 +157,8 @@ struct Generator {
   std::mt19937_64 random;
   std::string eol;
   double variedShare = 0;
-  size_t lineBreak = SIZE_MAX;  // a plain case goes on on a new line before this value
+  double breakShare = 0;  // of the values of a plain case after its first, those on a new line
+  double extraShare = 0;  // of the plain cases, those with values after their last
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
   bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
@@ -197,7 +198,7 @@ struct Generator {
       while (j + run < values.size() && values[j + run] == v) ++run;
       const int form = varied ? static_cast<int>(Uniform(0, 4)) : 0;
       const bool null = form == 2 && v == 0 && j != badAt;
-      if (j > 0) text += varied ? Separator(nullBefore, null) : j == lineBreak ? eol : " ";
+      if (j > 0) text += varied ? Separator(nullBefore, null) : Chance(breakShare) ? eol : " ";
       nullBefore = null;
       if (j == badAt) {
         text += bad;
@@ -215,7 +216,7 @@ struct Generator {
       ++j;
     }
     if (nullBefore) text += ",";
-    text += varied ? Pick(ends) : eol;
+    text += varied ? Pick(ends) : Chance(extraShare) ? " 9 -9" + eol : eol;
   }
 
   // Kinds of file in turn: short ones in every form; counted ones of a few
@@ -229,7 +230,9 @@ struct Generator {
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
     variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(0, 2)) : 0.03;
-    if (kind == 3 && Chance(0.3)) lineBreak = static_cast<size_t>(Uniform(1, file.nvars - 1));
+    // The second thread may start inside a case, and skips values after a case's last.
+    breakShare = kind == 3 ? 1.0 / file.nvars : 0;
+    extraShare = kind == 3 ? 0.1 : 0;
     const int64_t bytes = kind == 3 ? Uniform(4400, 6000) * 1024 : int64_t{4} << 20;
     const int64_t cases = kind == 0 ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
