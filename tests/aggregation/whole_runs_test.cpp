@@ -197,12 +197,12 @@ struct Generator {
       size_t run = 1;
       while (j + run < values.size() && values[j + run] == v) ++run;
       const int form = varied ? static_cast<int>(Uniform(0, 4)) : 0;
-      const bool null = form == 2 && v == 0 && j != badAt;
+      const bool null = form == 2 && j != badAt;
       if (j > 0) text += varied ? Separator(nullBefore, null) : breakShare > 0 && Chance(breakShare) ? eol : " ";
       nullBefore = null;
       if (j == badAt) {
         text += bad;
-      } else if (form == 4 && std::all_of(values.begin() + static_cast<ptrdiff_t>(j), values.end(), [](int32_t x) { return x == 0; })) {
+      } else if (form == 4) {
         text += "/";
         break;
       } else if (form == 3 && (badAt < j || badAt >= j + run)) {
