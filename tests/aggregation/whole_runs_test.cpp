@@ -157,7 +157,7 @@ struct Generator {
   std::mt19937_64 random;
   std::string eol;
   double variedShare = 0;
-  double breakShare = 0;  // of the values of a plain case after its first, those on a new line
+  bool valuePerLine = false;  // of a plain case
   double extraShare = 0;  // of the plain cases, those with values after their last
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
@@ -188,17 +188,24 @@ struct Generator {
 
   // One case; `bad`, when not empty, stands for its value `badAt`.
   void WriteCase(const std::vector<int32_t>& values, const std::string& bad, size_t badAt, std::string& text) {
-    const bool varied = Chance(variedShare);
+    if (!Chance(variedShare)) {
+      for (size_t j = 0; j < values.size(); ++j) {
+        if (j > 0) text += valuePerLine ? eol.c_str() : " ";
+        text += j == badAt ? bad : std::to_string(values[j]);
+      }
+      text += Chance(extraShare) ? " 9 -9" + eol : eol;
+      return;
+    }
     const std::string blankLines[] = {eol, "  " + eol, "\t" + eol}, ends[] = {eol, " " + eol, " 9 -9" + eol, " 1.5 NA" + eol, ",," + eol};
-    if (varied && Chance(0.3)) text += Pick(blankLines);
+    if (Chance(0.3)) text += Pick(blankLines);
     bool nullBefore = false;
     for (size_t j = 0; j < values.size();) {
       const int32_t v = values[j];
       size_t run = 1;
       while (j + run < values.size() && values[j + run] == v) ++run;
-      const int form = varied ? static_cast<int>(Uniform(0, 4)) : 0;
+      const int64_t form = Uniform(0, 4);
       const bool null = form == 2 && j != badAt;
-      if (j > 0) text += varied ? Separator(nullBefore, null) : breakShare > 0 && Chance(breakShare) ? eol : " ";
+      if (j > 0) text += Separator(nullBefore, null);
       nullBefore = null;
       if (j == badAt) {
         text += bad;
@@ -216,25 +223,27 @@ struct Generator {
       ++j;
     }
     if (nullBefore) text += ",";
-    text += varied ? Pick(ends) : Chance(extraShare) ? " 9 -9" + eol : eol;
+    text += Pick(ends);
   }
 
   // Kinds of file in turn: short ones in every form; counted ones of a few
   // patterns; ones whose patterns outgrow the table at a random point; and
-  // ones of 4 MiB or more after the table is outgrown, most of their cases
-  // read, their lines holding values after a case's last, or a value each.
-  // Along each file the cases are drawn from pools of a few patterns, or are
-  // new patterns one after another, up to 100,000 of them.
+  // three kinds of 4 MiB or more after the table is outgrown: with forms
+  // that the second thread leaves to the reading in order; with a value a
+  // line, so that the second thread starts inside a case; and with values
+  // after a case's last, which it skips. In the last two most of the cases
+  // are read, so that its work is taken. Along each file the cases are drawn
+  // from pools of a few patterns, or are new patterns one after another, up
+  // to 100,000 of them.
   DataFile Generate(int kind) {
     DataFile file;
-    const bool large = kind >= 3;
-    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(large ? 4 : 1, 12));
+    const bool large = kind >= 3, taken = kind >= 4;
+    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(kind == 4 ? 8 : large ? 4 : 1, 12));
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
-    variedShare = kind == 0 ? 0.4 : large ? 0.001 * static_cast<double>(Uniform(0, 2)) : 0.03;
-    // The second thread may start inside a case, and skips values after a case's last.
-    breakShare = kind == 4 ? 1 : 0;
-    extraShare = kind == 3 ? 0.1 : 0;
+    variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(1, 2)) : taken ? 0 : 0.03;
+    valuePerLine = kind == 4;
+    extraShare = large ? 0.1 : 0;
     const int64_t bytes = large ? Uniform(5000, 6500) * 1024 : int64_t{4} << 20;
     const int64_t cases = kind == 0 ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
@@ -245,7 +254,7 @@ struct Generator {
     const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
     const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
     const int64_t low = lows[Uniform(0, large ? 4 : 8)];
-    const int64_t badCase = Chance(kind == 0 ? 0.4 : 0.3) ? Uniform(0, std::min<int64_t>(cases - 1, 300000)) : -1;
+    const int64_t badCase = Chance(kind == 0 ? 0.4 : taken ? 0 : large ? 0.15 : 0.3) ? Uniform(0, std::min<int64_t>(cases - 1, 300000)) : -1;
     const auto badAt = static_cast<size_t>(Uniform(0, file.nvars - 1));
     const std::string bad = BadValue();
     std::vector<int32_t> values(static_cast<size_t>(file.nvars));
@@ -270,9 +279,8 @@ struct Generator {
       }
       WriteCase(values, written == badCase ? bad : "", written == badCase ? badAt : values.size(), file.text);
     }
-    const int64_t answers[] = {written, written, Uniform(1, written), written + Uniform(1, 10)};
-    const bool fewer = kind == 4 || (kind == 3 && Chance(0.75));
-    file.ncases = static_cast<int32_t>(fewer ? Uniform(written * 17 / 20, written - 1) : Pick(answers));
+    const int64_t answers[] = {written, written, Uniform(large ? written / 2 : 1, written), written + Uniform(1, 10)};
+    file.ncases = static_cast<int32_t>(taken ? Uniform(written * 17 / 20, written - 1) : Pick(answers));
     return file;
   }
 };
@@ -302,12 +310,13 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
   const char* filesText = std::getenv("AGGREGATE_RANDOM_FILES");
   const uint64_t seed = seedText != nullptr ? std::strtoull(seedText, nullptr, 10)
                                             : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  const int files = filesText != nullptr ? std::atoi(filesText) : 20;
+  const int files = filesText != nullptr ? std::atoi(filesText) : 24;
   const std::string folder = test_support::TestFolder();
   int switched = 0, threads = 0, reports = 0;
   for (int f = 0; f < files; ++f) {
     Generator generator(seed + static_cast<uint64_t>(f));
-    const DataFile file = generator.Generate(f % 5);
+    // Kinds 0 to 2 in turn, and after each turn one of the large ones.
+    const DataFile file = generator.Generate(f % 4 < 3 ? f % 4 : 3 + f / 4 % 3);
     const Model model = ReadModel(file.text, file.ncases, file.nvars);
     switched += model.switched;
     threads += model.secondThread;

@@ -221,8 +221,9 @@ TEST(FastPath, RefusesWhatTheGeneralRulesRefuse) {
                                      "4294967296", "9999999999", "99999999999", "02147483647",
                                      "18446744073709551617"};
   for (int b = 0; b < 256; ++b) values.emplace_back(1, static_cast<char>(b));
-  // Each place of the four-at-once test, the value after a single digit, at
-  // the line's end, before a value, after a sign and after a comma.
+  // In place of each byte of a case: the digits and blanks of the
+  // four-at-once test, single digits and their blanks, the line's last
+  // value; and before a value, after a sign, after a comma, after two digits.
   std::vector<std::string> places = {"1 2 3 4 5 6 7 @8", "1 2 3 4 5 6 7 -@8", "1 2 3 4 5 6 7 ,@8", "1 2 3 4 5 6 7 80@"};
   for (size_t p = 0; p < 15; ++p) places.push_back(std::string("1 2 3 4 5 6 7 8").replace(p, 1, "@"));
   // A file of its own for each: a file written over would be written to the disk at once.
