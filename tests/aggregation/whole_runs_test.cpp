@@ -238,13 +238,13 @@ struct Generator {
   DataFile Generate(int kind) {
     DataFile file;
     const bool large = kind >= 3, taken = kind >= 4;
-    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(kind == 4 ? 8 : large ? 4 : 1, 12));
+    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(taken ? 8 : large ? 4 : 1, 12));
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
     variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(1, 2)) : taken ? 0 : 0.03;
     valuePerLine = kind == 4;
     extraShare = large ? 0.1 : 0;
-    const int64_t bytes = large ? Uniform(5000, 6500) * 1024 : int64_t{4} << 20;
+    const int64_t bytes = taken ? Uniform(7000, 8000) * 1024 : large ? Uniform(5000, 6500) * 1024 : int64_t{4} << 20;
     const int64_t cases = kind == 0 ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
                           : kind == 2 ? std::min(Uniform(2 * capacity, 110000), bytes / (2 * file.nvars))
@@ -253,7 +253,7 @@ struct Generator {
     // characters in the large files, of any width in the others.
     const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
     const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
-    const int64_t low = lows[Uniform(0, large ? 4 : 8)];
+    const int64_t low = lows[Uniform(0, taken ? 0 : large ? 4 : 8)];
     const int64_t badCase = Chance(kind == 0 ? 0.4 : taken ? 0 : large ? 0.15 : 0.3) ? Uniform(0, std::min<int64_t>(cases - 1, 300000)) : -1;
     const auto badAt = static_cast<size_t>(Uniform(0, file.nvars - 1));
     const std::string bad = BadValue();
@@ -274,7 +274,7 @@ struct Generator {
       }
       int64_t p = pool + (fresh ? (written - first) % size : Uniform(0, size - 1));
       for (int32_t& value : values) {
-        value = static_cast<int32_t>(low + p % base);
+        value = static_cast<int32_t>(low + p % base + (taken && first > 0 ? 90 : 0));
         p /= base;
       }
       WriteCase(values, written == badCase ? bad : "", written == badCase ? badAt : values.size(), file.text);
