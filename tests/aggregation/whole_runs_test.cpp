@@ -226,15 +226,17 @@ struct Generator {
     text += Pick(ends);
   }
 
-  // Kinds of file in turn: short ones in every form; counted ones of a few
-  // patterns; ones whose patterns outgrow the table at a random point; and
-  // three kinds of 4 MiB or more after the table is outgrown: with forms
-  // that the second thread leaves to the reading in order; with a value a
-  // line, so that the second thread starts inside a case; and with values
-  // after a case's last, which it skips. In the last two most of the cases
-  // are read, so that its work is taken. Along each file the cases are drawn
-  // from pools of a few patterns, or are new patterns one after another, up
-  // to 100,000 of them.
+  // Kinds of file: short ones in every form; counted ones of a few patterns;
+  // ones whose patterns outgrow the table at a random point; and three kinds
+  // of 4 MiB or more after the table is outgrown: with forms that the second
+  // thread leaves to the reading in order; with a value a line, so that it
+  // starts inside a case; and with values after a case's last, which it
+  // skips. Its work is taken only when the reading in order reaches its
+  // start before it has taken every row: in the last two kinds most of the
+  // cases are read, and their values widen once the table is outgrown, so
+  // that the bytes left, judged by the cases before, seem fewer and it
+  // starts early. Along each file the cases are drawn from pools of a few
+  // patterns, or are new patterns one after another, up to 100,000 of them.
   DataFile Generate(int kind) {
     DataFile file;
     const bool large = kind >= 3, taken = kind >= 4;
@@ -250,7 +252,8 @@ struct Generator {
                           : kind == 2 ? std::min(Uniform(2 * capacity, 110000), bytes / (2 * file.nvars))
                                       : INT32_MAX;
     // Pattern p is its digits in `base`, from `low` on: values of one or two
-    // characters in the large files, of any width in the others.
+    // characters in the large files, of one at first where the work is taken,
+    // of any width in the others.
     const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
     const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
     const int64_t low = lows[Uniform(0, taken ? 0 : large ? 4 : 8)];
