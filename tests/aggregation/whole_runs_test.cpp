@@ -156,9 +156,9 @@ struct Generator {
 
   std::mt19937_64 random;
   std::string eol;
-  double variedShare = 0;
-  bool valuePerLine = false;  // of a plain case
-  double extraShare = 0;  // of the plain cases, those with values after their last
+  double variedShare = 0;      // of the cases, those written in the other forms
+  bool valuePerLine = false;   // of a plain case
+  double extraShare = 0;       // of the plain cases, those with values after their last
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
   bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
