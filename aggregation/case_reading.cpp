@@ -23,22 +23,25 @@ constexpr int64_t kPreparedStepBytes = int64_t{8} << 20;  // matrix pages got at
 constexpr int32_t kPreparedSteps = 4;                     // steps got ahead of the reading at most
 
 // Record texts met before, each with the pattern of the case read from it
-// alone: twice as many texts as the table has patterns, of about 16 bytes a
-// value; none (capacity 0) when the storage cannot be had.
+// alone and whether that case skipped values after its last one: twice as
+// many texts as the table has patterns, of about 16 bytes a value; none
+// (capacity 0) when the storage cannot be had.
 struct RecordMemo {
   RecordMemo(int32_t patterns, int32_t nvars)
       : capacity(2 * patterns),
         byteRoom(std::min(kRecordBytes, int64_t{16} * nvars * capacity)),
-        storage(KeyTableBytes(capacity, byteRoom) + int64_t{4} * capacity) {
+        storage(KeyTableBytes(capacity, byteRoom) + int64_t{5} * capacity) {
     if (storage.data == nullptr) return;
     MakeKeyTable(texts, capacity, byteRoom, storage.data);
     patternOf = reinterpret_cast<int32_t*>(storage.data + KeyTableBytes(capacity, byteRoom));
+    skipping = reinterpret_cast<bool*>(patternOf + capacity);
   }
   int32_t capacity;
   int64_t byteRoom;
   Scratch storage;
   KeyTable texts;
   int32_t* patternOf = nullptr;
+  bool* skipping = nullptr;
 };
 
 void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
@@ -58,12 +61,14 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
     hash = HashBytes(text, static_cast<size_t>(length));
     int32_t known = FindKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (known >= 0) {
-      textio::passRecord(1, length);
+      textio::passRecord(1, length, memo.skipping[known]);
       CountPattern(table, memo.patternOf[known]);
       return true;
     }
   }
   int64_t recordEnds = textio::recordEndsPassed(1);
+  int64_t firstSkipped = 0;
+  int64_t skippedBefore = textio::recordsSkippingValues(1, firstSkipped);
   // Values a case leaves without one stay 0, as in the matrix.
   std::fill_n(row, table.nvars, 0);
   ReadCase(row, table.nvars, 1);
@@ -72,7 +77,10 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   // The text is still where it was read only when the case took that one record.
   if (peeked && textio::recordEndsPassed(1) == recordEnds + 1) {
     int32_t key = AddKey(memo.texts, text, static_cast<size_t>(length), hash);
-    if (key >= 0) memo.patternOf[key] = pattern;
+    if (key >= 0) {
+      memo.patternOf[key] = pattern;
+      memo.skipping[key] = textio::recordsSkippingValues(1, firstSkipped) != skippedBefore;
+    }
   }
   return true;
 }

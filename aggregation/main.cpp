@@ -4,6 +4,7 @@
 #include "aggregation/case_reading.h"
 #include "aggregation/matrix.h"
 #include "aggregation/pattern_table.h"
+#include "aggregation/run_warnings.h"
 #include "aggregation/usage.h"
 #include "textio/textio.h"
 
@@ -18,6 +19,7 @@ int32_t openStatus = 0;
 int32_t allocationStatus = 0;
 textio::ArrayDescriptor caseMatrix{};
 char recordLayout[kRecordLayoutLength];
+RunFindings findings;
 
 // The layout of a pattern record: nvars three-character values, a blank and
 // a six-character count.
@@ -48,6 +50,7 @@ void RunAggregation() {
   PatternTable patterns(nvars, CountingCapacity(nvars));
   WriteConsoleLine("Reading the data...");
   bool counted = ReadCases(ncases, nvars, caseMatrix, patterns);
+  NoteReading(ncases, findings);
 
   BuildRecordLayout();
   WriteConsoleLine("Sorting....");
@@ -67,11 +70,16 @@ void RunAggregation() {
     WritePatterns(ncases, nvars, cases, recordLayout);
   }
   WriteConsoleLine("Done.");
+  NoteWriting(nvars, findings);
 }
 
 int main(int argc, char** argv) {
   textio::InitUnits(argc, argv);
   AnswerInformationRequest(argc, argv);
   RunAggregation();
+  // The warnings follow the run's last console line, once it has ended and
+  // the pattern file is complete.
+  textio::CloseAllUnits();
+  if (!textio::ClosingFailed()) WriteRunWarnings(findings);
   textio::ExitRun(0);
 }

@@ -1,7 +1,9 @@
 # Runs the program on one case folder of tests/runs (see its README) and
 # holds what it shows, reports, exits with and leaves against the folder,
 # byte for byte. -DCASE=folder -DWORK=scratch folder -DPROGRAM=program, and
-# optionally -DEMULATOR=command before the program, -DTERMINAL=the terminal driver.
+# optionally -DEMULATOR=command before the program, -DTERMINAL=the terminal driver,
+# -DWINDOWS=ON when the program is built for Windows.
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/run")
 if(EXISTS "${CASE}/before")
@@ -37,8 +39,23 @@ function(compare expected actual what)  # a missing expected file stands for no 
     set(differences "${differences}${what} differs; it holds:\n${text}\n" PARENT_SCOPE)
   endif()
 endfunction()
-compare("${CASE}/stdout" "${WORK}/stdout" "standard output")
-compare("${CASE}/stderr" "${WORK}/stderr" "standard error")
+# The streams named in native-line-ends hold the program's own lines, which
+# end in LF in the case and as the system ends lines in the run.
+set(native "")
+if(EXISTS "${CASE}/native-line-ends")
+  file(STRINGS "${CASE}/native-line-ends" native)
+endif()
+foreach(stream stdout stderr)
+  set(expected_${stream} "${CASE}/${stream}")
+  if(WINDOWS AND stream IN_LIST native AND EXISTS "${CASE}/${stream}")
+    file(READ "${CASE}/${stream}" text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    set(expected_${stream} "${WORK}/expected-${stream}")
+    file(WRITE "${expected_${stream}}" "${text}")
+  endif()
+endforeach()
+compare("${expected_stdout}" "${WORK}/stdout" "standard output")
+compare("${expected_stderr}" "${WORK}/stderr" "standard error")
 set(wanted 0)
 if(EXISTS "${CASE}/status")
   file(STRINGS "${CASE}/status" wanted)

@@ -1,6 +1,7 @@
 // The reader's byte source: a unit's buffer refilled by one read request at
 // a time (a typed line, or a load of a file or redirected input), the bytes
 // taken from it, the move to the next record, and the errors met on the way.
+#include <algorithm>
 #include <cstring>
 
 #include "textio/platform.h"
@@ -10,6 +11,12 @@ namespace textio {
 namespace {
 
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
+
+// Whether bytes[0..count) hold anything a value could be made of: a byte
+// other than a blank, a control character or a comma.
+bool HoldsValue(const unsigned char* bytes, size_t count) {
+  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ','; });
+}
 
 // One line typed at a terminal, shaped as the console hands it over: a final
 // LF becomes CR LF, so a line holds at most 130 characters and its line end.
@@ -138,6 +145,16 @@ int Refill(UnitRecord& unit) {
   RaiseRunError(number, detail);
 }
 
+// Whether bytes[0..count) hold a value; `line` counts the line ends passed
+// before it.
+bool FindValue(const unsigned char* bytes, size_t count, int64_t& line) {
+  for (size_t i = 0; i < count; ++i) {
+    if (HoldsValue(bytes + i, 1)) return true;
+    line += bytes[i] == '\n';
+  }
+  return false;
+}
+
 }  // namespace
 
 unsigned char TakeAfterRefill(UnitRecord& unit) {
@@ -145,7 +162,8 @@ unsigned char TakeAfterRefill(UnitRecord& unit) {
   return unit.buffer[unit.position++];
 }
 
-void MoveToNextRecord(UnitRecord& unit) {
+bool MoveToNextRecord(UnitRecord& unit) {
+  bool passedValue = false;
   if (TypedLines(unit)) {
     if (unit.lastIndex < 0) TakeByte(unit);
     unit.lastIndex = -1;
@@ -153,19 +171,28 @@ void MoveToNextRecord(UnitRecord& unit) {
   } else {
     for (;;) {
       const unsigned char* from = unit.buffer + unit.position;
-      const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(unit.lastIndex + 1 - unit.position));
+      const auto left = static_cast<size_t>(unit.lastIndex + 1 - unit.position);
+      const auto* lineEnd = static_cast<const unsigned char*>(std::memchr(from, '\n', left));
+      passedValue = passedValue || HoldsValue(from, lineEnd != nullptr ? static_cast<size_t>(lineEnd - from) : left);
       if (lineEnd != nullptr) {
-        unit.position = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - unit.buffer) + 1;
+        unit.position = static_cast<int>(lineEnd - unit.buffer) + 1;
         break;
       }
       unit.position = unit.lastIndex + 1;
-      if (TakeByte(unit) == '\n') break;
+      unsigned char b = TakeByte(unit);
+      if (b == '\n') break;
+      passedValue = passedValue || HoldsValue(&b, 1);
     }
   }
   ++unit.lineEnds;
   unit.lineStart = unit.loadStart + unit.position;
   // The typed line end has already moved the console to a new line.
   if (unit.console) unit.lineOpen = false;
+  return passedValue;
+}
+
+void NoteSkippedValues(UnitRecord& unit) {
+  if (unit.skippedRecords++ == 0) unit.firstSkippedLine = unit.lineEnds;
 }
 
 int ReadConsoleLine(char* line, int capacity, int& length) {
@@ -210,16 +237,45 @@ bool peekRecord(int unit, const char*& text, int& length) {
   return true;
 }
 
-void passRecord(int unit, int length) {
+void passRecord(int unit, int length, bool skippedValues) {
   UnitRecord& record = *SelectUnit(unit, StatementKind::Read);
   record.position += length + 1;
   ++record.lineEnds;
   ++record.statements;
+  if (skippedValues) NoteSkippedValues(record);
 }
 
 int64_t recordEndsPassed(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   return record != nullptr ? record->lineEnds : 0;
+}
+
+int64_t recordsSkippingValues(int unit, int64_t& firstLine) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr) return 0;
+  firstLine = record->firstSkippedLine;
+  return record->skippedRecords;
+}
+
+bool valuesLeft(int unit, int64_t& line) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr || record->endOfFile) return false;
+  line = record->lineEnds + 1;
+  const unsigned char* loaded = record->buffer + record->position;
+  if (FindValue(loaded, static_cast<size_t>(record->lastIndex + 1 - record->position), line)) return true;
+  if (record->console || record->kind != UnitKind::Sequential) return false;
+  // Past the loaded bytes, a regular file is read on at its offsets, a piece
+  // at a time, up to a load's worth: a value there is found without reading
+  // the file to its end.
+  const int64_t size = platform::FileSize(record->handle);
+  unsigned char piece[16384];
+  for (int64_t offset = record->filePosition; offset < std::min(size, record->filePosition + kFileReadLoad);) {
+    size_t got = 0;
+    if (platform::ReadAt(record->handle, offset, piece, sizeof piece, got) != platform::Cause::None || got == 0) break;
+    if (FindValue(piece, got, line)) return true;
+    offset += static_cast<int64_t>(got);
+  }
+  return false;
 }
 
 }  // namespace textio

@@ -10,6 +10,11 @@ namespace textio::platform {
 
 using Handle = int;  // 0 standard input, 1 standard output, 2 standard error, 3 and up files
 
+// How this system ends a line of text: the program's own messages (its
+// warnings, its usage text) end their lines so, unlike the records and
+// console lines of a run, whose CR LF is fixed.
+extern const char kLineEnd[];
+
 enum class Cause : uint8_t {
   None,
   NotFound,       // the file or a directory of its path does not exist; path too long

@@ -16,6 +16,9 @@
 #include <thread>
 
 namespace textio::platform {
+
+const char kLineEnd[] = "\n";
+
 namespace {
 
 int argumentCount = 0;

@@ -15,6 +15,9 @@
 #include "textio/platform.h"
 
 namespace textio::platform {
+
+const char kLineEnd[] = "\r\n";
+
 namespace {
 
 constexpr int kHandleSlots = 256;

@@ -179,7 +179,8 @@ bool BlankEndsValue() {
 // record it ends the input, unless a value has begun.
 bool ScanRecordEnd(UnitRecord& unit) {
   --unit.position;
-  MoveToNextRecord(unit);
+  // After a lone CR the rest of its line is skipped unread.
+  if (MoveToNextRecord(unit)) NoteSkippedValues(unit);
   ReaderState& reader = Reader();
   if (BlankEndsValue()) {
     reader.endedByRecordEnd = true;
@@ -380,7 +381,7 @@ void readCharacter(char* item, int length) {
 
 void endRead() {
   ReaderState& reader = Reader();
-  if (!reader.endedByRecordEnd) MoveToNextRecord(*reader.unit);
+  if (!reader.endedByRecordEnd && MoveToNextRecord(*reader.unit)) NoteSkippedValues(*reader.unit);
 }
 
 }  // namespace textio

@@ -29,8 +29,13 @@ inline unsigned char TakeByte(UnitRecord& unit) {
 int TakeStatementIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count);
 
 // Moves to the start of the next record: a file or redirected input skips
-// through the next LF; a terminal drops the rest of the typed line.
-void MoveToNextRecord(UnitRecord& unit);
+// through the next LF; a terminal drops the rest of the typed line. Returns
+// whether the bytes skipped held anything a value could be made of.
+bool MoveToNextRecord(UnitRecord& unit);
+
+// Counts the record just passed among those whose values a statement
+// skipped unread, after its last item or after a lone CR.
+void NoteSkippedValues(UnitRecord& unit);
 
 // beginRead, where an error of the statement may return its number as a
 // StatementReturn instead of ending the run.

@@ -61,6 +61,21 @@ class Stage {
   int count_ = 0;
 };
 
+// Notes `count` fields of the record written as asterisks, the first of
+// them the item `item` (from 1) of the value `value`: a unit counts them, and
+// keeps the first.
+void NoteStarred(int64_t count, int32_t item, int32_t value) {
+  RecordWriterState& writer = layer.recordWriter;
+  if (writer.destination == RecordDestination::Internal) return;
+  UnitRecord& unit = *writer.unit;
+  if (unit.starredFields == 0) {
+    unit.firstStarredRecord = unit.recordsWritten + 1;
+    unit.firstStarredItem = item;
+    unit.firstStarredValue = value;
+  }
+  unit.starredFields += count;
+}
+
 // Raises the error for a record that `count` more characters would make too
 // long, before any of them is placed.
 void CheckRoom(int64_t count) {
@@ -86,6 +101,7 @@ void PlaceField(const LayoutItem& field, int32_t value) {
 
   Stage stage;
   if (length > field.width) {
+    NoteStarred(1, writer.itemsPlaced + 1, value);
     stage.Add(' ', writer.pendingBlanks);
     stage.Add('*', field.width);
   } else {
@@ -123,13 +139,25 @@ struct ThreeCharacterFields {
 };
 constexpr ThreeCharacterFields kThreeCharacterFields;
 
-// Places the I3 fields of `count` values from `out` on, without owed blanks.
-unsigned char* PlaceThreeCharacterFields(unsigned char* out, const int32_t* values, int count, ptrdiff_t stride) {
+// Places the I3 fields of `count` values from `out` on, without owed blanks;
+// the first value is the record's item `firstItem` (from 1).
+unsigned char* PlaceThreeCharacterFields(unsigned char* out, const int32_t* values, int count, ptrdiff_t stride,
+                                         int32_t firstItem) {
   constexpr auto kAsterisks = static_cast<uint32_t>(kHighestThree - kLowestThree + 1);
+  int32_t starred = 0;
   for (int i = 0; i < count; ++i, values += stride) {
     uint32_t index = static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree);
-    std::memcpy(out, kThreeCharacterFields.text[index < kAsterisks ? index : kAsterisks], 4);
+    bool fits = index < kAsterisks;
+    starred += fits ? 0 : 1;
+    std::memcpy(out, kThreeCharacterFields.text[fits ? index : kAsterisks], 4);
     out += 3;
+  }
+  if (starred > 0) {
+    // Rare: the first of them is looked for again.
+    int first = 0;
+    values -= stride * count;
+    while (static_cast<uint32_t>(values[first * stride]) - static_cast<uint32_t>(kLowestThree) < kAsterisks) ++first;
+    NoteStarred(starred, firstItem + first, values[first * stride]);
   }
   return out;
 }
@@ -158,7 +186,7 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
     if (width == 3 && size == 3) {
       int fitting = static_cast<int>(std::min<int64_t>(count - placed, room / 3));
-      out = PlaceThreeCharacterFields(out, values, fitting, stride);
+      out = PlaceThreeCharacterFields(out, values, fitting, stride, writer.itemsPlaced + placed + 1);
       placed += fitting;
       break;
     }
@@ -166,6 +194,7 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
     unsigned char* fieldEnd = out + size;
     int32_t value = *values;
     if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) {
+      NoteStarred(1, writer.itemsPlaced + placed + 1, value);
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
       DecimalText(fieldEnd, value);
@@ -188,9 +217,11 @@ void EndRecord() {
   switch (writer.destination) {
     case RecordDestination::File:
       PlaceBytes(*writer.unit, "\r\n", 2);
+      ++writer.unit->recordsWritten;
       break;
     case RecordDestination::Device:
       EndConsoleRecord(*writer.unit);
+      ++writer.unit->recordsWritten;
       break;
     case RecordDestination::Internal:
       std::fill_n(writer.text + writer.recordChars, writer.textLength - writer.recordChars, ' ');
@@ -198,6 +229,7 @@ void EndRecord() {
       break;
   }
   writer.recordChars = 0;
+  writer.itemsPlaced = 0;
 }
 
 // Reads items until an integer field, performing groups and moves on the
@@ -287,6 +319,7 @@ void StartRecord(RecordDestination destination, const char* layout, int layoutLe
   writer.current = 0;
   writer.fieldRepeatsLeft = 0;
   writer.depth = 0;
+  writer.itemsPlaced = 0;
 }
 
 }  // namespace
@@ -319,6 +352,7 @@ void writeIntegers(const int32_t* first, int count, ptrdiff_t stride) {
       placed = 1;
     }
     writer.fieldRepeatsLeft -= placed - 1;
+    writer.itemsPlaced += placed;
     first += placed * stride;
     count -= placed;
   }
@@ -328,6 +362,13 @@ void EndFormattedWrite() {
   NextField(false);
   layer.recordWriter.pendingBlanks = 0;  // a move at the record's end leaves no trailing blanks
   EndRecord();
+}
+
+int64_t fieldsStarred(int unit, StarredField& first) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
+  if (record == nullptr) return 0;
+  first = {record->firstStarredRecord, record->firstStarredItem, record->firstStarredValue};
+  return record->starredFields;
 }
 
 void ResetRecordWriter() {

@@ -52,7 +52,7 @@ const char* LastRunErrorReport() { return lastReport; }
 
 void WriteErrorLine(const char* text) {
   (void)platform::WriteAll(2, text, std::strlen(text));
-  (void)platform::WriteAll(2, "\r\n", 2);
+  (void)platform::WriteAll(2, platform::kLineEnd, std::strlen(platform::kLineEnd));
 }
 
 void RaiseRunError(int number, const char* detail) {
@@ -73,6 +73,8 @@ void RaiseRunError(int number, const char* detail) {
   run.statusWanted = false;
   throw StatementReturn{number};
 }
+
+bool ClosingFailed() { return layer.run.closingFailed; }
 
 void ExitRun(int status) {
   RunState& run = layer.run;

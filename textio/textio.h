@@ -115,6 +115,13 @@ struct UnitRecord {
   int64_t lineStart;              // input offset where the current line starts; kept by the
                                   // move to the next record, not by the fast path of readIntegers
   int64_t statements;             // read statements begun on the unit
+  int64_t skippedRecords;         // records whose values a statement skipped unread
+  int64_t firstSkippedLine;       // the line of the first of them
+  int64_t recordsWritten;         // records ended on the unit
+  int64_t starredFields;          // fields written as asterisks, their values not fitting
+  int64_t firstStarredRecord;     // the first of them: its record and item, from 1, and value
+  int32_t firstStarredItem;
+  int32_t firstStarredValue;
 };
 
 struct UnitSlot {
@@ -177,11 +184,30 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape);
 // unit is not a file.
 bool peekRecord(int unit, const char*& text, int& length);
 // Passes over the record of `length` bytes that peekRecord gave, as a read
-// statement does that finds all its values there.
-void passRecord(int unit, int length);
+// statement does that finds all its values there; `skippedValues`: that
+// statement skips values after its last item, as one reading the same text did.
+void passRecord(int unit, int length, bool skippedValues);
 // The record ends a unit's statements have passed so far: a statement that
 // took its values from one record alone passes one.
 int64_t recordEndsPassed(int unit);
+
+// What the statements on a unit passed over or could not show, told to the
+// user once the run is over.
+// Records whose values after a statement's last item, or after a lone CR,
+// were skipped unread; `firstLine` the line of the first of them.
+int64_t recordsSkippingValues(int unit, int64_t& firstLine);
+// Whether a unit's input holds a value after the record where its next
+// statement begins, and the line where the first one stands. Only what can
+// be had without waiting is looked at: the bytes loaded, and for a regular
+// file a few loads more; never the rest of a pipe or the console.
+bool valuesLeft(int unit, int64_t& line);
+// Fields written as asterisks to a unit, their values not fitting them.
+struct StarredField {
+  int64_t record;  // from 1
+  int32_t item;    // the record's item, from 1
+  int32_t value;
+};
+int64_t fieldsStarred(int unit, StarredField& first);
 
 // ---- A second reader -------------------------------------------------------
 // Another thread may read the later part of a data file while the statements
@@ -234,9 +260,11 @@ void ReportRunError(int number, const char* message, StatementKind kind);
 // the error and the statement, then the line saying what went wrong, each
 // ended by CR LF. Empty before the first.
 const char* LastRunErrorReport();
-// One line on standard error, ended by CR LF: a failure told in words of the
-// program's own rather than as a run-time error.
+// One line on standard error, ended as this system ends lines: a failure or
+// a warning told in words of the program's own rather than as a run-time error.
 void WriteErrorLine(const char* text);
+// Whether a run-time error was raised while the units were being closed.
+bool ClosingFailed();
 // Ends the run: the end-of-run closing, then the process exit with `status`.
 [[noreturn]] void ExitRun(int status);
 
