@@ -163,6 +163,7 @@ struct RecordShape {
   bool slash;         // a slash ended it: a statement's remaining items take nothing
   bool commaAtEnd;    // a comma after its last value: a statement takes its next value from the next record
   bool leadingNull;   // its first value is null: a comma before it, as at a statement's start
+  bool skipped;       // values were skipped unread: after a slash, or after a lone CR the rest of its line
   int64_t lines;      // lines taken: the record's own, and empty ones passed over before it
   int64_t line;       // the line where it ends; for an error, where the failing value starts
   int64_t column;     // for an error, the column where the failing value starts; 0 when unknown

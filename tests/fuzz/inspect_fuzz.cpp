@@ -50,13 +50,14 @@ std::string Said(const Inspection& inspection) {
 std::string Summary(const Inspection& inspection) {
   std::string text;
   for (int64_t number : {inspection.lines, inspection.records, inspection.failing.count, inspection.failing.firstLine,
-                         int64_t{inspection.failure}, inspection.failureColumn, inspection.nulls.count,
+                         int64_t{inspection.failure.status}, inspection.failure.column, inspection.skipped.count,
+                         inspection.loneReturns.count, inspection.afterSlash.count, inspection.nulls.count,
                          inspection.commaEnds.count, inspection.slashes.count, int64_t{inspection.recordsPerCase},
                          inspection.cases, inspection.variables, inspection.largestCount}) {
     text += std::to_string(number) + ' ';
   }
   for (int k = 0; k < inspection.lengthKinds; ++k) text += std::to_string(inspection.lengths[k].values) + ' ';
-  return text + (inspection.counted ? Said(inspection) : "") + inspection.failureReport;
+  return text + (inspection.counted ? Said(inspection) : "") + inspection.failure.report;
 }
 
 // Reads the answers' cases as a run reads them; a failure is a finding.
