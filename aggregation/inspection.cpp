@@ -183,10 +183,11 @@ void EndRecordInRow(Reading& reading, int64_t values, bool slash) {
 
 // A failing record at `place` in its case, of `expected` values: a run that
 // has read its case's last value before the failing one skips it with the
-// rest of the line; otherwise the run fails there, in the case it reads.
+// rest of the line, when the failure lies on that line; otherwise the run
+// fails there, in the case it reads.
 void Classify(Reading& reading, FailedRecord& failed, int32_t place) {
   Inspection& result = reading.result;
-  if (place == reading.cycle - 1 && failed.values == reading.cycleLengths[place]) {
+  if (place == reading.cycle - 1 && failed.values == reading.cycleLengths[place] && failed.onItsLine) {
     Note(result.skipped, 1, failed.line);
     return;
   }
@@ -350,6 +351,7 @@ void Take(Reading& reading, const textio::RecordShape& shape) {
     Note(result.repeatForms, shape.repeatForms, shape.line);
     Note(shape.slash ? result.afterSlash : result.loneReturns, shape.skipped, shape.line);
   }
+  Note(result.tabGaps, shape.tabGap, shape.line);
   if (!shape.slash) NoteLength(result, shape);
   Place(reading, shape, nullptr);
 }
@@ -366,7 +368,7 @@ bool ValueHolds(const char* report, char c) {
 // row of the records after it, if they read.
 void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
   Inspection& result = reading.result;
-  FailedRecord failed = {shape.line, shape.column, shape.values, 0, status, {}};
+  FailedRecord failed = {shape.line, shape.column, shape.values, 0, status, InValue(status) && !shape.valueRunsOn, {}};
   std::strncpy(failed.report, textio::LastRunErrorReport(), kReportSize - 1);
   if (reading.allFailing.count == 0) reading.firstFailure = failed;
   Note(reading.allFailing, 1, shape.line);
@@ -380,38 +382,6 @@ void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
     return;
   }
   Place(reading, shape, &failed);
-}
-
-// Two tabs with nothing but blanks between them, or a tab first or last on
-// a line that holds a value: in a tab-separated file an empty field, which
-// the reader passes over as part of one separator.
-bool HasTabGap(const char* text, int length) {
-  const char* end = text + length;
-  while (end > text && end[-1] == '\r') --end;
-  const char* first = std::find_if(text, end, [](char c) { return c != ' '; });
-  if (first == end) return false;
-  const char* last = end - 1;
-  while (*last == ' ') --last;
-  if (*first == '\t' || *last == '\t') {
-    return std::any_of(first, last + 1, [](char c) { return static_cast<unsigned char>(c) > ' '; });
-  }
-  bool afterTab = false;
-  for (const char* c = first; c <= last; ++c) {
-    if (*c == '\t' && afterTab) return true;
-    if (*c != ' ') afterTab = *c == '\t';
-  }
-  return false;
-}
-
-// Takes a look at the next line's bytes as they stand, before the reader
-// makes values of them, when they have been loaded.
-void LookAtNextLine(Reading& reading) {
-  const char* text = nullptr;
-  int length = 0;
-  if (textio::peekRecord(1, text, length) && std::memchr(text, '\t', static_cast<size_t>(length)) != nullptr &&
-      HasTabGap(text, length)) {
-    Note(reading.result.tabGaps, 1, reading.result.lines + 1);
-  }
 }
 
 // Writes the case `number` into the report of a run-time error in place of
@@ -491,7 +461,6 @@ void InspectUnit(Inspection& inspection) {
     textio::RecordShape shape{};
     int room = 0;
     int32_t* into = Destination(reading, room);
-    LookAtNextLine(reading);
     int status = textio::readRecord(1, into, room, shape);
     inspection.lines += shape.lines;
     if (status == 0 || InValue(status) || status == textio::EndOfFile) {

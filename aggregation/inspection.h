@@ -46,6 +46,7 @@ struct FailedRecord {
   int64_t values;       // the values read before it
   int64_t shapeRecord;  // its place among the records that make up the cases, from 0
   int status;
+  bool onItsLine;       // the failure lies on the line where the failing value starts
   char report[kReportSize];
 };
 

@@ -13,9 +13,9 @@ namespace {
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
 
 // Whether bytes[0..count) hold anything a value could be made of: a byte
-// other than a blank, a control character or a comma.
+// other than a blank, a control character, a comma or a slash.
 bool HoldsValue(const unsigned char* bytes, size_t count) {
-  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ','; });
+  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ',' && b != '/'; });
 }
 
 // One line typed at a terminal, shaped as the console hands it over: a final

@@ -24,6 +24,11 @@ inline constexpr int kShownSize = 40;
 
 enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };
 
+// Where a statement of one record stands among its separators, to find the
+// empty fields of a tab-separated line: a tab at the line's start, a second
+// tab after one, or a tab just before the line's end stands for one.
+enum class TabPlace : uint8_t { AfterValue, LineStart, AfterTab };
+
 struct ReaderState {
   UnitRecord* unit;
   char lastSeparator;      // what ended the previous value: ' ', ',', '/' or after a delimiter
@@ -38,6 +43,8 @@ struct ReaderState {
   bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
   bool recordOnly;         // the statement takes one record: its end ends the input (readRecord)
   bool recordEnded;        // ... and has ended it, giving the item no value
+  TabPlace tabPlace;       // ... where it stands among its separators
+  bool tabGap;             // ... and whether it has passed an empty tab-separated field
   // The current value as read, for a report: its length so far, its first
   // bytes and the line where it starts.
   int64_t valueLength;

@@ -135,6 +135,7 @@ constexpr int kValueDetailSize = kShownSize * 4 + 160;
 // and its first bytes as read. A value that never ends is cut off.
 void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  reader.tabPlace = TabPlace::AfterValue;
   if (reader.valueLength == 0) {
     reader.valueLine = unit.lineEnds + 1;
     reader.valueColumn = unit.loadStart + unit.position - unit.lineStart;
@@ -182,6 +183,8 @@ bool ScanRecordEnd(UnitRecord& unit) {
   // After a lone CR the rest of its line is skipped unread.
   if (MoveToNextRecord(unit)) NoteSkippedValues(unit);
   ReaderState& reader = Reader();
+  reader.tabGap = reader.tabGap || reader.tabPlace == TabPlace::AfterTab;
+  reader.tabPlace = TabPlace::LineStart;
   if (BlankEndsValue()) {
     reader.endedByRecordEnd = true;
     return EndValue(' ');
@@ -193,8 +196,13 @@ bool ScanRecordEnd(UnitRecord& unit) {
 
 // A blank or tab: passed over before a value and inside parentheses.
 bool ScanBlank(const UnitRecord& unit, unsigned char b) {
+  ReaderState& reader = Reader();
+  if (b == '\t' && reader.scanMode != ScanMode::Parenthesised) {
+    reader.tabGap = reader.tabGap || (reader.tabPlace != TabPlace::AfterValue && !BlankEndsValue());
+    reader.tabPlace = TabPlace::AfterTab;
+  }
   if (BlankEndsValue()) return EndValue(' ');
-  if (Reader().scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
+  if (reader.scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
   return false;
 }
 
@@ -244,6 +252,7 @@ void ScanRepeat(const UnitRecord& unit, unsigned char b) {
 // parentheses one of the value's characters; otherwise the value's end.
 bool ScanComma(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  reader.tabPlace = TabPlace::AfterValue;
   if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && !reader.starSeen) {
     reader.lastSeparator = ',';
     return false;
@@ -362,6 +371,8 @@ void StartRead(int unit, bool statusWanted) {
   reader.repeatLeft = 0;
   reader.endedByRecordEnd = false;
   reader.recordOnly = reader.recordEnded = false;
+  reader.tabPlace = TabPlace::LineStart;
+  reader.tabGap = false;
 }
 
 void beginRead(int unit) { StartRead(unit, false); }

@@ -94,6 +94,8 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape) {
   }
   shape.lines = source.lineEnds - linesBefore;
   shape.skipped = source.skippedRecords != skippedBefore;
+  shape.tabGap = reader.tabGap;
+  shape.valueRunsOn = status != 0 && reader.valueLength > 0 && source.lineEnds > reader.valueLine;
   // The input ended where the next record would begin.
   if (status == EndOfFile && shape.values == 0 && reader.valueLength == 0) return kNoMoreRecords;
   return status;

@@ -164,9 +164,12 @@ struct RecordShape {
   bool commaAtEnd;    // a comma after its last value: a statement takes its next value from the next record
   bool leadingNull;   // its first value is null: a comma before it, as at a statement's start
   bool skipped;       // values were skipped unread: after a slash, or after a lone CR the rest of its line
+  bool tabGap;        // two tabs with nothing but blanks between, or a tab first or last: an empty
+                      // field of a tab-separated line, which the reader passes over as part of a separator
   int64_t lines;      // lines taken: the record's own, and empty ones passed over before it
   int64_t line;       // the line where it ends; for an error, where the failing value starts
   int64_t column;     // for an error, the column where the failing value starts; 0 when unknown
+  bool valueRunsOn;   // for an error, the failing value runs on past the line where it starts
 };
 // What readRecord returns when the input ends before another record begins.
 inline constexpr int kNoMoreRecords = -1;
