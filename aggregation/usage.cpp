@@ -45,8 +45,11 @@ constexpr const char* kUsage[] = {
     "  aggregate --inspect survey.dat",
     "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
-    "run-time error, reported on standard error. With --inspect: 0 when a run",
-    "with the answers it gives would end with \"Done.\", else 1.",
+    "run-time error, reported on standard error. A run that ends with \"Done.\"",
+    "warns on standard error of values written as ***, data left unread and",
+    "values skipped. With --inspect: 0 when a run with the answers it gives",
+    "would read every value, write every value in its field and end with",
+    "\"Done.\", else 1.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
     "Windows, aggregate.txt beside the program.",
 };
