@@ -61,7 +61,8 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
     hash = HashBytes(text, static_cast<size_t>(length));
     int32_t known = FindKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (known >= 0) {
-      textio::passRecord(1, length, memo.skipping[known]);
+      textio::passRecord(1, length);
+      if (memo.skipping[known]) textio::countSkippedValues(1);
       CountPattern(table, memo.patternOf[known]);
       return true;
     }

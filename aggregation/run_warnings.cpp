@@ -31,8 +31,10 @@ void WriteRunWarnings(const RunFindings& findings) {
   if (findings.starredFields > 0) {
     const textio::StarredField& first = findings.firstStarred;
     char where[96];
-    if (first.item <= findings.nvars) {
-      std::snprintf(where, sizeof where, "variable %" PRId32 " of record %" PRId64 ", value %" PRId32, first.item,
+    // A pattern record holds nvars fields of 3 characters, a blank and the count.
+    const int64_t item = (first.column - 1) / 3 + 1;
+    if (item <= findings.nvars) {
+      std::snprintf(where, sizeof where, "variable %" PRId64 " of record %" PRId64 ", value %" PRId32, item,
                     first.record, first.value);
     } else {
       std::snprintf(where, sizeof where, "the count of record %" PRId64 ", %" PRId32, first.record, first.value);

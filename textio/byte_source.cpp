@@ -237,13 +237,14 @@ bool peekRecord(int unit, const char*& text, int& length) {
   return true;
 }
 
-void passRecord(int unit, int length, bool skippedValues) {
+void passRecord(int unit, int length) {
   UnitRecord& record = *SelectUnit(unit, StatementKind::Read);
   record.position += length + 1;
   ++record.lineEnds;
   ++record.statements;
-  if (skippedValues) NoteSkippedValues(record);
 }
+
+void countSkippedValues(int unit) { NoteSkippedValues(*SelectUnit(unit, StatementKind::Read)); }
 
 int64_t recordEndsPassed(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);

@@ -43,7 +43,6 @@ struct RecordWriterState {
   int32_t current;        // the next item to read
   int32_t fieldRepeatsLeft;
   int32_t depth;          // open groups
-  int32_t itemsPlaced;    // the record's items placed so far
   int32_t passesLeft[kMaxGroupDepth];
   RecordDestination destination;
   UnitRecord* unit;       // file or device destination

@@ -62,15 +62,15 @@ class Stage {
 };
 
 // Notes `count` fields of the record written as asterisks, the first of
-// them the item `item` (from 1) of the value `value`: a unit counts them, and
-// keeps the first.
-void NoteStarred(int64_t count, int32_t item, int32_t value) {
+// them at column `column` (from 1), of the value `value`: a unit counts
+// them, and keeps the first.
+void NoteStarred(int64_t count, int64_t column, int32_t value) {
   RecordWriterState& writer = layer.recordWriter;
   if (writer.destination == RecordDestination::Internal) return;
   UnitRecord& unit = *writer.unit;
   if (unit.starredFields == 0) {
     unit.firstStarredRecord = unit.recordsWritten + 1;
-    unit.firstStarredItem = item;
+    unit.firstStarredColumn = column;
     unit.firstStarredValue = value;
   }
   unit.starredFields += count;
@@ -101,7 +101,7 @@ void PlaceField(const LayoutItem& field, int32_t value) {
 
   Stage stage;
   if (length > field.width) {
-    NoteStarred(1, writer.itemsPlaced + 1, value);
+    NoteStarred(1, writer.recordChars + writer.pendingBlanks + 1, value);
     stage.Add(' ', writer.pendingBlanks);
     stage.Add('*', field.width);
   } else {
@@ -140,26 +140,34 @@ struct ThreeCharacterFields {
 constexpr ThreeCharacterFields kThreeCharacterFields;
 
 // Places the I3 fields of `count` values from `out` on, without owed blanks;
-// the first value is the record's item `firstItem` (from 1).
-unsigned char* PlaceThreeCharacterFields(unsigned char* out, const int32_t* values, int count, ptrdiff_t stride,
-                                         int32_t firstItem) {
+// returns whether any of them is asterisks.
+bool PlaceThreeCharacterFields(unsigned char*& out, const int32_t* values, int count, ptrdiff_t stride) {
   constexpr auto kAsterisks = static_cast<uint32_t>(kHighestThree - kLowestThree + 1);
-  int32_t starred = 0;
+  // The fields' fourth bytes, or'ed: a blank, unless a field of asterisks
+  // gave its own. One instruction a value, where a test of each costs more.
+  uint32_t marks = 0;
   for (int i = 0; i < count; ++i, values += stride) {
-    uint32_t index = static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree);
-    bool fits = index < kAsterisks;
-    starred += fits ? 0 : 1;
-    std::memcpy(out, kThreeCharacterFields.text[fits ? index : kAsterisks], 4);
+    uint32_t index = std::min(static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree), kAsterisks);
+    uint32_t field = 0;
+    std::memcpy(&field, kThreeCharacterFields.text[index], 4);
+    std::memcpy(out, &field, 4);
+    marks |= field;
     out += 3;
   }
-  if (starred > 0) {
-    // Rare: the first of them is looked for again.
-    int first = 0;
-    values -= stride * count;
-    while (static_cast<uint32_t>(values[first * stride]) - static_cast<uint32_t>(kLowestThree) < kAsterisks) ++first;
-    NoteStarred(starred, firstItem + first, values[first * stride]);
-  }
-  return out;
+  unsigned char bytes[4];
+  std::memcpy(bytes, &marks, 4);
+  return bytes[3] != ' ';
+}
+
+// Notes the I3 fields of `count` values written as asterisks, the first
+// value's field at the record's column `firstColumn` (from 1).
+void NoteStarredFields(const int32_t* values, int count, ptrdiff_t stride, int64_t firstColumn) {
+  auto fits = [](int32_t value) { return value >= kLowestThree && value <= kHighestThree; };
+  int first = 0;
+  while (fits(values[first * stride])) ++first;
+  int32_t starred = 0;
+  for (int i = first; i < count; ++i) starred += fits(values[i * stride]) ? 0 : 1;
+  NoteStarred(starred, firstColumn + 3 * first, values[first * stride]);
 }
 
 // The common case: consecutive uses of one field Iw whose blanks and width
@@ -186,15 +194,18 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
     if (width == 3 && size == 3) {
       int fitting = static_cast<int>(std::min<int64_t>(count - placed, room / 3));
-      out = PlaceThreeCharacterFields(out, values, fitting, stride, writer.itemsPlaced + placed + 1);
+      unsigned char* runStart = out;
+      if (PlaceThreeCharacterFields(out, values, fitting, stride)) [[unlikely]] {
+        NoteStarredFields(values, fitting, stride, writer.recordChars + (runStart - start) + 1);
+      }
       placed += fitting;
       break;
     }
     std::memcpy(out, kBlankSpan, kFieldSpan);
     unsigned char* fieldEnd = out + size;
     int32_t value = *values;
-    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) {
-      NoteStarred(1, writer.itemsPlaced + placed + 1, value);
+    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) [[unlikely]] {
+      NoteStarred(1, writer.recordChars + (fieldEnd - start) - width + 1, value);
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
       DecimalText(fieldEnd, value);
@@ -229,7 +240,6 @@ void EndRecord() {
       break;
   }
   writer.recordChars = 0;
-  writer.itemsPlaced = 0;
 }
 
 // Reads items until an integer field, performing groups and moves on the
@@ -319,7 +329,6 @@ void StartRecord(RecordDestination destination, const char* layout, int layoutLe
   writer.current = 0;
   writer.fieldRepeatsLeft = 0;
   writer.depth = 0;
-  writer.itemsPlaced = 0;
 }
 
 }  // namespace
@@ -352,7 +361,6 @@ void writeIntegers(const int32_t* first, int count, ptrdiff_t stride) {
       placed = 1;
     }
     writer.fieldRepeatsLeft -= placed - 1;
-    writer.itemsPlaced += placed;
     first += placed * stride;
     count -= placed;
   }
@@ -367,7 +375,7 @@ void EndFormattedWrite() {
 int64_t fieldsStarred(int unit, StarredField& first) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
   if (record == nullptr) return 0;
-  first = {record->firstStarredRecord, record->firstStarredItem, record->firstStarredValue};
+  first = {record->firstStarredRecord, record->firstStarredColumn, record->firstStarredValue};
   return record->starredFields;
 }
 

@@ -119,8 +119,8 @@ struct UnitRecord {
   int64_t firstSkippedLine;       // the line of the first of them
   int64_t recordsWritten;         // records ended on the unit
   int64_t starredFields;          // fields written as asterisks, their values not fitting
-  int64_t firstStarredRecord;     // the first of them: its record and item, from 1, and value
-  int32_t firstStarredItem;
+  int64_t firstStarredRecord;     // the first of them: its record and column, from 1, and value
+  int64_t firstStarredColumn;
   int32_t firstStarredValue;
 };
 
@@ -188,9 +188,12 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape);
 // unit is not a file.
 bool peekRecord(int unit, const char*& text, int& length);
 // Passes over the record of `length` bytes that peekRecord gave, as a read
-// statement does that finds all its values there; `skippedValues`: that
-// statement skips values after its last item, as one reading the same text did.
-void passRecord(int unit, int length, bool skippedValues);
+// statement does that finds all its values there.
+void passRecord(int unit, int length);
+// Counts the record just passed among those whose values after a
+// statement's last item were skipped unread, as a statement reading the
+// same text found (recordsSkippingValues).
+void countSkippedValues(int unit);
 // The record ends a unit's statements have passed so far: a statement that
 // took its values from one record alone passes one.
 int64_t recordEndsPassed(int unit);
@@ -208,7 +211,7 @@ bool valuesLeft(int unit, int64_t& line);
 // Fields written as asterisks to a unit, their values not fitting them.
 struct StarredField {
   int64_t record;  // from 1
-  int32_t item;    // the record's item, from 1
+  int64_t column;  // where the field starts in its record, from 1
   int32_t value;
 };
 int64_t fieldsStarred(int unit, StarredField& first);

@@ -47,7 +47,7 @@ class StarredFields : public testing::TestWithParam<StarredCase> {};
 
 // Pattern records of two values and a count written to a file: the fields
 // written as asterisks are counted, and the first is told by its record,
-// item and value, whichever way the record writer placed it.
+// column and value, whichever way the record writer placed it.
 TEST_P(StarredFields, AreCountedWithTheFirst) {
   const StarredCase& c = GetParam();
   textio::ResetLayer();
@@ -64,7 +64,7 @@ TEST_P(StarredFields, AreCountedWithTheFirst) {
   EXPECT_EQ(textio::fieldsStarred(2, first), c.starred);
   if (c.starred > 0) {
     EXPECT_EQ(first.record, c.first.record);
-    EXPECT_EQ(first.item, c.first.item);
+    EXPECT_EQ(first.column, c.first.column);
     EXPECT_EQ(first.value, c.first.value);
   }
   textio::ResetLayer();
@@ -73,7 +73,7 @@ TEST_P(StarredFields, AreCountedWithTheFirst) {
 INSTANTIATE_TEST_SUITE_P(
     Records, StarredFields,
     testing::Values(StarredCase{{{1, 2, 3}, {-99, 999, 999999}}, 0, {}},
-                    StarredCase{{{1, 2, 3}, {1, 1000, 1}, {-100, 2, 7}}, 2, {2, 2, 1000}},
-                    StarredCase{{{1, 2, 3}, {4, 5, 1000000}, {-999, 2, 1}}, 2, {2, 3, 1000000}}));
+                    StarredCase{{{1, 2, 3}, {1, 1000, 1}, {-100, 2, 7}}, 2, {2, 4, 1000}},
+                    StarredCase{{{1, 2, 3}, {4, 5, 1000000}, {-999, 2, 1}}, 2, {2, 8, 1000000}}));
 
 }  // namespace
