@@ -37,7 +37,7 @@ void Say(const char* format, ...) {
       if (cut == lead) cut = lead + std::strcspn(rest + lead, " ");
     }
     std::snprintf(line, sizeof line, "%*s%.*s", static_cast<int>(prefix), "", static_cast<int>(cut), rest);
-    WriteConsoleLine(line);
+    textio::WriteOutputLine(line);
     if (rest[cut] == '\0') return;
     rest += cut + 1;
   }

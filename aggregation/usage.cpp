@@ -61,11 +61,11 @@ void AnswerInformationRequest(int argc, const char* const* argv) {
   const char* request = argv[1];
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
-    for (const char* line : kUsage) WriteConsoleLine(line);
+    for (const char* line : kUsage) textio::WriteOutputLine(line);
   } else if (std::strcmp(request, "--inspect") == 0) {
     InspectDataFile(argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
-    WriteConsoleLine("aggregate " AGGREGATE_VERSION);
+    textio::WriteOutputLine("aggregate " AGGREGATE_VERSION);
   } else {
     return;
   }

@@ -50,10 +50,18 @@ void ReportRunError(int number, const char* message, StatementKind kind) {
 
 const char* LastRunErrorReport() { return lastReport; }
 
-void WriteErrorLine(const char* text) {
-  (void)platform::WriteAll(2, text, std::strlen(text));
-  (void)platform::WriteAll(2, platform::kLineEnd, std::strlen(platform::kLineEnd));
+namespace {
+
+void WriteLine(platform::Handle handle, const char* text) {
+  (void)platform::WriteAll(handle, text, std::strlen(text));
+  (void)platform::WriteAll(handle, platform::kLineEnd, std::strlen(platform::kLineEnd));
 }
+
+}  // namespace
+
+void WriteErrorLine(const char* text) { WriteLine(2, text); }
+
+void WriteOutputLine(const char* text) { WriteLine(1, text); }
 
 void RaiseRunError(int number, const char* detail) {
   RunState& run = layer.run;

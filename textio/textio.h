@@ -270,6 +270,10 @@ const char* LastRunErrorReport();
 // One line on standard error, ended as this system ends lines: a failure or
 // a warning told in words of the program's own rather than as a run-time error.
 void WriteErrorLine(const char* text);
+// One line on standard output, ended as this system ends lines: what the
+// program says of its own (its usage text, an inspection), apart from the
+// console lines of a run.
+void WriteOutputLine(const char* text);
 // Whether a run-time error was raised while the units were being closed.
 bool ClosingFailed();
 // Ends the run: the end-of-run closing, then the process exit with `status`.
