@@ -40,6 +40,7 @@ struct ReaderState {
   bool endedByRecordEnd;   // the reader already stands at the start of the next record
   bool starSeen;           // the current value has had its repeat count
   bool integerItem;        // the current item is a whole number
+  bool valueCut;           // the last value for a character item was longer than the item
   bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
   bool recordOnly;         // the statement takes one record: its end ends the input (readRecord)
   bool recordEnded;        // ... and has ended it, giving the item no value

@@ -284,7 +284,11 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
     }
     NoteValueByte(unit, next);
   }
-  if (reader.tokenLength < std::min(itemLength, kTokenKept)) reader.token[reader.tokenLength++] = static_cast<char>(b);
+  if (reader.tokenLength < std::min(itemLength, kTokenKept)) {
+    reader.token[reader.tokenLength++] = static_cast<char>(b);
+  } else {
+    reader.valueCut = true;
+  }
   return false;
 }
 
@@ -295,6 +299,7 @@ void ScanValue(UnitRecord& unit, int itemLength) {
   reader.tokenLength = 0;
   reader.scanMode = ScanMode::Plain;
   reader.starSeen = false;
+  reader.valueCut = false;
   reader.valueLength = 0;
   for (bool complete = false; !complete;) {
     unsigned char b = TakeByte(unit);
@@ -383,12 +388,15 @@ void readInteger(int32_t& item) {
 
 void readCharacter(char* item, int length) {
   if (!NextValue(length, false)) return;
-  const ReaderState& reader = Reader();
+  ReaderState& reader = Reader();
   if (reader.tokenLength == 0) return;
+  reader.valueCut = reader.valueCut || reader.tokenLength > length;
   int kept = std::min({reader.tokenLength, length, kTokenKept});
   std::memcpy(item, reader.token, static_cast<size_t>(kept));
   std::memset(item + kept, ' ', static_cast<size_t>(length - kept));
 }
+
+bool valueCut() { return Reader().valueCut; }
 
 void endRead() {
   ReaderState& reader = Reader();

@@ -152,6 +152,9 @@ void readInteger(int32_t& item);
 // same as that many readInteger calls.
 void readIntegers(int32_t* first, int count, ptrdiff_t stride);
 void readCharacter(char* item, int length);
+// Whether the value the last character item received was longer than the
+// item, which keeps only its first characters.
+bool valueCut();
 void endRead();
 
 // A statement that takes the values of one record only: what a look at a
