@@ -4,6 +4,7 @@
 // (inspection_report.cpp) tells them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -118,11 +119,16 @@ bool AnswersGiven(const Inspection& inspection);
 // value in its field: the inspection's exit status is 0 only then.
 bool RunWouldSucceed(const Inspection& inspection);
 
-// The report of an inspection of the file `name` on the console.
-void WriteInspection(const char* name, const Inspection& inspection);
+// The report of an inspection of the file `name` on standard output; a
+// command it gives names `program`, the program as it was run.
+void WriteInspection(const char* program, const char* name, const Inspection& inspection);
+
+// Why a run with the inspection's answers would not read every value and
+// write every value in its field, in a few words, into text[0..size).
+void InspectionReason(const Inspection& inspection, char* text, size_t size);
 
 // The inspection of the named file as a report on the console; ends the run
 // with status 0 when a run with the answers it gives reads every value and
 // ends with "Done.", and with status 1 otherwise, or when the file cannot be
 // read (the reason on standard error, no file made).
-[[noreturn]] void InspectDataFile(const char* name);
+[[noreturn]] void InspectDataFile(const char* program, const char* name);

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "aggregation/Corvanesubs.h"
 #include "aggregation/inspection.h"
+#include "aggregation/shell_words.h"
 #include "textio/textio.h"
 
 namespace {
@@ -75,23 +77,6 @@ struct FirstLine {
     std::snprintf(text, sizeof text, occurrences.count == 1 ? "(line %s)" : "(the first: line %s)",
                   Grouped(occurrences.firstLine).text);
   }
-};
-
-// Text built in a fixed buffer, for the command line.
-struct Text {
-  char bytes[2048];
-  size_t length = 0;
-
-  Text() { bytes[0] = '\0'; }
-  Text& Add(const char* text, size_t count) {
-    count = std::min(count, sizeof bytes - 1 - length);
-    std::memcpy(bytes + length, text, count);
-    length += count;
-    bytes[length] = '\0';
-    return *this;
-  }
-  Text& Add(const char* text) { return Add(text, std::strlen(text)); }
-  Text& Add(char c) { return Add(&c, 1); }
 };
 
 // What the records hold: the numbers of values, the commonest first, and
@@ -294,102 +279,25 @@ void SayVariables(const Inspection& inspection) {
   }
 }
 
-// The data file's name as an answer of the dialog, which reads it as a
-// free-form value: between quotation marks (apostrophes when it holds a
-// quotation mark), the mark doubled inside, when a blank, a comma, a slash,
-// an asterisk, a parenthesis or a quote would end it or change it.
-void AddDialogName(Text& answer, const char* name) {
-  bool quoted = name[std::strcspn(name, " \t,/*()'\"")] != '\0';
-  char mark = std::strchr(name, '"') != nullptr ? '\'' : '"';
-  if (quoted) answer.Add(mark);
-  for (const char* c = name; *c != '\0'; ++c) {
-    answer.Add(*c);
-    if (quoted && *c == mark) answer.Add(mark);
+// The command that runs the program with the answers, for the system's
+// shell: the program as it was run when that was by a path, and a data
+// file's name that starts with - after the -- that ends the options.
+void SayCommand(const char* program, const char* dataName, const char* outputName, const Inspection& inspection) {
+  const textio::platform::CommandShell shell = textio::platform::kCommandShell;
+  const bool byPath = std::strpbrk(program, shell == textio::platform::CommandShell::Cmd ? "/\\" : "/") != nullptr;
+  const std::string cases = std::to_string(inspection.cases), variables = std::to_string(inspection.variables);
+  std::string command;
+  AddShellWord(command, byPath ? program : "aggregate", shell);
+  for (const char* word : {"--output", outputName, "--cases", cases.c_str(), "--variables", variables.c_str()}) {
+    AddShellWord(command, word, shell);
   }
-  if (quoted) answer.Add(mark);
+  if (dataName[0] == '-') AddShellWord(command, "--", shell);
+  AddShellWord(command, dataName, shell);
+  // One line, however long: a command broken over lines would not run as copied.
+  textio::WriteOutputLine(("  " + command).c_str());
 }
 
-// `text` as one word for a POSIX shell: between apostrophes, each
-// apostrophe inside written '\''.
-void AddShellWord(Text& command, const char* text) {
-  command.Add('\'');
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '\'') {
-      command.Add("'\\''");
-    } else {
-      command.Add(*c);
-    }
-  }
-  command.Add('\'');
-}
-
-// The four answers as printf's format: each line ended by \n, a % or a
-// backslash of the names doubled.
-void AddAnswers(Text& format, const char* dataName, const char* outputName, const Inspection& inspection) {
-  Text dialogName;
-  AddDialogName(dialogName, dataName);
-  for (const char* name : {static_cast<const char*>(dialogName.bytes), outputName}) {
-    for (const char* c = name; *c != '\0'; ++c) {
-      if (*c == '%' || *c == '\\') format.Add(*c);
-      format.Add(*c);
-    }
-    format.Add("\\n");
-  }
-  char counts[48];
-  std::snprintf(counts, sizeof counts, "%lld\\n%lld\\n", static_cast<long long>(inspection.cases),
-                static_cast<long long>(inspection.variables));
-  format.Add(counts);
-}
-
-// A command line that runs the program with the answers: the four answers
-// piped in, when the dialog can take the name whole and the line fits the
-// console; else the names taken from the command line (see the manual), the
-// data file's name broken over lines where it is long.
-void SayCommand(const char* dataName, const char* outputName, const Inspection& inspection) {
-  bool typeable = std::strlen(dataName) <= static_cast<size_t>(kNameLength) &&
-                  std::none_of(dataName, dataName + std::strlen(dataName),
-                               [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
-  Text format;
-  AddAnswers(format, dataName, outputName, inspection);
-  Text command;
-  command.Add("  printf ");
-  AddShellWord(command, format.bytes);
-  command.Add(" | aggregate");
-  if (typeable && command.length <= kLineWidth) {
-    Say("%s", command.bytes);
-    return;
-  }
-  char counts[64];
-  std::snprintf(counts, sizeof counts, "  printf '/\\n/\\n%lld\\n%lld\\n' | aggregate \\",
-                static_cast<long long>(inspection.cases), static_cast<long long>(inspection.variables));
-  Say("%s", counts);
-  // A quoted word goes on over lines as 'part'\ and 'rest' at the line's start.
-  Text line;
-  line.Add("    '");
-  for (const char* c = dataName; *c != '\0'; ++c) {
-    const char* piece = *c == '\'' ? "'\\''" : nullptr;
-    size_t length = piece != nullptr ? 4 : 1;
-    if (line.length + length + 2 > kLineWidth) {
-      Say("%s'\\", line.bytes);
-      line = Text();
-      line.Add('\'');
-    }
-    if (piece != nullptr) {
-      line.Add(piece);
-    } else {
-      line.Add(*c);
-    }
-  }
-  line.Add("' ");
-  if (line.length + std::strlen(outputName) > kLineWidth) {
-    Say("%s\\", line.bytes);
-    line = Text();
-    line.Add("    ");
-  }
-  Say("%s%s", line.bytes, outputName);
-}
-
-void SayAnswers(const char* name, const Inspection& inspection) {
+void SayAnswers(const char* program, const char* name, const Inspection& inspection) {
   // The pattern file must not be the data file, in any case of its letters.
   const char* base = name;
   for (const char* c = name; *c != '\0'; ++c) {
@@ -407,7 +315,7 @@ void SayAnswers(const char* name, const Inspection& inspection) {
   Say("  Number of cases:      %lld", static_cast<long long>(inspection.cases));
   Say("  Number of variables:  %lld", static_cast<long long>(inspection.variables));
   Say("As one command, the pattern file made as %s:", outputName);
-  SayCommand(name, outputName, inspection);
+  SayCommand(program, name, outputName, inspection);
   Say("Type the numbers as digits alone: 1,000 would be read as 1.");
 }
 
@@ -421,7 +329,7 @@ void SayAnswers(const char* name, const Inspection& inspection) {
 
 }  // namespace
 
-void InspectDataFile(const char* name) {
+void InspectDataFile(const char* program, const char* name) {
   if (name == nullptr) {
     textio::WriteErrorLine("aggregate: --inspect needs the name of a data file");
     textio::ExitRun(1);
@@ -437,15 +345,46 @@ void InspectDataFile(const char* name) {
   InspectUnit(inspection);
   textio::CloseUnit(1);
   if (inspection.readFailure != 0) CannotInspect(name, textio::RunErrorMessage(inspection.readFailure));
-  WriteInspection(name, inspection);
+  WriteInspection(program, name, inspection);
   textio::ExitRun(RunWouldSucceed(inspection) ? 0 : 1);
 }
 
-void WriteInspection(const char* name, const Inspection& inspection) {
+void InspectionReason(const Inspection& inspection, char* text, size_t size) {
+  const auto line = [](const Occurrences& occurrences) { return static_cast<long long>(occurrences.firstLine); };
+  if (inspection.readFailure != 0) {
+    std::snprintf(text, size, "%s", textio::RunErrorMessage(inspection.readFailure));
+  } else if (inspection.records == 0 && inspection.failing.count == 0) {
+    std::snprintf(text, size, "it holds no values");
+  } else if (inspection.headerRow) {
+    std::snprintf(text, size, "line %lld looks like a header row", line(inspection.failing));
+  } else if (inspection.failing.count > 0) {
+    std::snprintf(text, size, "line %lld holds a value the program cannot read", line(inspection.failing));
+  } else if (inspection.loneReturns.count > 0) {
+    std::snprintf(text, size, "line %lld ends records with a lone CR", line(inspection.loneReturns));
+  } else if (inspection.recordsPerCase == 0) {
+    std::snprintf(text, size, "its records do not all hold the same number of values");
+  } else if (!AnswersGiven(inspection)) {
+    std::snprintf(text, size, "its cases are more than a run can hold");
+  } else if (inspection.outsideLine != 0) {
+    std::snprintf(text, size, "values would be written as *** (the first: %d, variable %lld, line %lld)",
+                  inspection.outsideValue, static_cast<long long>(inspection.outsideVariable),
+                  static_cast<long long>(inspection.outsideLine));
+  } else if (inspection.largestCount > 999999) {
+    std::snprintf(text, size, "a count above 999999 would be written as ******");
+  } else if (inspection.skipped.count > 0) {
+    std::snprintf(text, size, "line %lld holds a value after its case's last one, which a run would skip",
+                  line(inspection.skipped));
+  } else {
+    std::snprintf(text, size, "line %lld holds values after a slash, which a run would skip",
+                  line(inspection.afterSlash));
+  }
+}
+
+void WriteInspection(const char* program, const char* name, const Inspection& inspection) {
   SayRecords(name, inspection);
   if (inspection.failure.status != 0) SayFailure(name, inspection);
   if (inspection.loneReturns.count > 0) SayLineEnds(inspection);
   SayShape(inspection);
   if (inspection.counted) SayVariables(inspection);
-  if (AnswersGiven(inspection)) SayAnswers(name, inspection);
+  if (AnswersGiven(inspection)) SayAnswers(program, name, inspection);
 }

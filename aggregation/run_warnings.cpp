@@ -23,6 +23,7 @@ void NoteReading(int32_t ncases, RunFindings& findings) {
 
 void NoteWriting(int32_t nvars, RunFindings& findings) {
   findings.nvars = nvars;
+  findings.recordsWritten = textio::recordsWritten(2);
   findings.starredFields = textio::fieldsStarred(2, findings.firstStarred);
 }
 

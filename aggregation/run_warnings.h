@@ -13,6 +13,7 @@ struct RunFindings {
   bool dataLeft = false;       // the data file holds values after the last case read
   int64_t dataLeftLine = 0;
   int32_t nvars = 0;
+  int64_t recordsWritten = 0;  // pattern records
   int64_t starredFields = 0;   // pattern file fields written as asterisks
   textio::StarredField firstStarred = {};
 };

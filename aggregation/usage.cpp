@@ -63,7 +63,7 @@ void AnswerInformationRequest(int argc, const char* const* argv) {
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
     for (const char* line : kUsage) textio::WriteOutputLine(line);
   } else if (std::strcmp(request, "--inspect") == 0) {
-    InspectDataFile(argc > 2 ? argv[2] : nullptr);
+    InspectDataFile(argv[0], argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
     textio::WriteOutputLine("aggregate " AGGREGATE_VERSION);
   } else {

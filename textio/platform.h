@@ -15,6 +15,11 @@ using Handle = int;  // 0 standard input, 1 standard output, 2 standard error, 3
 // console lines of a run, whose CR LF is fixed.
 extern const char kLineEnd[];
 
+// The shell a user of this system types commands at, whose quoting a
+// command line the program suggests must follow.
+enum class CommandShell : uint8_t { Posix, Cmd };
+extern const CommandShell kCommandShell;
+
 enum class Cause : uint8_t {
   None,
   NotFound,       // the file or a directory of its path does not exist; path too long

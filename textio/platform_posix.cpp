@@ -18,6 +18,7 @@
 namespace textio::platform {
 
 const char kLineEnd[] = "\n";
+const CommandShell kCommandShell = CommandShell::Posix;
 
 namespace {
 

@@ -17,6 +17,7 @@
 namespace textio::platform {
 
 const char kLineEnd[] = "\r\n";
+const CommandShell kCommandShell = CommandShell::Cmd;
 
 namespace {
 

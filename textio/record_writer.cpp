@@ -379,6 +379,11 @@ int64_t fieldsStarred(int unit, StarredField& first) {
   return record->starredFields;
 }
 
+int64_t recordsWritten(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
+  return record != nullptr ? record->recordsWritten : 0;
+}
+
 void ResetRecordWriter() {
   RecordWriterState& writer = layer.recordWriter;
   ReleaseLayerMemory(writer.items);

@@ -218,6 +218,8 @@ struct StarredField {
   int32_t value;
 };
 int64_t fieldsStarred(int unit, StarredField& first);
+// Records written to a unit since it was connected.
+int64_t recordsWritten(int unit);
 
 // ---- A second reader -------------------------------------------------------
 // Another thread may read the later part of a data file while the statements

@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<Inspection> inspection = Inspect(path, textio::kFileReadLoad);
   std::unique_ptr<Inspection> tiny = Inspect(path, 3 + data[0] % 14);
   if (Summary(*inspection) != Summary(*tiny)) fuzz::Finding("tiny loads", Summary(*inspection), Summary(*tiny));
-  WriteInspection(path.c_str(), *inspection);
+  WriteInspection("aggregate", path.c_str(), *inspection);
   // Cases too many to hold here are right too, but slow to check.
   if (!AnswersGiven(*inspection) || inspection->cases * inspection->variables > (int64_t{1} << 22)) return 0;
   std::vector<int32_t> rows = ReadCases(path, *inspection);
