@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "aggregation/matrix.h"
+#include "aggregation/side_by_side.h"
 
 namespace {
 
@@ -72,6 +72,8 @@ void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared)
   }
 }
 
+// Orders buckets [first, last). Second thread too (SortSharedBuckets):
+// touches only the keys of those buckets; raises no report.
 void SortBuckets(const Buckets& buckets, int first, int last, bool shared) {
   for (int b = first; b < last; ++b) {
     size_t size = buckets.sizes[b];

@@ -48,6 +48,7 @@ int RefillFromStream(UnitRecord& unit, int& returned) {
     k += got;
     if (unit.buffer[k - 1] == '\n') break;
   }
+  unit.loadOffset = unit.filePosition;
   unit.filePosition += static_cast<int64_t>(k);
   returned = static_cast<int>(k);
   return 0;
@@ -73,9 +74,8 @@ bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
 }
 
 // Refills the unit's buffer by one read request; `position` is then the
-// next byte to take. Returns 0 or the error number.
-// A load holds at most `bufferSize` bytes, a supplied line end included; the
-// NUL end marker after it may stand at `bufferSize`, in the buffer's slack.
+// next byte to take. Returns 0 or the error number. A load holds at most
+// `bufferSize` bytes, a supplied line end included (END MARKER).
 int Refill(UnitRecord& unit) {
   unit.loadStart += unit.lastIndex + 1;
   unit.position = 0;
@@ -101,8 +101,7 @@ int Refill(UnitRecord& unit) {
   }
   unit.lastByteLineEnd = unit.buffer[k - 1] == '\n' || (byteOrderMark && k == 3);
   if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
-  unit.lastIndex = k - 1;
-  unit.buffer[k] = '\0';  // stops the fast path at the end of the load
+  EndLoad(unit, k);
   if (!byteOrderMark) return 0;
   unit.position = 3;
   unit.loadStart -= 3;
@@ -152,10 +151,8 @@ void MoveToNextRecord(UnitRecord& unit) {
     unit.position = 0;
   } else {
     for (;;) {
-      const unsigned char* from = unit.buffer + unit.position;
-      const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(unit.lastIndex + 1 - unit.position));
-      if (lineEnd != nullptr) {
-        unit.position = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - unit.buffer) + 1;
+      if (int lineEnd = NextLineEnd(unit, unit.position); lineEnd >= 0) {
+        unit.position = lineEnd + 1;
         break;
       }
       unit.position = unit.lastIndex + 1;
@@ -202,11 +199,10 @@ int ReadConsoleLine(char* line, int capacity, int& length) {
 bool peekRecord(int unit, const char*& text, int& length) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   if (record == nullptr || record->kind != UnitKind::Sequential || record->endOfFile) return false;
-  const unsigned char* from = record->buffer + record->position;
-  const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(record->lastIndex + 1 - record->position));
-  if (lineEnd == nullptr) return false;
-  text = reinterpret_cast<const char*>(from);
-  length = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - from);
+  int lineEnd = NextLineEnd(*record, record->position);
+  if (lineEnd < 0) return false;
+  text = reinterpret_cast<const char*>(record->buffer + record->position);
+  length = lineEnd - record->position;
   return true;
 }
 
@@ -220,6 +216,13 @@ void passRecord(int unit, int length) {
 int64_t recordEndsPassed(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   return record != nullptr ? record->lineEnds : 0;
+}
+
+// The load's own offset, not one worked out back from the file position: a
+// line end supplied at the end of the input has no byte in the file.
+int64_t nextRecordOffset(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record->loadOffset + record->position;
 }
 
 }  // namespace textio
