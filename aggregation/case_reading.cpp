@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <optional>
 #include <thread>
 
 #include "aggregation/key_table.h"
@@ -199,18 +198,41 @@ int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
   int64_t bytes = at / next * (fill.ncases - next);
   if (bytes < kLaterPartBytes) return next;
   Scratch laterRows(int64_t{4} * fill.blockRows * fill.nvars);  // the second thread's block
-  textio::SideReader* side = laterRows.data != nullptr ? textio::OpenSideReader(1, at + bytes / 2, fill.nvars) : nullptr;
+  if (laterRows.data == nullptr) return next;
+  textio::SideReader* side = textio::OpenSideReader(1, at + bytes / 2, fill.nvars);
   if (side == nullptr) return next;
   LaterPart later(fill, next, side);
+  auto* block = reinterpret_cast<int32_t*>(laterRows.data);
   try {
-    later.thread = std::thread([&later, &laterRows] { ReadLaterPart(later, reinterpret_cast<int32_t*>(laterRows.data)); });
+    later.thread = std::thread([&later, block] { ReadLaterPart(later, block); });
   } catch (const std::exception&) {  // no thread to be had
     return next;
   }
   return FillAlongside(later, next);
 }
 
-// The cases from row `next` on, the later part of a large file on a second thread.
+// Counting while the patterns repeat: returns the cases counted. A case
+// whose pattern did not fit in the table is left in `row`.
+int32_t CountWhileRepeating(int32_t ncases, PatternTable& table, int32_t* row) {
+  if (table.capacity == 0) return 0;
+  RecordMemo memo(table.capacity, table.nvars);
+  int32_t counted = 0;
+  while (counted < ncases && CountCase(table, memo, row)) ++counted;
+  return counted;
+}
+
+// The switch: the matrix takes the `counted` cases, then the one whose
+// pattern did not fit, which the block's first row holds. Returns the rows
+// the matrix holds.
+int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_t counted) {
+  if (table.capacity == 0) return 0;
+  ExpandPatterns(table, fill.cases, fill.ncases);
+  MoveIntoColumns(fill.rows, 1, fill, counted);
+  return counted + 1;
+}
+
+// The filling of the matrix from row `next` on, the later part of a large
+// file on a second thread.
 void FillMatrix(const MatrixFill& fill, int32_t next) {
   // With none read yet, a block is read first to judge by.
   if (next == 0) next = ReadBlock(fill, 0, fill.blockRows);
@@ -228,21 +250,10 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
     return false;
   }
   auto* rows = reinterpret_cast<int32_t*>(block.data);
-  // Counting while the patterns repeat.
-  int32_t next = 0;
-  if (table.capacity > 0) {
-    RecordMemo memo(table.capacity, nvars);
-    while (next < ncases && CountCase(table, memo, rows)) ++next;
-    if (next == ncases) return true;
-  }
-  // The switch: the matrix takes the cases counted so far, then the one whose
-  // pattern did not fit, if any.
+  int32_t counted = CountWhileRepeating(ncases, table, rows);
+  if (counted == ncases) return true;
   PagePreparer pages(caseMatrix, ncases, nvars);
   const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages};
-  if (table.capacity > 0) {
-    ExpandPatterns(table, cases, ncases);
-    MoveIntoColumns(rows, 1, fill, next++);
-  }
-  FillMatrix(fill, next);
+  FillMatrix(fill, SwitchToMatrix(fill, table, counted));
   return false;
 }

@@ -30,8 +30,11 @@ PagePreparer::~PagePreparer() {
 }
 
 void PagePreparer::Reached(int32_t row) {
-  reached_ = row;
-  reached_.notify_one();
+  {
+    std::lock_guard<std::mutex> lock(reachedMutex_);
+    reached_ = row;
+  }
+  moved_.notify_one();
 }
 
 // Second thread: touches only the matrix's pages, through the layer, and
@@ -41,7 +44,8 @@ void PagePreparer::Prepare() {
     int32_t read = reached_.load();
     if (read < 0) return;
     if (prepared + stepRows_ - read > aheadRows_) {
-      reached_.wait(read);
+      std::unique_lock<std::mutex> lock(reachedMutex_);
+      moved_.wait(lock, [&] { return reached_ != read; });
       continue;
     }
     int64_t rows = std::min<int64_t>(stepRows_, ncases_ - prepared);

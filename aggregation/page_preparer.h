@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "textio/textio.h"
@@ -33,5 +35,7 @@ class PagePreparer {
   int64_t stepRows_;                 // rows got at a time: a page of each column at least
   int64_t aheadRows_ = 0;            // rows got ahead of those read, at most
   std::atomic<int32_t> reached_{0};  // rows read; -1 once the reading is over
+  std::mutex reachedMutex_;          // a change of `reached_` is told under it (see RowClaims)
+  std::condition_variable moved_;
   std::thread thread_;
 };

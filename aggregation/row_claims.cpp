@@ -50,7 +50,15 @@ bool RowClaims::Met() const {
   return state_.load() == State::HandedOver && Below(ends) == Above(ends);
 }
 
+void RowClaims::AwaitEnd() const {
+  std::unique_lock<std::mutex> lock(endMutex_);
+  ended_.wait(lock, [this] { return Ended(); });
+}
+
 void RowClaims::End(State state) {
-  state_.store(state);
-  state_.notify_one();
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    state_.store(state);
+  }
+  ended_.notify_all();
 }

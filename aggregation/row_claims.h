@@ -22,7 +22,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 class RowClaims {
  public:
@@ -52,7 +54,7 @@ class RowClaims {
 
   // Whether the sharing has ended; waits until it has.
   bool Ended() const { return state_.load() != State::Sharing; }
-  void AwaitEnd() const { state_.wait(State::Sharing); }
+  void AwaitEnd() const;
 
  private:
   enum class State : uint8_t { Sharing, HandedOver, Abandoned };
@@ -65,6 +67,11 @@ class RowClaims {
 
   std::atomic<uint64_t> ends_;
   std::atomic<State> state_{State::Sharing};
+  // The end of the sharing is told under a lock, so that a wait for it
+  // cannot miss it (std::atomic's own wait can, where the library has no
+  // wait of the system's to build it on).
+  mutable std::mutex endMutex_;
+  mutable std::condition_variable ended_;
 };
 
 // Tests only: when set, TakeAbove calls it each time it finds no row free,

@@ -4,7 +4,8 @@
 // hook, with no sleeps).
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -12,13 +13,18 @@
 
 namespace {
 
-std::atomic<bool> foundNoRowFree{false};
+std::mutex hookMutex;
+std::condition_variable hookCalled;
+bool foundNoRowFree = false;
 
 // Ends the sharing right where the second thread has found no row free:
 // says it has come there, then waits for the test to end the sharing.
 void EndTheSharingHere(const RowClaims& claims) {
-  foundNoRowFree = true;
-  foundNoRowFree.notify_one();
+  {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    foundNoRowFree = true;
+  }
+  hookCalled.notify_one();
   claims.AwaitEnd();
 }
 
@@ -45,7 +51,7 @@ TEST_P(Claims, SecondThreadGetsTheRowsLeftAtTheEnd) {
     }
   };
   if (c.endFirst) end();
-  foundNoRowFree = false;
+  foundNoRowFree = false;  // no other thread runs yet
   noRowFreeHook = EndTheSharingHere;
   int32_t taken = 0, lowest = 100;
   std::thread second([&] {
@@ -56,7 +62,9 @@ TEST_P(Claims, SecondThreadGetsTheRowsLeftAtTheEnd) {
     }
   });
   if (!c.endFirst) {
-    foundNoRowFree.wait(false);
+    std::unique_lock<std::mutex> lock(hookMutex);
+    hookCalled.wait(lock, [] { return foundNoRowFree; });
+    lock.unlock();
     end();
   }
   second.join();
