@@ -37,6 +37,7 @@ void InsertionSort(uint64_t* keys, size_t count) {
 // Eight bits of the keys, from `shift` up, place every key in its bucket;
 // each bucket is then ordered by the eight bits below, down to bit `lowest`.
 // Many keys share the buckets out between two threads (SortSharedBuckets).
+// Second thread too (through SortBuckets): touches only `keys`; raises no report.
 void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared) {
   if (count < kSmallRun) {
     InsertionSort(keys, count);

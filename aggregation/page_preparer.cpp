@@ -13,7 +13,9 @@ constexpr int64_t kPageRows = 1024;                    // the values of a page o
 }  // namespace
 
 PagePreparer::PagePreparer(const textio::ArrayDescriptor& matrix, int32_t ncases, int32_t nvars)
-    : matrix_(matrix), ncases_(ncases), stepRows_(std::min<int64_t>(std::max(kStepBytes / 4 / nvars, kPageRows), ncases)) {
+    : matrix_(matrix),
+      ncases_(ncases),
+      stepRows_(std::min<int64_t>(std::max(kStepBytes / 4 / nvars, kPageRows), ncases)) {
   size_t stepBytes = textio::PreparedRowBytes(matrix, 0, stepRows_);
   if (stepBytes == 0 || stepBytes > static_cast<size_t>(kPreparedAhead)) return;
   aheadRows_ = static_cast<int64_t>(static_cast<size_t>(kPreparedAhead) / stepBytes) * stepRows_;

@@ -17,7 +17,8 @@ inline constexpr unsigned char kCtrlZ = 26;
 // (kBufferSlack) when the load fills the buffer. The fast path of
 // readIntegers reads up to the marker and no further, so that it needs no
 // count of the bytes left in its loops. Code that relies on the marker says
-// "END MARKER".
+// "END MARKER". EndLoad ends a load of `bytes` bytes so; any thread, on a
+// unit of its own.
 inline void EndLoad(UnitRecord& unit, int bytes) {
   unit.lastIndex = bytes - 1;
   unit.buffer[bytes] = '\0';

@@ -183,14 +183,15 @@ TEST(TwoThreads, CountInTheLastLoadOfAFileWithoutALastLineEnd) {
     std::vector<int32_t> values = Pattern(i, kNvars);
     for (int32_t j = 0; j < kNvars; ++j) {
       data += std::to_string(values[static_cast<size_t>(j)]) + (j + 1 < kNvars ? " " : "");
-      read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(ncases)] = values[static_cast<size_t>(j)];
+      read[static_cast<size_t>(i) + static_cast<size_t>(j) * ncases] = values[static_cast<size_t>(j)];
     }
     data.append(i < first ? 40 : i >= ncases - kLonger ? 20 : 0, ' ');
     data += '\n';
   }
   data.pop_back();
   const int64_t at = int64_t{first} * 80, from = at + at / first * kLater / 2;
-  const auto size = static_cast<int64_t>(data.size()), lastLoad = (size - 1) / textio::kFileReadLoad * textio::kFileReadLoad;
+  const auto size = static_cast<int64_t>(data.size());
+  const int64_t lastLoad = (size - 1) / textio::kFileReadLoad * textio::kFileReadLoad;
   ASSERT_TRUE(from > lastLoad && from < size) << "the second reader does not begin in the last load";
   const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
   test_support::WriteFile(in, data);
@@ -207,7 +208,8 @@ TEST(TwoThreads, NamedPipeReadInOrder) {
   const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
   std::vector<int32_t> read;
   const std::string data = CasesText(c, read), in = "\\\\.\\pipe\\aggregate-counting-test";
-  HANDLE pipe = CreateNamedPipeA(in.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 16, 0, 0, nullptr);
+  HANDLE pipe =
+      CreateNamedPipeA(in.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 16, 0, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   std::thread writer([&] {
     DWORD written = 0;
@@ -231,7 +233,8 @@ struct MistypedCase {
 
 class MistypedCount : public testing::TestWithParam<MistypedCase> {};
 
-// The bytes of the pages that rows [0, rows) take in every column of a matrix of `ncases` rows.
+// The bytes of the pages that rows [0, rows) take in every column of a
+// matrix of `ncases` rows.
 int64_t PagesOfRows(int64_t rows, int64_t ncases, int64_t nvars) {
   const int64_t page = sysconf(_SC_PAGESIZE);
   int64_t bytes = 0;
@@ -252,7 +255,9 @@ int64_t PagesOfRows(int64_t rows, int64_t ncases, int64_t nvars) {
 TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
   const MistypedCase& c = GetParam();
   const test_support::Sanitizer sanitizer = test_support::ActiveSanitizer();
-  if (sanitizer == test_support::Sanitizer::Thread) GTEST_SKIP() << "ThreadSanitizer's shadow is several times the memory it watches";
+  if (sanitizer == test_support::Sanitizer::Thread) {
+    GTEST_SKIP() << "ThreadSanitizer's shadow is several times the memory it watches";
+  }
   const std::string folder = test_support::TestFolder(), in = folder + "/cases";
   ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
   EXPECT_CHILD_EXIT(folder, false, 1, {
@@ -287,7 +292,8 @@ TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
   getrusage(RUSAGE_CHILDREN, &children);
   const int64_t before = std::stoll(test_support::ReadFile(folder + "/resident").value_or("0"));
   // AddressSanitizer's shadow takes a page for each page of the matrix read where they lie far apart.
-  const int64_t read = PagesOfRows(c.read, c.typed, c.nvars) * (sanitizer == test_support::Sanitizer::Address ? 2 : 1);
+  const int64_t read =
+      PagesOfRows(c.read, c.typed, c.nvars) * (sanitizer == test_support::Sanitizer::Address ? 2 : 1);
   const int64_t bound = before + read + (int64_t{32} << 20) + (int64_t{16} << 20);
   EXPECT_LT(int64_t{children.ru_maxrss} * 1024, bound) << "bytes, " << before << " before the reading";
 }
