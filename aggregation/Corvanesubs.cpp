@@ -12,9 +12,12 @@
 
 namespace {
 
+// A name longer than a connection takes is never cut to another name: it
+// is left blank, which the check refuses.
 void ReadName(char* name) {
   textio::beginRead(textio::kConsoleUnit);
   textio::readCharacter(name, kNameLength);
+  if (textio::valueCut()) std::fill_n(name, kNameLength, ' ');
   textio::endRead();
 }
 
@@ -24,7 +27,7 @@ void ReadCount(int32_t& count) {
   textio::endRead();
 }
 
-// A name is blank when all its 40 characters are blanks; a NUL is not a blank.
+// A name is blank when all its characters are blanks; a NUL is not a blank.
 bool IsBlank(const char* name) {
   return std::all_of(name, name + kNameLength, [](char c) { return c == ' '; });
 }

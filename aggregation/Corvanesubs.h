@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+#include "textio/textio.h"
+
 struct PatternTable;
 
-inline constexpr int kNameLength = 40;  // characters of a typed file name
-inline constexpr int kNameFieldLength = 80;  // the name variable handed to the connection
+// A typed file name is kept whole up to the longest name a connection takes;
+// its variable holds a NUL after it.
+inline constexpr int kNameLength = textio::kMaxNameLength;
+inline constexpr int kNameFieldLength = kNameLength + 1;  // the name variable handed to the connection
 inline constexpr int kRecordLayoutLength = 80;
 
 // The whole run, from the greeting to "Done.".
@@ -19,7 +23,8 @@ void WriteConsoleLine(const char* text);
 [[noreturn]] void Refuse(const char* message);
 
 // Writes the greeting, asks the four questions and checks the answers; returns
-// only when they pass. The names are the first 40 characters of 80-character fields.
+// only when they pass. The names are the first kNameLength characters of
+// kNameFieldLength-character fields.
 void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases, int32_t& nvars);
 void CheckRunParameters(const char* dataFileName, const char* outputFileName, const int32_t& ncases,
                         const int32_t& nvars);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -14,9 +15,8 @@
 
 namespace {
 
-constexpr int32_t kStaged = 2 * kLongestCycle;             // records read before the shape is settled
-constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
-constexpr int64_t kCountedValueBytes = int64_t{16} << 20;  // their values at most
+constexpr int32_t kStaged = 2 * kLongestCycle;  // records read before the shape is settled
+constexpr int64_t kIdCases = 20;                // cases enough to take a variable for an ID
 
 // What the reading keeps besides the facts it gathers.
 struct Reading {
@@ -25,22 +25,40 @@ struct Reading {
   Inspection& result;
 
   // The first records, kept one after the other until their numbers of
-  // values settle the shape.
+  // values settle the shape. A record that fails holds at least its values
+  // read before the failure: it fits wherever a case takes as many or more.
   Scratch staging{int64_t{kStaged} * kMostVariables * 4};
   int32_t staged = 0;
   int64_t stagedStarts[kStaged + 1] = {};  // where each record's values start
   int64_t stagedLengths[kStaged] = {};
   bool stagedSlash[kStaged] = {};
+  int32_t stagedFailure[kStaged] = {};     // its place in `failures`, or -1
+  FailedRecord failures[kStaged] = {};     // the staged records that fail
+  int32_t failureCount = 0;
   bool anySlash = false;
   bool anyLeadingNull = false;
   int64_t plainLength = -1;   // the one number of values of the records without a slash; -2: several
   int64_t longestSlash = -1;  // values of the longest record ended by a slash
 
-  // The settled shape: cases of `variables` values over `cycle` records.
+  // The settled shape: cases of `variables` values over `cycle` records, of
+  // cycleLengths values each.
   int32_t cycle = 0;
+  int64_t cycleLengths[kLongestCycle] = {};
   int32_t cyclePosition = 0;  // the next record's place in its case
+  int64_t shapeRecords = 0;   // records that make up the cases so far
   int64_t variables = 0;
   bool broken = false;        // a record does not fit the shape, or no shape fits
+  bool runFails = false;      // a run fails at a value of a record in the shape
+
+  // Every record that fails, with no shape to tell which a run skips.
+  Occurrences allFailing = {};
+  FailedRecord firstFailure = {};
+  std::optional<FailedRecord> header;  // the file's first record, when it fails before any value
+
+  // The first value that does not fit the pattern file's field: its record
+  // among those that make up the cases, and its place in that record.
+  int64_t outsideRecord = 0;
+  int64_t outsidePlace = 0;
 
   // The cases being counted, as rows, a block of them at a time. The
   // table's storage is touched only as patterns come.
@@ -50,6 +68,8 @@ struct Reading {
   int32_t rowsFilled = 0;
   int64_t rowOffset = 0;  // values of the row being filled so far
   bool overflow = false;  // the table is full: later rows are not counted by pattern
+  int64_t rising = 0;     // variables whose values still count up by one
+  int64_t casesFollowed = 0;  // cases looked at for them
 };
 
 int32_t* StagedValues(Reading& reading, int32_t record) {
@@ -60,7 +80,7 @@ int32_t* Row(Reading& reading, int32_t row) {
   return reinterpret_cast<int32_t*>(reading.rowStorage.data) + static_cast<size_t>(row) * static_cast<size_t>(reading.variables);
 }
 
-bool Counting(const Reading& reading) { return reading.blockRows > 0 && !reading.broken; }
+bool Counting(const Reading& reading) { return reading.blockRows > 0 && !reading.broken && !reading.runFails; }
 
 void Note(Occurrences& occurrences, int64_t count, int64_t line) {
   if (count == 0) return;
@@ -96,6 +116,19 @@ int32_t* Destination(Reading& reading, int& room) {
   return staging ? StagedValues(reading, reading.staged) : nullptr;
 }
 
+// Notes the first value of a record that the pattern file's field cannot show.
+void LookForOutside(Reading& reading, const int32_t* values, int64_t count, int64_t line) {
+  if (reading.result.outsideLine != 0 || values == nullptr) return;
+  for (int64_t k = 0; k < count; ++k) {
+    if (static_cast<uint32_t>(values[k]) + 99u < 1099u) continue;
+    reading.result.outsideLine = line;
+    reading.result.outsideValue = values[k];
+    reading.outsideRecord = reading.cycle == 0 ? reading.staged : reading.shapeRecords;
+    reading.outsidePlace = k;
+    return;
+  }
+}
+
 void TakeFacts(Reading& reading, const int32_t* row, int64_t cases) {
   for (int64_t j = 0; j < reading.variables; ++j) {
     VariableFacts& facts = reading.result.facts[j];
@@ -108,6 +141,20 @@ void TakeFacts(Reading& reading, const int32_t* row, int64_t cases) {
     } else {
       facts.outside += cases;
     }
+  }
+}
+
+// Follows, case by case, the variables whose value is one more in each case
+// than in the case before, as a row number's is. Most variables stop at
+// once, and then the rows are no longer looked at.
+void FollowRising(Reading& reading, const int32_t* row) {
+  VariableFacts* facts = reading.result.facts;
+  bool first = reading.casesFollowed++ == 0;
+  for (int64_t j = 0; j < reading.variables; ++j) {
+    bool rising = first || (facts[j].rising && row[j] == static_cast<int32_t>(static_cast<uint32_t>(facts[j].last) + 1));
+    reading.rising -= facts[j].rising && !rising;
+    facts[j].rising = rising;
+    facts[j].last = row[j];
   }
 }
 
@@ -130,7 +177,44 @@ void EndRecordInRow(Reading& reading, int64_t values, bool slash) {
   reading.rowOffset = slash ? reading.variables : reading.rowOffset + values;
   if (reading.rowOffset < reading.variables) return;
   reading.rowOffset = 0;
+  if (reading.rising > 0) FollowRising(reading, Row(reading, reading.rowsFilled));
   if (++reading.rowsFilled == reading.blockRows) CountBlock(reading);
+}
+
+// A failing record at `place` in its case, of `expected` values: a run that
+// has read its case's last value before the failing one skips it with the
+// rest of the line, when the failure lies on that line; otherwise the run
+// fails there, in the case it reads.
+void Classify(Reading& reading, FailedRecord& failed, int32_t place) {
+  Inspection& result = reading.result;
+  if (place == reading.cycle - 1 && failed.values == reading.cycleLengths[place] && failed.onItsLine) {
+    Note(result.skipped, 1, failed.line);
+    return;
+  }
+  reading.runFails = true;
+  if (result.failing.count == 0) result.failure = failed;
+  Note(result.failing, 1, failed.line);
+}
+
+// Whether the staged records that fail, at places p, p + k, ..., hold no
+// more values before their failure than `length`.
+bool FailuresFit(const Reading& reading, int32_t p, int32_t k, int64_t length) {
+  for (int32_t i = p; i < reading.staged; i += k) {
+    if (reading.stagedFailure[i] >= 0 && reading.stagedLengths[i] > length) return false;
+  }
+  return true;
+}
+
+// Whether the staged records at places p, p + k, ... that read hold one
+// number of values, those that fail no more; that number is the place's length.
+bool PlaceFits(const Reading& reading, int32_t p, int32_t k, int64_t& length) {
+  length = -1;
+  for (int32_t i = p; i < reading.staged; i += k) {
+    if (reading.stagedFailure[i] >= 0) continue;
+    if (length >= 0 && reading.stagedLengths[i] != length) return false;
+    length = reading.stagedLengths[i];
+  }
+  return length >= 0 && FailuresFit(reading, p, k, length);
 }
 
 // The fewest records a case that the staged records fit: one, when those
@@ -139,16 +223,18 @@ void EndRecordInRow(Reading& reading, int64_t values, bool slash) {
 // null value first. At the end of the file the last cycle must be complete.
 // A cycle that fits the first kStaged records is the only one that can fit
 // them all: two cycles that fit these fit a shorter one too.
-int32_t SettledCycle(const Reading& reading, bool atEnd) {
-  if (reading.plainLength >= 0 && reading.longestSlash <= reading.plainLength) return 1;
+int32_t SettledCycle(Reading& reading, bool atEnd) {
+  if (reading.plainLength >= 0 && reading.longestSlash <= reading.plainLength &&
+      FailuresFit(reading, 0, 1, reading.plainLength)) {
+    reading.cycleLengths[0] = reading.plainLength;
+    return 1;
+  }
   if (reading.anySlash || reading.anyLeadingNull) return 0;
   for (int32_t k = 2; k <= reading.staged / 2; ++k) {
     if (atEnd && reading.staged % k != 0) continue;
-    bool repeats = true;
-    for (int32_t i = k; i < reading.staged && repeats; ++i) {
-      repeats = reading.stagedLengths[i] == reading.stagedLengths[i - k];
-    }
-    if (repeats) return k;
+    bool fits = true;
+    for (int32_t p = 0; p < k && fits; ++p) fits = PlaceFits(reading, p, k, reading.cycleLengths[p]);
+    if (fits) return k;
   }
   return 0;
 }
@@ -161,9 +247,13 @@ void Settle(Reading& reading, bool atEnd) {
     reading.broken = true;
     return;
   }
-  reading.variables = reading.cycle == 1 ? reading.plainLength : 0;
-  for (int32_t i = 0; i < reading.cycle && reading.cycle > 1; ++i) reading.variables += reading.stagedLengths[i];
+  reading.variables = 0;
+  for (int32_t p = 0; p < reading.cycle; ++p) reading.variables += reading.cycleLengths[p];
   reading.cyclePosition = reading.staged % reading.cycle;
+  reading.shapeRecords = reading.staged;
+  for (int32_t i = 0; i < reading.staged; ++i) {
+    if (reading.stagedFailure[i] >= 0) Classify(reading, reading.failures[reading.stagedFailure[i]], i % reading.cycle);
+  }
   Inspection& result = reading.result;
   if (reading.variables > kMostVariables || reading.staging.data == nullptr || reading.rowStorage.data == nullptr) {
     return;
@@ -175,8 +265,9 @@ void Settle(Reading& reading, bool atEnd) {
   reading.table.emplace(nvars, static_cast<int32_t>(std::min<int64_t>(kCountedPatterns, kCountedValueBytes / (4 * nvars))));
   if (reading.table->capacity == 0) return;
   reading.blockRows = static_cast<int32_t>(kBlockValues / nvars);
-  for (int32_t j = 0; j < nvars; ++j) result.facts[j] = {INT32_MAX, INT32_MIN, 0, {}};
-  for (int32_t i = 0; i < reading.staged; ++i) {
+  reading.rising = nvars;
+  for (int32_t j = 0; j < nvars; ++j) result.facts[j] = {INT32_MAX, INT32_MIN, 0, {}, true, 0};
+  for (int32_t i = 0; i < reading.staged && Counting(reading); ++i) {
     int room = 0;
     int32_t* row = Destination(reading, room);
     std::copy_n(StagedValues(reading, i), std::min<int64_t>(reading.stagedLengths[i], room), row);
@@ -184,25 +275,32 @@ void Settle(Reading& reading, bool atEnd) {
   }
 }
 
-void Stage(Reading& reading, const textio::RecordShape& shape) {
+// A record for the shape to settle on; `failed` when it holds a value that
+// cannot be read.
+void Stage(Reading& reading, const textio::RecordShape& shape, const FailedRecord* failed) {
   reading.stagedLengths[reading.staged] = shape.values;
   reading.stagedSlash[reading.staged] = shape.slash;
-  reading.anySlash = reading.anySlash || shape.slash;
-  reading.anyLeadingNull = reading.anyLeadingNull || shape.leadingNull;
-  if (shape.slash) {
+  reading.stagedFailure[reading.staged] = failed != nullptr ? reading.failureCount : -1;
+  if (failed != nullptr) {
+    reading.failures[reading.failureCount++] = *failed;
+  } else if (shape.slash) {
+    reading.anySlash = true;
     reading.longestSlash = std::max(reading.longestSlash, shape.values);
   } else if (reading.plainLength == -1) {
     reading.plainLength = shape.values;
   } else if (reading.plainLength != shape.values) {
     reading.plainLength = -2;
   }
+  reading.anyLeadingNull = reading.anyLeadingNull || shape.leadingNull;
   reading.stagedStarts[reading.staged + 1] = reading.stagedStarts[reading.staged] + std::min<int64_t>(shape.values, kMostVariables);
   if (++reading.staged == kStaged) Settle(reading, false);
 }
 
-bool Fits(const Reading& reading, const textio::RecordShape& shape) {
-  if (reading.cycle == 1) return shape.slash ? shape.values <= reading.variables : shape.values == reading.variables;
-  return !shape.slash && !shape.leadingNull && shape.values == reading.stagedLengths[reading.cyclePosition];
+bool Fits(const Reading& reading, const textio::RecordShape& shape, const FailedRecord* failed) {
+  int64_t expected = reading.cycleLengths[reading.cyclePosition];
+  if (failed != nullptr) return shape.values <= expected;
+  if (reading.cycle == 1) return shape.slash ? shape.values <= expected : shape.values == expected;
+  return !shape.slash && !shape.leadingNull && shape.values == expected;
 }
 
 void NoteLength(Inspection& result, const textio::RecordShape& shape) {
@@ -220,51 +318,89 @@ void NoteLength(Inspection& result, const textio::RecordShape& shape) {
   Note(added.records, 1, shape.line);
 }
 
-// A record read without an error, its values at its Destination.
+// A record whose values stand at its Destination takes its place in the
+// shape; `failed` when a value after them cannot be read.
+void Place(Reading& reading, const textio::RecordShape& shape, FailedRecord* failed) {
+  if (reading.broken) return;
+  if (reading.cycle == 0) {
+    if (failed != nullptr) failed->shapeRecord = reading.staged;
+    Stage(reading, shape, failed);
+    return;
+  }
+  if (!Fits(reading, shape, failed)) {
+    reading.broken = true;
+    return;
+  }
+  if (failed != nullptr) {
+    failed->shapeRecord = reading.shapeRecords;
+    Classify(reading, *failed, reading.cyclePosition);
+  }
+  if (Counting(reading)) EndRecordInRow(reading, shape.values, shape.slash);
+  if (++reading.cyclePosition == reading.cycle) reading.cyclePosition = 0;
+  ++reading.shapeRecords;
+}
+
+// A record read without an error.
 void Take(Reading& reading, const textio::RecordShape& shape) {
   Inspection& result = reading.result;
   ++result.records;
-  if (shape.slash || shape.commaAtEnd || shape.nulls > 0 || shape.repeatForms > 0) {
+  if (shape.slash || shape.commaAtEnd || shape.nulls > 0 || shape.repeatForms > 0 || shape.skipped) {
     Note(result.slashes, shape.slash, shape.line);
     Note(result.commaEnds, shape.commaAtEnd, shape.line);
     Note(result.nulls, shape.nulls, shape.line);
     Note(result.repeatForms, shape.repeatForms, shape.line);
+    Note(shape.slash ? result.afterSlash : result.loneReturns, shape.skipped, shape.line);
   }
+  Note(result.tabGaps, shape.tabGap, shape.line);
   if (!shape.slash) NoteLength(result, shape);
-  if (reading.broken) return;
-  if (reading.cycle == 0) {
-    Stage(reading, shape);
-    return;
-  }
-  reading.broken = !Fits(reading, shape);
-  if (++reading.cyclePosition == reading.cycle) reading.cyclePosition = 0;
-  if (Counting(reading)) EndRecordInRow(reading, shape.values, shape.slash);
+  Place(reading, shape, nullptr);
 }
 
-// A record with a value that cannot be read. Only the file's first record
-// may fail and leave a shape: that of the records after it, a header's.
+// Whether the value of a run-time error report holds `c`: the value is
+// shown in the report's last line, after the statement's.
+bool ValueHolds(const char* report, char c) {
+  const char* detail = std::strstr(report, ")\r\n- ");
+  return detail != nullptr && std::strchr(detail, c) != nullptr;
+}
+
+// A record with a value that cannot be read. The file's first record, when
+// it fails before any value, takes no place in the shape: it is the header
+// row of the records after it, if they read.
 void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
   Inspection& result = reading.result;
-  if (result.failing.count == 0) {
-    result.failure = status;
-    result.failureColumn = shape.column;
-    result.failureFirst = result.records == 0;
-    std::strncpy(result.failureReport, textio::LastRunErrorReport(), kReportSize - 1);
+  FailedRecord failed = {shape.line, shape.column, shape.values, 0, status, InValue(status) && !shape.valueRunsOn, {}};
+  std::strncpy(failed.report, textio::LastRunErrorReport(), kReportSize - 1);
+  if (reading.allFailing.count == 0) reading.firstFailure = failed;
+  Note(reading.allFailing, 1, shape.line);
+  if (ValueHolds(failed.report, ';')) {
+    Note(result.semicolons, 1, shape.line);
+    result.decimalCommas = result.decimalCommas || shape.values > 0;
   }
-  Note(result.failing, 1, shape.line);
-  if (result.failing.count > 1 || !result.failureFirst) reading.broken = true;
+  Note(result.quotedFirst, status == textio::DelimitedForInteger && shape.values == 0, shape.line);
+  if (result.records == 0 && reading.allFailing.count == 1 && shape.values == shape.nulls) {
+    reading.header = failed;
+    return;
+  }
+  Place(reading, shape, &failed);
 }
 
-// The end of the file: the shape that every record fits, the patterns and
-// the variables' values.
-void Finish(Reading& reading) {
+// Writes the case `number` into the report of a run-time error in place of
+// the number of the record's read statement, as a run reading cases over
+// several records numbers it.
+void NumberCase(char* report, int64_t number) {
+  char* detail = std::strstr(report, ")\r\n- ");
+  char* place = detail != nullptr ? std::strstr(detail, " in case ") : nullptr;
+  if (place == nullptr) return;
+  place += std::strlen(" in case ");
+  char* rest = place + std::strspn(place, "0123456789");
+  char tail[kReportSize];
+  std::snprintf(tail, sizeof tail, "%s", rest);
+  std::snprintf(place, static_cast<size_t>(report + kReportSize - place), "%lld%s", static_cast<long long>(number), tail);
+}
+
+// The variables' values, the patterns, and the variable that looks like an ID.
+void FinishCounting(Reading& reading) {
   Inspection& result = reading.result;
-  if (reading.cycle == 0 && !reading.broken) Settle(reading, true);
-  if (reading.broken || reading.cyclePosition != 0) return;
-  result.recordsPerCase = reading.cycle;
-  result.cases = result.records / reading.cycle;
-  result.variables = reading.variables;
-  if (!Counting(reading)) return;
   CountBlock(reading);
   const PatternTable& table = *reading.table;
   result.counted = true;
@@ -273,6 +409,47 @@ void Finish(Reading& reading) {
   for (int32_t p = 0; p < table.patterns.keys; ++p) {
     TakeFacts(reading, table.values + static_cast<size_t>(p) * static_cast<size_t>(table.nvars), table.counts[p]);
     result.largestCount = std::max(result.largestCount, table.counts[p]);
+  }
+  for (int64_t j = 0; j < result.variables && result.idVariable == 0 && result.cases >= kIdCases; ++j) {
+    const VariableFacts& facts = result.facts[j];
+    if (facts.rising || (facts.outside == 0 && DistinctFitting(facts) == result.cases)) {
+      result.idVariable = j + 1;
+      result.idRising = facts.rising;
+    }
+  }
+}
+
+// The end of the file: the shape that every record fits, the records that a
+// run with it fails at or skips, the patterns and the variables' values.
+void Finish(Reading& reading) {
+  Inspection& result = reading.result;
+  if (reading.cycle == 0 && !reading.broken) Settle(reading, true);
+  result.headerRow = reading.header.has_value() && (result.records > 0 || reading.allFailing.count == result.quotedFirst.count + 1);
+  // Records that differ in length where tab-separated fields are empty make
+  // no cases over several records, though their lengths may repeat.
+  reading.broken = reading.broken || (reading.cycle > 1 && result.tabGaps.count > 0);
+  if (reading.broken || reading.cyclePosition != 0) {
+    result.failing = reading.allFailing;
+    result.skipped = {};
+    result.failure = reading.firstFailure;
+    return;
+  }
+  if (result.failing.count > 0) NumberCase(result.failure.report, result.failure.shapeRecord / reading.cycle + 1);
+  if (reading.header.has_value()) {
+    // A run fails at the header row, the first record, before anything else.
+    result.failure = *reading.header;
+    Note(result.failing, 1, reading.header->line);
+    result.failing.firstLine = reading.header->line;
+  }
+  result.recordsPerCase = reading.cycle;
+  result.variables = reading.variables;
+  result.cases = reading.shapeRecords / reading.cycle;
+  // What a run reads of lines cut by lone CRs is not what the file holds.
+  if (Counting(reading) && result.loneReturns.count == 0) FinishCounting(reading);
+  if (result.outsideLine != 0) {
+    int64_t before = 0;
+    for (int64_t p = 0; p < reading.outsideRecord % reading.cycle; ++p) before += reading.cycleLengths[p];
+    result.outsideVariable = before + reading.outsidePlace + 1;
   }
 }
 
@@ -286,6 +463,9 @@ void InspectUnit(Inspection& inspection) {
     int32_t* into = Destination(reading, room);
     int status = textio::readRecord(1, into, room, shape);
     inspection.lines += shape.lines;
+    if (status == 0 || InValue(status) || status == textio::EndOfFile) {
+      LookForOutside(reading, into, std::min<int64_t>(shape.values, room), shape.line);
+    }
     if (status == 0) {
       Take(reading, shape);
     } else if (InValue(status) || status == textio::EndOfFile) {
@@ -296,13 +476,13 @@ void InspectUnit(Inspection& inspection) {
     }
     if (status == textio::kNoMoreRecords || status == textio::EndOfFile) break;
   }
-  // A file that holds nothing: the report of its end says how it ends.
-  if (inspection.records == 0 && inspection.failing.count == 0) {
-    inspection.failure = textio::EndOfFile;
-    std::strncpy(inspection.failureReport, textio::LastRunErrorReport(), kReportSize - 1);
-  }
-  inspection.blankLines = inspection.lines - inspection.records - inspection.failing.count;
+  inspection.blankLines = inspection.lines - inspection.records - reading.allFailing.count;
   Finish(reading);
+  // A file that holds nothing: the report of its end says how it ends.
+  if (inspection.records == 0 && reading.allFailing.count == 0) {
+    inspection.failure.status = textio::EndOfFile;
+    std::strncpy(inspection.failure.report, textio::LastRunErrorReport(), kReportSize - 1);
+  }
 }
 
 int32_t DistinctFitting(const VariableFacts& facts) {
@@ -311,8 +491,14 @@ int32_t DistinctFitting(const VariableFacts& facts) {
   return distinct;
 }
 
-bool RunWouldSucceed(const Inspection& inspection) {
+bool AnswersGiven(const Inspection& inspection) {
   // A run's case matrix holds at most 4 GiB less a byte.
-  return inspection.failing.count == 0 && inspection.readFailure == 0 && inspection.recordsPerCase > 0 &&
-         inspection.variables <= kMostVariables && inspection.cases * inspection.variables <= (int64_t{1} << 30) - 1;
+  return inspection.failing.count == 0 && inspection.readFailure == 0 && inspection.loneReturns.count == 0 &&
+         inspection.recordsPerCase > 0 && inspection.variables <= kMostVariables &&
+         inspection.cases * inspection.variables <= (int64_t{1} << 30) - 1;
+}
+
+bool RunWouldSucceed(const Inspection& inspection) {
+  return AnswersGiven(inspection) && inspection.skipped.count == 0 && inspection.afterSlash.count == 0 &&
+         inspection.outsideLine == 0 && inspection.largestCount <= 999999;
 }

@@ -4,14 +4,17 @@
 // (inspection_report.cpp) tells them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
-#include "aggregation/matrix.h"
+#include "aggregation/scratch.h"
 
 inline constexpr int32_t kMostVariables = 9999;  // the pattern record's layout holds the count in 4 digits
 inline constexpr int kListedLengths = 4;         // numbers of values per record told one by one
 inline constexpr int32_t kLongestCycle = 16;     // records a case may run over and still be recognised
+inline constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
+inline constexpr int64_t kCountedValueBytes = int64_t{16} << 20;  // their values at most
 inline constexpr int kReportSize = 1024;
 
 // Records that have something in common, and the first of them.
@@ -32,6 +35,20 @@ struct VariableFacts {
   int32_t largest;
   int64_t outside;    // values above 999 or below -99, written as *** in the pattern file
   uint64_t seen[18];  // which of the values -99 to 999 occur: bit value + 99
+  bool rising;        // each case's value is one more than the case's before
+  int32_t last;       // the value of the last case taken
+};
+
+// A record holding a value the program cannot read: where, the number of
+// the error, and the report a run gives for it.
+struct FailedRecord {
+  int64_t line;
+  int64_t column;       // where the value starts; 0 when unknown
+  int64_t values;       // the values read before it
+  int64_t shapeRecord;  // its place among the records that make up the cases, from 0
+  int status;
+  bool onItsLine;       // the failure lies on the line where the failing value starts
+  char report[kReportSize];
 };
 
 struct Inspection {
@@ -46,16 +63,23 @@ struct Inspection {
   Occurrences commaEnds = {};
   Occurrences nulls = {};                    // null values, counted one by one
   Occurrences repeatForms = {};
+  Occurrences afterSlash = {};               // records with values after a slash, which a run skips
+  Occurrences loneReturns = {};              // records ended by a lone CR, the rest of the line skipped
+  Occurrences tabGaps = {};                  // records with an empty field between tabs
+  Occurrences semicolons = {};               // records whose unreadable value holds a semicolon
+  bool decimalCommas = false;                // ... read after a value of its record: 1,5;2,0
+  Occurrences quotedFirst = {};              // records whose first value is quoted
 
-  // Records holding a value that cannot be read, and the first such value:
-  // its error number (or 6501 for a file with no record), where it starts,
-  // and the report a run would give.
+  // Records holding a value that cannot be read. When a shape fits, those
+  // whose unreadable values follow their case's last one are `skipped`, as a
+  // run skips them unread; the rest are `failing`, and `failure` is the
+  // first of them that a run meets, with its report as that run gives it.
+  // With no shape, every such record is failing.
   Occurrences failing = {};
-  int failure = 0;
-  int64_t failureColumn = 0;  // 0: unknown
-  bool failureFirst = false;  // the failing record is the file's first
-  int readFailure = 0;        // the error that stopped the reading of the file itself
-  char failureReport[kReportSize] = {};
+  Occurrences skipped = {};
+  FailedRecord failure = {};
+  bool headerRow = false;  // the first record fails and later ones read: a header
+  int readFailure = 0;     // the error that stopped the reading of the file itself
 
   // The shape that every record read fits, if any: cases of `variables`
   // values, each over `recordsPerCase` records; 0 when none fits.
@@ -70,6 +94,14 @@ struct Inspection {
   int64_t largestCount = 0;   // cases of the commonest pattern, when all were counted
   std::optional<Scratch> factsStorage;
   VariableFacts* facts = nullptr;  // one for each variable, when counted
+  // The first value that does not fit the pattern file's field, as a run reads it.
+  int64_t outsideLine = 0;  // 0: none
+  int64_t outsideVariable = 0;
+  int32_t outsideValue = 0;
+  // The first variable that takes a different value in every case, or counts
+  // up by one from case to case, as an ID or a row number does; 0: none.
+  int64_t idVariable = 0;
+  bool idRising = false;
 };
 
 // Reads unit 1, connected to the data file, to its end, one record at a time.
@@ -79,15 +111,24 @@ void InspectUnit(Inspection& inspection);
 // pattern file's field.
 int32_t DistinctFitting(const VariableFacts& facts);
 
-// Whether a run with the inspection's answers reads every value and ends
-// with "Done.": a shape fits, nothing fails, and a run can hold the cases.
+// Whether a run with the inspection's answers reads every case and ends with
+// "Done.": a shape fits, no value a run reads fails, no line holds records
+// after a lone CR, and a run can hold the cases.
+bool AnswersGiven(const Inspection& inspection);
+// Whether, besides, that run reads every value in the file and writes every
+// value in its field: the inspection's exit status is 0 only then.
 bool RunWouldSucceed(const Inspection& inspection);
 
-// The report of an inspection of the file `name` on the console.
-void WriteInspection(const char* name, const Inspection& inspection);
+// The report of an inspection of the file `name` on standard output; a
+// command it gives names `program`, the program as it was run.
+void WriteInspection(const char* program, const char* name, const Inspection& inspection);
+
+// Why a run with the inspection's answers would not read every value and
+// write every value in its field, in a few words, into text[0..size).
+void InspectionReason(const Inspection& inspection, char* text, size_t size);
 
 // The inspection of the named file as a report on the console; ends the run
-// with status 0 when a run with the answers it gives ends with "Done.", and
-// with status 1 otherwise, or when the file cannot be read (the reason on
-// standard error, no file made).
-[[noreturn]] void InspectDataFile(const char* name);
+// with status 0 when a run with the answers it gives reads every value and
+// ends with "Done.", and with status 1 otherwise, or when the file cannot be
+// read (the reason on standard error, no file made).
+[[noreturn]] void InspectDataFile(const char* program, const char* name);

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "aggregation/Corvanesubs.h"
 #include "aggregation/inspection.h"
+#include "aggregation/shell_words.h"
 #include "textio/textio.h"
 
 namespace {
@@ -37,7 +39,7 @@ void Say(const char* format, ...) {
       if (cut == lead) cut = lead + std::strcspn(rest + lead, " ");
     }
     std::snprintf(line, sizeof line, "%*s%.*s", static_cast<int>(prefix), "", static_cast<int>(cut), rest);
-    WriteConsoleLine(line);
+    textio::WriteOutputLine(line);
     if (rest[cut] == '\0') return;
     rest += cut + 1;
   }
@@ -77,23 +79,6 @@ struct FirstLine {
   }
 };
 
-// Text built in a fixed buffer, for the command line.
-struct Text {
-  char bytes[2048];
-  size_t length = 0;
-
-  Text() { bytes[0] = '\0'; }
-  Text& Add(const char* text, size_t count) {
-    count = std::min(count, sizeof bytes - 1 - length);
-    std::memcpy(bytes + length, text, count);
-    length += count;
-    bytes[length] = '\0';
-    return *this;
-  }
-  Text& Add(const char* text) { return Add(text, std::strlen(text)); }
-  Text& Add(char c) { return Add(&c, 1); }
-};
-
 // What the records hold: the numbers of values, the commonest first, and
 // everything besides plain values.
 void SayRecords(const char* name, const Inspection& inspection) {
@@ -124,6 +109,17 @@ void SayRecords(const char* name, const Inspection& inspection) {
     Say("  %s a value the program cannot read %s.", Counted(failing.count, "record holds", "records hold").text,
         FirstLine(failing).text);
   }
+  const Occurrences& skipped = inspection.skipped;
+  if (skipped.count > 0) {
+    Say("  %s a value the program cannot read after its case's last value %s: a run skips it unread, "
+        "with the rest of the line.",
+        Counted(skipped.count, "record holds", "records hold").text, FirstLine(skipped).text);
+  }
+  const Occurrences& afterSlash = inspection.afterSlash;
+  if (afterSlash.count > 0) {
+    Say("  %s values after a slash %s: a run skips them unread.", Counted(afterSlash.count, "record holds", "records hold").text,
+        FirstLine(afterSlash).text);
+  }
   if (inspection.blankLines > 0) Say("  %s, passed over.", Counted(inspection.blankLines, "blank line", "blank lines").text);
   const Occurrences& repeats = inspection.repeatForms;
   if (repeats.count > 0) {
@@ -138,49 +134,95 @@ void SayRecords(const char* name, const Inspection& inspection) {
   const Occurrences& commas = inspection.commaEnds;
   if (commas.count > 0) {
     Say("  %s with a comma %s. Such a comma does not make a missing value: a run takes the next value "
-        "from the next record.",
+        "from the next record. An empty last column ends its records so: recode its empty cells as a "
+        "missing-value code of their own.",
         Counted(commas.count, "record ends", "records end").text, FirstLine(commas).text);
+  }
+  const Occurrences& gaps = inspection.tabGaps;
+  if (gaps.count > 0) {
+    Say("  %s an empty field between tabs %s. Two tabs are one separator, not a missing value (unlike two "
+        "commas): the values after it move to the variable before. Give missing answers a code of their own.",
+        Counted(gaps.count, "record has", "records have").text, FirstLine(gaps).text);
   }
 }
 
-// The first value the program cannot read, and the report a run gives for
-// it; for a file with no record, the report of its end.
+// The first value a run cannot read, and the report it gives for it; for a
+// file with no record, the report of its end. Then what such values most
+// often are in an export.
 void SayFailure(const char* name, const Inspection& inspection) {
+  const FailedRecord& failure = inspection.failure;
   if (inspection.records == 0 && inspection.failing.count == 0) {
     Say("%s holds no values. A run reports:", name);
-  } else if (inspection.failureColumn > 0) {
+  } else if (inspection.failing.count == 0) {
+    return;
+  } else if (failure.column > 0) {
     Say("The first value the program cannot read is on line %s, column %s. A run reports:",
-        Grouped(inspection.failing.firstLine).text, Grouped(inspection.failureColumn).text);
+        Grouped(inspection.failing.firstLine).text, Grouped(failure.column).text);
   } else {
-    Say("The first value the program cannot read is on line %s. A run reports:",
-        Grouped(inspection.failing.firstLine).text);
+    Say("The first value the program cannot read is on line %s. A run reports:", Grouped(inspection.failing.firstLine).text);
   }
   // The report's lines, as standard error shows them, indented.
-  for (const char* line = inspection.failureReport; *line != '\0';) {
+  for (const char* line = failure.report; *line != '\0';) {
     const char* end = std::strstr(line, "\r\n");
     size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
     if (length > 0) Say("  %.*s", static_cast<int>(length), line);
     line += end != nullptr ? length + 2 : length;
   }
-  if (inspection.failureFirst && inspection.failing.count == 1 && inspection.recordsPerCase > 0) {
-    Say("Line %s looks like a header row. The program cannot skip one: remove it. The rest of the file "
-        "holds %s of %s.",
-        Grouped(inspection.failing.firstLine).text, Counted(inspection.cases, "case", "cases").text,
-        Counted(inspection.variables, "variable", "variables").text);
-  } else if (std::strstr(inspection.failureReport, "\"\\xEF\\xBB\\xBF") != nullptr) {
+  if (inspection.headerRow) {
+    if (inspection.failing.count == 1 && inspection.recordsPerCase > 0) {
+      Say("Line %s looks like a header row. The program cannot skip one: remove it. The rest of the file "
+          "holds %s of %s.",
+          Grouped(inspection.failing.firstLine).text, Counted(inspection.cases, "case", "cases").text,
+          Counted(inspection.variables, "variable", "variables").text);
+    } else {
+      Say("Line %s looks like a header row. The program cannot skip one: remove it.",
+          Grouped(inspection.failing.firstLine).text);
+    }
+  }
+  if (inspection.semicolons.count > 0) {
+    Say("%s semicolons %s: a spreadsheet set for a language that writes decimals with a comma separates "
+        "values so. The program separates values with blanks, tabs, commas or line ends.",
+        Counted(inspection.semicolons.count, "record holds", "records hold").text,
+        FirstLine(inspection.semicolons).text);
+    if (inspection.decimalCommas) {
+      Say("The values hold decimal commas (1,5) too: round them to whole numbers first, as a comma in them "
+          "would part one value in two, then replace each semicolon with a comma.");
+    } else {
+      Say("Replace each semicolon with a comma, for example:");
+      Say("  tr ';' ',' < old.dat > new.dat");
+    }
+  }
+  if (inspection.quotedFirst.count > (inspection.headerRow ? 1 : 0)) {
+    Say("%s with a quoted value %s, as row names written in quotes do (R's write.csv writes them unless "
+        "row.names = FALSE): remove that column.",
+        Counted(inspection.quotedFirst.count, "record starts", "records start").text,
+        FirstLine(inspection.quotedFirst).text);
+  } else if (std::strstr(failure.report, "\"\\xEF\\xBB\\xBF") != nullptr) {
     // The report shows the bytes as read, those not printable as escapes.
     Say("The value starts with a byte order mark, which editors put at the start of a file: "
         "were files joined here? Remove the mark.");
-  } else if (inspection.failure == textio::IntegerCharacter || inspection.failure == textio::DelimitedForInteger) {
+  } else if (!inspection.headerRow && inspection.semicolons.count == 0 &&
+             (failure.status == textio::IntegerCharacter || failure.status == textio::DelimitedForInteger)) {
     Say("Only whole numbers are read: give missing answers (NA, .) a whole-number code of their own, "
         "and round any decimals.");
   }
 }
 
+// Lines whose records a lone CR ends: a run reads the first record of such
+// a line and skips the rest of it.
+void SayLineEnds(const Inspection& inspection) {
+  const Occurrences& returns = inspection.loneReturns;
+  Say("%s with a lone CR %s, as files from old Macs end lines: a run reads only what comes before the "
+      "first CR of such a line, and skips the rest of the line unread. Make each CR a line end first, "
+      "for example:",
+      Counted(returns.count, "line ends its record", "lines end their records").text, FirstLine(returns).text);
+  Say("  tr '\\r' '\\n' < old.dat > new.dat");
+}
+
 // Why no answers can be given when the records fit no shape, or one that a
 // run cannot take; how the cases run when a case takes several records.
 void SayShape(const Inspection& inspection) {
-  bool onlyHeaderFails = inspection.failing.count == 0 || (inspection.failing.count == 1 && inspection.failureFirst);
+  bool onlyHeaderFails = inspection.failing.count == 0 || (inspection.failing.count == 1 && inspection.headerRow);
   if (inspection.recordsPerCase == 0 && inspection.records > 0 && onlyHeaderFails) {
     Say("The records do not all hold the same number of values, so how many variables a case has "
         "cannot be told: no answers are given. A case starts on a new line and takes its values from "
@@ -218,115 +260,44 @@ void SayVariables(const Inspection& inspection) {
   }
   if (anyOutside) {
     Say("Values above 999 or below -99 do not fit the pattern file's 3-character field and are "
-        "written as ***; Distinct counts the others (marked +).");
+        "written as ***; Distinct counts the others (marked +). The first is %d, of variable %s, on line %s: "
+        "recode such values into that range (a missing-value code of -999 as -9, for example).",
+        inspection.outsideValue, Grouped(inspection.outsideVariable).text, Grouped(inspection.outsideLine).text);
   }
-  if (inspection.morePatterns) {
-    Say("Distinct response patterns: more than %s.", Grouped(inspection.patterns).text);
-    return;
+  Say("Distinct response patterns: %s%s.", inspection.morePatterns ? "more than " : "",
+      Grouped(inspection.patterns).text);
+  if (inspection.idVariable > 0) {
+    Say("Variable %s %s, as an ID or a row number does (the row names R's write.csv writes, the index "
+        "pandas' to_csv writes): every case then has a pattern of its own. Leave that column out.",
+        Grouped(inspection.idVariable).text,
+        inspection.idRising ? "counts up by one from case to case" : "takes a different value in every case");
   }
-  Say("Distinct response patterns: %s.", Grouped(inspection.patterns).text);
   if (inspection.largestCount > 999999) {
-    Say("The commonest pattern is given by %s: counts above 999,999 are written as ******.",
+    Say("The commonest pattern is given by %s: counts above 999,999 do not fit the pattern file's "
+        "6-character field and are written as ******.",
         Counted(inspection.largestCount, "case", "cases").text);
   }
 }
 
-// The data file's name as an answer of the dialog, which reads it as a
-// free-form value: between quotation marks (apostrophes when it holds a
-// quotation mark), the mark doubled inside, when a blank, a comma, a slash,
-// an asterisk, a parenthesis or a quote would end it or change it.
-void AddDialogName(Text& answer, const char* name) {
-  bool quoted = name[std::strcspn(name, " \t,/*()'\"")] != '\0';
-  char mark = std::strchr(name, '"') != nullptr ? '\'' : '"';
-  if (quoted) answer.Add(mark);
-  for (const char* c = name; *c != '\0'; ++c) {
-    answer.Add(*c);
-    if (quoted && *c == mark) answer.Add(mark);
+// The command that runs the program with the answers, for the system's
+// shell: the program as it was run when that was by a path, and a data
+// file's name that starts with - after the -- that ends the options.
+void SayCommand(const char* program, const char* dataName, const char* outputName, const Inspection& inspection) {
+  const textio::platform::CommandShell shell = textio::platform::kCommandShell;
+  const bool byPath = std::strpbrk(program, shell == textio::platform::CommandShell::Cmd ? "/\\" : "/") != nullptr;
+  const std::string cases = std::to_string(inspection.cases), variables = std::to_string(inspection.variables);
+  std::string command;
+  AddShellWord(command, byPath ? program : "aggregate", shell);
+  for (const char* word : {"--output", outputName, "--cases", cases.c_str(), "--variables", variables.c_str()}) {
+    AddShellWord(command, word, shell);
   }
-  if (quoted) answer.Add(mark);
+  if (dataName[0] == '-') AddShellWord(command, "--", shell);
+  AddShellWord(command, dataName, shell);
+  // One line, however long: a command broken over lines would not run as copied.
+  textio::WriteOutputLine(("  " + command).c_str());
 }
 
-// `text` as one word for a POSIX shell: between apostrophes, each
-// apostrophe inside written '\''.
-void AddShellWord(Text& command, const char* text) {
-  command.Add('\'');
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '\'') {
-      command.Add("'\\''");
-    } else {
-      command.Add(*c);
-    }
-  }
-  command.Add('\'');
-}
-
-// The four answers as printf's format: each line ended by \n, a % or a
-// backslash of the names doubled.
-void AddAnswers(Text& format, const char* dataName, const char* outputName, const Inspection& inspection) {
-  Text dialogName;
-  AddDialogName(dialogName, dataName);
-  for (const char* name : {static_cast<const char*>(dialogName.bytes), outputName}) {
-    for (const char* c = name; *c != '\0'; ++c) {
-      if (*c == '%' || *c == '\\') format.Add(*c);
-      format.Add(*c);
-    }
-    format.Add("\\n");
-  }
-  char counts[48];
-  std::snprintf(counts, sizeof counts, "%lld\\n%lld\\n", static_cast<long long>(inspection.cases),
-                static_cast<long long>(inspection.variables));
-  format.Add(counts);
-}
-
-// A command line that runs the program with the answers: the four answers
-// piped in, when the dialog can take the name whole and the line fits the
-// console; else the names taken from the command line (see the manual), the
-// data file's name broken over lines where it is long.
-void SayCommand(const char* dataName, const char* outputName, const Inspection& inspection) {
-  bool typeable = std::strlen(dataName) <= static_cast<size_t>(kNameLength) &&
-                  std::none_of(dataName, dataName + std::strlen(dataName),
-                               [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
-  Text format;
-  AddAnswers(format, dataName, outputName, inspection);
-  Text command;
-  command.Add("  printf ");
-  AddShellWord(command, format.bytes);
-  command.Add(" | aggregate");
-  if (typeable && command.length <= kLineWidth) {
-    Say("%s", command.bytes);
-    return;
-  }
-  char counts[64];
-  std::snprintf(counts, sizeof counts, "  printf '/\\n/\\n%lld\\n%lld\\n' | aggregate \\",
-                static_cast<long long>(inspection.cases), static_cast<long long>(inspection.variables));
-  Say("%s", counts);
-  // A quoted word goes on over lines as 'part'\ and 'rest' at the line's start.
-  Text line;
-  line.Add("    '");
-  for (const char* c = dataName; *c != '\0'; ++c) {
-    const char* piece = *c == '\'' ? "'\\''" : nullptr;
-    size_t length = piece != nullptr ? 4 : 1;
-    if (line.length + length + 2 > kLineWidth) {
-      Say("%s'\\", line.bytes);
-      line = Text();
-      line.Add('\'');
-    }
-    if (piece != nullptr) {
-      line.Add(piece);
-    } else {
-      line.Add(*c);
-    }
-  }
-  line.Add("' ");
-  if (line.length + std::strlen(outputName) > kLineWidth) {
-    Say("%s\\", line.bytes);
-    line = Text();
-    line.Add("    ");
-  }
-  Say("%s%s", line.bytes, outputName);
-}
-
-void SayAnswers(const char* name, const Inspection& inspection) {
+void SayAnswers(const char* program, const char* name, const Inspection& inspection) {
   // The pattern file must not be the data file, in any case of its letters.
   const char* base = name;
   for (const char* c = name; *c != '\0'; ++c) {
@@ -336,11 +307,15 @@ void SayAnswers(const char* name, const Inspection& inspection) {
   bool same = std::strlen(base) == sizeof kOutputName - 1 &&
               std::equal(base, base + sizeof kOutputName - 1, kOutputName, [](char a, char b) { return (a | 0x20) == b; });
   const char* outputName = same ? "patterns-out.txt" : kOutputName;
-  Say("A run with these answers reads every value and ends with \"Done.\":");
+  if (RunWouldSucceed(inspection)) {
+    Say("A run with these answers reads every value and ends with \"Done.\":");
+  } else {
+    Say("A run with these answers ends with \"Done.\", but its pattern file is wrong where told above:");
+  }
   Say("  Number of cases:      %lld", static_cast<long long>(inspection.cases));
   Say("  Number of variables:  %lld", static_cast<long long>(inspection.variables));
   Say("As one command, the pattern file made as %s:", outputName);
-  SayCommand(name, outputName, inspection);
+  SayCommand(program, name, outputName, inspection);
   Say("Type the numbers as digits alone: 1,000 would be read as 1.");
 }
 
@@ -354,7 +329,7 @@ void SayAnswers(const char* name, const Inspection& inspection) {
 
 }  // namespace
 
-void InspectDataFile(const char* name) {
+void InspectDataFile(const char* program, const char* name) {
   if (name == nullptr) {
     textio::WriteErrorLine("aggregate: --inspect needs the name of a data file");
     textio::ExitRun(1);
@@ -370,14 +345,46 @@ void InspectDataFile(const char* name) {
   InspectUnit(inspection);
   textio::CloseUnit(1);
   if (inspection.readFailure != 0) CannotInspect(name, textio::RunErrorMessage(inspection.readFailure));
-  WriteInspection(name, inspection);
+  WriteInspection(program, name, inspection);
   textio::ExitRun(RunWouldSucceed(inspection) ? 0 : 1);
 }
 
-void WriteInspection(const char* name, const Inspection& inspection) {
+void InspectionReason(const Inspection& inspection, char* text, size_t size) {
+  const auto line = [](const Occurrences& occurrences) { return static_cast<long long>(occurrences.firstLine); };
+  if (inspection.readFailure != 0) {
+    std::snprintf(text, size, "%s", textio::RunErrorMessage(inspection.readFailure));
+  } else if (inspection.records == 0 && inspection.failing.count == 0) {
+    std::snprintf(text, size, "it holds no values");
+  } else if (inspection.headerRow) {
+    std::snprintf(text, size, "line %lld looks like a header row", line(inspection.failing));
+  } else if (inspection.failing.count > 0) {
+    std::snprintf(text, size, "line %lld holds a value the program cannot read", line(inspection.failing));
+  } else if (inspection.loneReturns.count > 0) {
+    std::snprintf(text, size, "line %lld ends records with a lone CR", line(inspection.loneReturns));
+  } else if (inspection.recordsPerCase == 0) {
+    std::snprintf(text, size, "its records do not all hold the same number of values");
+  } else if (!AnswersGiven(inspection)) {
+    std::snprintf(text, size, "its cases are more than a run can hold");
+  } else if (inspection.outsideLine != 0) {
+    std::snprintf(text, size, "values would be written as *** (the first: %d, variable %lld, line %lld)",
+                  inspection.outsideValue, static_cast<long long>(inspection.outsideVariable),
+                  static_cast<long long>(inspection.outsideLine));
+  } else if (inspection.largestCount > 999999) {
+    std::snprintf(text, size, "a count above 999999 would be written as ******");
+  } else if (inspection.skipped.count > 0) {
+    std::snprintf(text, size, "line %lld holds a value after its case's last one, which a run would skip",
+                  line(inspection.skipped));
+  } else {
+    std::snprintf(text, size, "line %lld holds values after a slash, which a run would skip",
+                  line(inspection.afterSlash));
+  }
+}
+
+void WriteInspection(const char* program, const char* name, const Inspection& inspection) {
   SayRecords(name, inspection);
-  if (inspection.failure != 0) SayFailure(name, inspection);
+  if (inspection.failure.status != 0) SayFailure(name, inspection);
+  if (inspection.loneReturns.count > 0) SayLineEnds(inspection);
   SayShape(inspection);
   if (inspection.counted) SayVariables(inspection);
-  if (RunWouldSucceed(inspection)) SayAnswers(name, inspection);
+  if (AnswersGiven(inspection)) SayAnswers(program, name, inspection);
 }

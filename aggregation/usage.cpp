@@ -11,7 +11,8 @@
 namespace {
 
 constexpr const char* kUsage[] = {
-    "Usage: aggregate [data-file [output-file]]",
+    "Usage: aggregate --output PATTERNS [--cases N --variables M] DATA",
+    "       aggregate [data-file [output-file]]",
     "       aggregate --inspect data-file",
     "       aggregate --help | /? | --version",
     "",
@@ -20,7 +21,16 @@ constexpr const char* kUsage[] = {
     "pattern order (the last variable most significant), with the number of",
     "cases that gave it.",
     "",
-    "It asks four questions, each answered on a line of its own:",
+    "For scripts: aggregate --output PATTERNS DATA reads the data file DATA and",
+    "writes the pattern file PATTERNS without asking anything. The names are",
+    "taken whole. --cases and --variables give the numbers of cases and",
+    "variables, in digits alone; without them, the data file is inspected",
+    "first (see --inspect), and the run is refused unless that gives numbers",
+    "with which every value is read and fits its field. It ends with one line",
+    "on standard error saying what was done. -- before DATA lets its name",
+    "start with -.",
+    "",
+    "Without options it asks four questions, each answered on a line of its own:",
     "  the name of the data file to be read,",
     "  the name for the output file,",
     "  the number of cases to be read in,",
@@ -40,13 +50,16 @@ constexpr const char* kUsage[] = {
     "",
     "--inspect reads the data file as a run would and tells, without asking",
     "anything or making any file, how many values its records hold, the first",
-    "value that cannot be read, and the numbers of cases and variables to give,",
-    "with a command line that gives them:",
+    "value that cannot be read, what an export often holds, and the numbers of",
+    "cases and variables to give, with the command that gives them:",
     "  aggregate --inspect survey.dat",
     "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
-    "run-time error, reported on standard error. With --inspect: 0 when a run",
-    "with the answers it gives would end with \"Done.\", else 1.",
+    "run-time error, reported on standard error. A run that ends with \"Done.\"",
+    "warns on standard error of values written as ***, data left unread and",
+    "values skipped. With --inspect: 0 when a run with the answers it gives",
+    "would read every value, write every value in its field and end with",
+    "\"Done.\", else 1.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
     "Windows, aggregate.txt beside the program.",
 };
@@ -58,11 +71,11 @@ void AnswerInformationRequest(int argc, const char* const* argv) {
   const char* request = argv[1];
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
-    for (const char* line : kUsage) WriteConsoleLine(line);
+    for (const char* line : kUsage) textio::WriteOutputLine(line);
   } else if (std::strcmp(request, "--inspect") == 0) {
-    InspectDataFile(argc > 2 ? argv[2] : nullptr);
+    InspectDataFile(argv[0], argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
-    WriteConsoleLine("aggregate " AGGREGATE_VERSION);
+    textio::WriteOutputLine("aggregate " AGGREGATE_VERSION);
   } else {
     return;
   }

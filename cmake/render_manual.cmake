@@ -5,5 +5,9 @@ execute_process(COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u -ww "${PAGE}"
 if(failed OR NOT warnings STREQUAL "")
   message(FATAL_ERROR "the manual does not render cleanly:\n${warnings}")
 endif()
+# A character grotty draws by striking one over another (a bullet is + and o)
+# keeps only the last one: plain text has no backspaces.
+string(ASCII 8 backspace)
+string(REGEX REPLACE ".${backspace}" "" text "${text}")
 string(REPLACE "\n" "\r\n" text "${text}")
 file(WRITE "${TEXT}" "${text}")

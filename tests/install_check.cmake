@@ -14,7 +14,7 @@ endforeach()
 # Through a file: execute_process would turn the CR LF into LF.
 execute_process(COMMAND "${PREFIX}/bin/aggregate" --version OUTPUT_FILE "${PREFIX}/version")
 file(READ "${PREFIX}/version" version HEX)
-string(HEX "aggregate ${VERSION}\r\n" expected)
+string(HEX "aggregate ${VERSION}\n" expected)
 if(NOT version STREQUAL expected)
   message(FATAL_ERROR "--version said (in hexadecimal): ${version}")
 endif()

@@ -1,6 +1,7 @@
 // The reader's byte source: a unit's buffer refilled by one read request at
 // a time (a typed line, or a load of a file or redirected input), the bytes
 // taken from it, the move to the next record, and the errors met on the way.
+#include <algorithm>
 #include <cstring>
 
 #include "textio/platform.h"
@@ -10,6 +11,7 @@ namespace textio {
 namespace {
 
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
+
 
 // One line typed at a terminal, shaped as the console hands it over: a final
 // LF becomes CR LF, so a line holds at most 130 characters and its line end.
@@ -48,6 +50,7 @@ int RefillFromStream(UnitRecord& unit, int& returned) {
     k += got;
     if (unit.buffer[k - 1] == '\n') break;
   }
+  unit.loadOffset = unit.filePosition;
   unit.filePosition += static_cast<int64_t>(k);
   returned = static_cast<int>(k);
   return 0;
@@ -73,9 +76,8 @@ bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
 }
 
 // Refills the unit's buffer by one read request; `position` is then the
-// next byte to take. Returns 0 or the error number.
-// A load holds at most `bufferSize` bytes, a supplied line end included; the
-// NUL end marker after it may stand at `bufferSize`, in the buffer's slack.
+// next byte to take. Returns 0 or the error number. A load holds at most
+// `bufferSize` bytes, a supplied line end included (END MARKER).
 int Refill(UnitRecord& unit) {
   unit.loadStart += unit.lastIndex + 1;
   unit.position = 0;
@@ -101,8 +103,7 @@ int Refill(UnitRecord& unit) {
   }
   unit.lastByteLineEnd = unit.buffer[k - 1] == '\n' || (byteOrderMark && k == 3);
   if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
-  unit.lastIndex = k - 1;
-  unit.buffer[k] = '\0';  // stops the fast path at the end of the load
+  EndLoad(unit, k);
   if (!byteOrderMark) return 0;
   unit.position = 3;
   unit.loadStart -= 3;
@@ -138,6 +139,16 @@ int Refill(UnitRecord& unit) {
   RaiseRunError(number, detail);
 }
 
+// Whether bytes[0..count) hold a value; `line` counts the line ends passed
+// before it.
+bool FindValue(const unsigned char* bytes, size_t count, int64_t& line) {
+  for (size_t i = 0; i < count; ++i) {
+    if (HoldsValue(bytes + i, 1)) return true;
+    line += bytes[i] == '\n';
+  }
+  return false;
+}
+
 }  // namespace
 
 unsigned char TakeAfterRefill(UnitRecord& unit) {
@@ -145,27 +156,36 @@ unsigned char TakeAfterRefill(UnitRecord& unit) {
   return unit.buffer[unit.position++];
 }
 
-void MoveToNextRecord(UnitRecord& unit) {
+bool MoveToNextRecord(UnitRecord& unit) {
+  bool passedValue = false;
   if (TypedLines(unit)) {
     if (unit.lastIndex < 0) TakeByte(unit);
     unit.lastIndex = -1;
     unit.position = 0;
   } else {
     for (;;) {
-      const unsigned char* from = unit.buffer + unit.position;
-      const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(unit.lastIndex + 1 - unit.position));
-      if (lineEnd != nullptr) {
-        unit.position = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - unit.buffer) + 1;
+      int lineEnd = NextLineEnd(unit, unit.position);
+      int passedEnd = lineEnd >= 0 ? lineEnd : unit.lastIndex + 1;
+      passedValue = passedValue || HoldsValue(unit.buffer + unit.position, static_cast<size_t>(passedEnd - unit.position));
+      if (lineEnd >= 0) {
+        unit.position = lineEnd + 1;
         break;
       }
       unit.position = unit.lastIndex + 1;
-      if (TakeByte(unit) == '\n') break;
+      unsigned char b = TakeByte(unit);
+      if (b == '\n') break;
+      passedValue = passedValue || HoldsValue(&b, 1);
     }
   }
   ++unit.lineEnds;
   unit.lineStart = unit.loadStart + unit.position;
   // The typed line end has already moved the console to a new line.
   if (unit.console) unit.lineOpen = false;
+  return passedValue;
+}
+
+void NoteSkippedValues(UnitRecord& unit) {
+  if (unit.skippedRecords++ == 0) unit.firstSkippedLine = unit.lineEnds;
 }
 
 int ReadConsoleLine(char* line, int capacity, int& length) {
@@ -202,11 +222,10 @@ int ReadConsoleLine(char* line, int capacity, int& length) {
 bool peekRecord(int unit, const char*& text, int& length) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   if (record == nullptr || record->kind != UnitKind::Sequential || record->endOfFile) return false;
-  const unsigned char* from = record->buffer + record->position;
-  const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(record->lastIndex + 1 - record->position));
-  if (lineEnd == nullptr) return false;
-  text = reinterpret_cast<const char*>(from);
-  length = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - from);
+  int lineEnd = NextLineEnd(*record, record->position);
+  if (lineEnd < 0) return false;
+  text = reinterpret_cast<const char*>(record->buffer + record->position);
+  length = lineEnd - record->position;
   return true;
 }
 
@@ -217,9 +236,50 @@ void passRecord(int unit, int length) {
   ++record.statements;
 }
 
+void countSkippedValues(int unit) { NoteSkippedValues(*SelectUnit(unit, StatementKind::Read)); }
+
 int64_t recordEndsPassed(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   return record != nullptr ? record->lineEnds : 0;
+}
+
+int64_t recordsSkippingValues(int unit, int64_t& firstLine) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr) return 0;
+  firstLine = record->firstSkippedLine;
+  return record->skippedRecords;
+}
+
+bool valuesLeft(int unit, int64_t& line) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr || record->endOfFile) return false;
+  line = record->lineEnds + 1;
+  const unsigned char* loaded = record->buffer + record->position;
+  if (FindValue(loaded, static_cast<size_t>(record->lastIndex + 1 - record->position), line)) return true;
+  if (record->console || record->kind != UnitKind::Sequential) return false;
+  // Past the loaded bytes, a regular file is read on at its offsets, a piece
+  // at a time, up to a load's worth: a value there is found without reading
+  // the file to its end.
+  const int64_t size = platform::FileSize(record->handle);
+  platform::Handle reading = -1;
+  if (size < 0 || platform::DuplicateForReadAt(record->handle, reading) != platform::Cause::None) return false;
+  unsigned char piece[16384];
+  bool found = false;
+  for (int64_t offset = record->filePosition; !found && offset < std::min(size, record->filePosition + kFileReadLoad);) {
+    size_t got = 0;
+    if (platform::ReadAt(reading, offset, piece, sizeof piece, got) != platform::Cause::None || got == 0) break;
+    found = FindValue(piece, got, line);
+    offset += static_cast<int64_t>(got);
+  }
+  (void)platform::Close(reading);
+  return found;
+}
+
+// The load's own offset, not one worked out back from the file position: a
+// line end supplied at the end of the input has no byte in the file.
+int64_t nextRecordOffset(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record->loadOffset + record->position;
 }
 
 }  // namespace textio

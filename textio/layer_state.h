@@ -13,8 +13,7 @@ namespace textio {
 inline constexpr int kTokenSize = 260;
 // The widest field the record writer edits in one piece; a unit buffer
 // holds that many bytes beyond its size, room for the piece's tail and for
-// the one-byte end marker the reader stores after a full load (the reader's
-// fast path reads up to that marker and no further: plain_integers.cpp).
+// the reader's end marker after a full load (END MARKER, reader_input.h).
 inline constexpr int kFieldSpan = 16;
 inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
@@ -23,6 +22,11 @@ inline constexpr int kNameScratchSize = 512;
 inline constexpr int kShownSize = 40;
 
 enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };
+
+// Where a statement of one record stands among its separators, to find the
+// empty fields of a tab-separated line: a tab at the line's start, a second
+// tab after one, or a tab just before the line's end stands for one.
+enum class TabPlace : uint8_t { AfterValue, LineStart, AfterTab };
 
 struct ReaderState {
   UnitRecord* unit;
@@ -35,9 +39,12 @@ struct ReaderState {
   bool endedByRecordEnd;   // the reader already stands at the start of the next record
   bool starSeen;           // the current value has had its repeat count
   bool integerItem;        // the current item is a whole number
+  bool valueCut;           // the last value for a character item was longer than the item
   bool typedPieces;        // a terminal line may be longer than one read: taken in pieces
   bool recordOnly;         // the statement takes one record: its end ends the input (readRecord)
   bool recordEnded;        // ... and has ended it, giving the item no value
+  TabPlace tabPlace;       // ... where it stands among its separators
+  bool tabGap;             // ... and whether it has passed an empty tab-separated field
   // The current value as read, for a report: its length so far, its first
   // bytes and the line where it starts.
   int64_t valueLength;

@@ -65,9 +65,8 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 // tab, comma or line end after it. Stops before the first value that needs
 // the scanner's rules, having taken nothing of it; returns the items filled.
 //
-// How far it reads: the load is buffer[position..lastIndex], and Refill
-// stores a NUL at buffer[lastIndex + 1], the end marker (in the buffer's
-// slack, kBufferSlack, when the load fills the buffer). A NUL is no digit,
+// How far it reads: the load is buffer[position..lastIndex], and a NUL end
+// marker stands after it (END MARKER, reader_input.h). A NUL is no digit,
 // blank, comma or line end, so every loop below stops at the marker at the
 // latest; a look ahead (the byte after a digit, the LF after a CR) follows
 // a byte of the load, so it reads at most the marker; and the eight-byte
@@ -75,7 +74,11 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 // marker is read.
 //
 // With kOneRecord it takes the values of one record: it stops after a value
-// that a line end ends, and before a line end that comes before a value.
+// that a line end ends, and before a line end that comes before a value; and
+// it follows the tabs among the separators for the empty fields they make.
+//
+// Second thread too (the second reader): touches only `reader`, `unit` and
+// the items; raises no report.
 template <bool kOneRecord>
 int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
   const ByteClass* of = kByteClasses.of;
@@ -83,6 +86,8 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   const unsigned char* const end = unit.buffer + unit.lastIndex + 1;
   char separator = reader.lastSeparator;
   bool recordEnd = reader.endedByRecordEnd;
+  TabPlace tabs = reader.tabPlace;
+  bool tabGap = reader.tabGap;
   int64_t lineEnds = 0;
   int taken = 0;
   for (; taken < count; ++taken, item += stride) {
@@ -96,6 +101,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
       p = q;
       separator = ' ';
       recordEnd = false;
+      tabs = TabPlace::AfterValue;
     }
     if (taken == count) break;
     // One digit and a blank, or the last value of a line.
@@ -104,6 +110,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
       if (after != 0) {
         *item = q[0] - '0';
         separator = ' ';
+        tabs = TabPlace::AfterValue;
         recordEnd = q[1] != ' ';
         lineEnds += recordEnd;
         p = q + after;
@@ -116,10 +123,16 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     }
     char before = separator;
     int64_t passed = 0;  // line ends before the value, counted once it is taken
+    TabPlace place = tabs;  // and the tabs, followed once it is taken
+    bool gap = tabGap;
     for (;;) {
       ByteClass k = of[*q];
       if (k == kDigit) break;
       if (k == kSpace) {
+        if (kOneRecord && *q == '\t') {
+          gap = gap || place != TabPlace::AfterValue;
+          place = TabPlace::AfterTab;
+        }
         ++q;
       } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
         if (kOneRecord) break;
@@ -127,6 +140,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
         ++passed;
       } else if (k == kComma && before == ' ') {
         before = ',';
+        place = TabPlace::AfterValue;
         ++q;
       } else {
         break;
@@ -144,10 +158,12 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     if (k == kSpace || k == kComma) {
       separator = k == kComma ? ',' : ' ';
       recordEnd = false;
+      tabs = *q == '\t' ? TabPlace::AfterTab : TabPlace::AfterValue;
       ++q;
     } else if (k == kLineFeed || (k == kReturn && q[1] == '\n')) {
       separator = ' ';
       recordEnd = true;
+      tabs = TabPlace::AfterValue;
       q += k == kReturn ? 2 : 1;
       ++passed;
     } else {
@@ -155,6 +171,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     }
     *item = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value));
     lineEnds += passed;
+    tabGap = gap;
     p = q;
     if (kOneRecord && recordEnd) {
       ++taken;
@@ -165,6 +182,10 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
   unit.lineEnds += lineEnds;
   reader.lastSeparator = separator;
   reader.endedByRecordEnd = recordEnd;
+  if (kOneRecord) {
+    reader.tabPlace = tabs;
+    reader.tabGap = tabGap;
+  }
   return taken;
 }
 

@@ -135,6 +135,7 @@ constexpr int kValueDetailSize = kShownSize * 4 + 160;
 // and its first bytes as read. A value that never ends is cut off.
 void NoteValueByte(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  reader.tabPlace = TabPlace::AfterValue;
   if (reader.valueLength == 0) {
     reader.valueLine = unit.lineEnds + 1;
     reader.valueColumn = unit.loadStart + unit.position - unit.lineStart;
@@ -179,8 +180,11 @@ bool BlankEndsValue() {
 // record it ends the input, unless a value has begun.
 bool ScanRecordEnd(UnitRecord& unit) {
   --unit.position;
-  MoveToNextRecord(unit);
+  // After a lone CR the rest of its line is skipped unread.
+  if (MoveToNextRecord(unit)) NoteSkippedValues(unit);
   ReaderState& reader = Reader();
+  reader.tabGap = reader.tabGap || reader.tabPlace == TabPlace::AfterTab;
+  reader.tabPlace = TabPlace::LineStart;
   if (BlankEndsValue()) {
     reader.endedByRecordEnd = true;
     return EndValue(' ');
@@ -192,8 +196,13 @@ bool ScanRecordEnd(UnitRecord& unit) {
 
 // A blank or tab: passed over before a value and inside parentheses.
 bool ScanBlank(const UnitRecord& unit, unsigned char b) {
+  ReaderState& reader = Reader();
+  if (b == '\t' && reader.scanMode != ScanMode::Parenthesised) {
+    reader.tabGap = reader.tabGap || (reader.tabPlace != TabPlace::AfterValue && !BlankEndsValue());
+    reader.tabPlace = TabPlace::AfterTab;
+  }
   if (BlankEndsValue()) return EndValue(' ');
-  if (Reader().scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
+  if (reader.scanMode == ScanMode::Parenthesised) NoteValueByte(unit, b);
   return false;
 }
 
@@ -243,6 +252,7 @@ void ScanRepeat(const UnitRecord& unit, unsigned char b) {
 // parentheses one of the value's characters; otherwise the value's end.
 bool ScanComma(const UnitRecord& unit, unsigned char b) {
   ReaderState& reader = Reader();
+  reader.tabPlace = TabPlace::AfterValue;
   if (reader.tokenLength == 0 && reader.lastSeparator == ' ' && !reader.starSeen) {
     reader.lastSeparator = ',';
     return false;
@@ -274,7 +284,11 @@ bool ScanDelimitedByte(UnitRecord& unit, unsigned char b, int itemLength) {
     }
     NoteValueByte(unit, next);
   }
-  if (reader.tokenLength < std::min(itemLength, kTokenKept)) reader.token[reader.tokenLength++] = static_cast<char>(b);
+  if (reader.tokenLength < std::min(itemLength, kTokenKept)) {
+    reader.token[reader.tokenLength++] = static_cast<char>(b);
+  } else {
+    reader.valueCut = true;
+  }
   return false;
 }
 
@@ -285,6 +299,7 @@ void ScanValue(UnitRecord& unit, int itemLength) {
   reader.tokenLength = 0;
   reader.scanMode = ScanMode::Plain;
   reader.starSeen = false;
+  reader.valueCut = false;
   reader.valueLength = 0;
   for (bool complete = false; !complete;) {
     unsigned char b = TakeByte(unit);
@@ -355,12 +370,8 @@ void StartRead(int unit, bool statusWanted) {
     record->position = 0;
   }
   ++record->statements;
-  ReaderState& reader = Reader();
-  reader.unit = record;
-  reader.lastSeparator = ',';
-  reader.repeatLeft = 0;
-  reader.endedByRecordEnd = false;
-  reader.recordOnly = reader.recordEnded = false;
+  Reader().unit = record;
+  ResetStatement(Reader());
 }
 
 void beginRead(int unit) { StartRead(unit, false); }
@@ -371,16 +382,19 @@ void readInteger(int32_t& item) {
 
 void readCharacter(char* item, int length) {
   if (!NextValue(length, false)) return;
-  const ReaderState& reader = Reader();
+  ReaderState& reader = Reader();
   if (reader.tokenLength == 0) return;
+  reader.valueCut = reader.valueCut || reader.tokenLength > length;
   int kept = std::min({reader.tokenLength, length, kTokenKept});
   std::memcpy(item, reader.token, static_cast<size_t>(kept));
   std::memset(item + kept, ' ', static_cast<size_t>(length - kept));
 }
 
+bool valueCut() { return Reader().valueCut; }
+
 void endRead() {
   ReaderState& reader = Reader();
-  if (!reader.endedByRecordEnd) MoveToNextRecord(*reader.unit);
+  if (!reader.endedByRecordEnd && MoveToNextRecord(*reader.unit)) NoteSkippedValues(*reader.unit);
 }
 
 }  // namespace textio

@@ -75,6 +75,7 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape) {
   if (int status = WithStatus([unit] { StartRead(unit, true); }); status != 0) return status;
   UnitRecord& source = *reader.unit;
   const int64_t linesBefore = source.lineEnds;
+  const int64_t skippedBefore = source.skippedRecords;
   source.lineStart = source.loadStart + source.position;
   int status = WithStatus([&] {
     TakeValues(reader, source, items, capacity, shape);
@@ -92,6 +93,9 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape) {
     if (int skipped = WithStatus([&] { MoveToNextRecord(source); }); skipped != 0) status = skipped;
   }
   shape.lines = source.lineEnds - linesBefore;
+  shape.skipped = source.skippedRecords != skippedBefore;
+  shape.tabGap = reader.tabGap;
+  shape.valueRunsOn = status != 0 && reader.valueLength > 0 && source.lineEnds > reader.valueLine;
   // The input ended where the next record would begin.
   if (status == EndOfFile && shape.values == 0 && reader.valueLength == 0) return kNoMoreRecords;
   return status;

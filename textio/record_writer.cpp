@@ -61,6 +61,21 @@ class Stage {
   int count_ = 0;
 };
 
+// Notes `count` fields of the record written as asterisks, the first of
+// them at column `column` (from 1), of the value `value`: a unit counts
+// them, and keeps the first.
+void NoteStarred(int64_t count, int64_t column, int32_t value) {
+  RecordWriterState& writer = layer.recordWriter;
+  if (writer.destination == RecordDestination::Internal) return;
+  UnitRecord& unit = *writer.unit;
+  if (unit.starredFields == 0) {
+    unit.firstStarredRecord = unit.recordsWritten + 1;
+    unit.firstStarredColumn = column;
+    unit.firstStarredValue = value;
+  }
+  unit.starredFields += count;
+}
+
 // Raises the error for a record that `count` more characters would make too
 // long, before any of them is placed.
 void CheckRoom(int64_t count) {
@@ -86,6 +101,7 @@ void PlaceField(const LayoutItem& field, int32_t value) {
 
   Stage stage;
   if (length > field.width) {
+    NoteStarred(1, writer.recordChars + writer.pendingBlanks + 1, value);
     stage.Add(' ', writer.pendingBlanks);
     stage.Add('*', field.width);
   } else {
@@ -123,15 +139,35 @@ struct ThreeCharacterFields {
 };
 constexpr ThreeCharacterFields kThreeCharacterFields;
 
-// Places the I3 fields of `count` values from `out` on, without owed blanks.
-unsigned char* PlaceThreeCharacterFields(unsigned char* out, const int32_t* values, int count, ptrdiff_t stride) {
+// Places the I3 fields of `count` values from `out` on, without owed blanks;
+// returns whether any of them is asterisks.
+bool PlaceThreeCharacterFields(unsigned char*& out, const int32_t* values, int count, ptrdiff_t stride) {
   constexpr auto kAsterisks = static_cast<uint32_t>(kHighestThree - kLowestThree + 1);
+  // The fields' fourth bytes, or'ed: a blank, unless a field of asterisks
+  // gave its own. One instruction a value, where a test of each costs more.
+  uint32_t marks = 0;
   for (int i = 0; i < count; ++i, values += stride) {
-    uint32_t index = static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree);
-    std::memcpy(out, kThreeCharacterFields.text[index < kAsterisks ? index : kAsterisks], 4);
+    uint32_t index = std::min(static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree), kAsterisks);
+    uint32_t field = 0;
+    std::memcpy(&field, kThreeCharacterFields.text[index], 4);
+    std::memcpy(out, &field, 4);
+    marks |= field;
     out += 3;
   }
-  return out;
+  unsigned char bytes[4];
+  std::memcpy(bytes, &marks, 4);
+  return bytes[3] != ' ';
+}
+
+// Notes the I3 fields of `count` values written as asterisks, the first
+// value's field at the record's column `firstColumn` (from 1).
+void NoteStarredFields(const int32_t* values, int count, ptrdiff_t stride, int64_t firstColumn) {
+  auto fits = [](int32_t value) { return value >= kLowestThree && value <= kHighestThree; };
+  int first = 0;
+  while (fits(values[first * stride])) ++first;
+  int32_t starred = 0;
+  for (int i = first; i < count; ++i) starred += fits(values[i * stride]) ? 0 : 1;
+  NoteStarred(starred, firstColumn + 3 * first, values[first * stride]);
 }
 
 // The common case: consecutive uses of one field Iw whose blanks and width
@@ -158,14 +194,18 @@ int PlaceFieldRun(const LayoutItem& field, const int32_t* values, int count, ptr
   for (; placed < count && size <= kFieldSpan && size <= room; ++placed, values += stride) {
     if (width == 3 && size == 3) {
       int fitting = static_cast<int>(std::min<int64_t>(count - placed, room / 3));
-      out = PlaceThreeCharacterFields(out, values, fitting, stride);
+      unsigned char* runStart = out;
+      if (PlaceThreeCharacterFields(out, values, fitting, stride)) [[unlikely]] {
+        NoteStarredFields(values, fitting, stride, writer.recordChars + (runStart - start) + 1);
+      }
       placed += fitting;
       break;
     }
     std::memcpy(out, kBlankSpan, kFieldSpan);
     unsigned char* fieldEnd = out + size;
     int32_t value = *values;
-    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) {
+    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) [[unlikely]] {
+      NoteStarred(1, writer.recordChars + (fieldEnd - start) - width + 1, value);
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
       DecimalText(fieldEnd, value);
@@ -188,9 +228,11 @@ void EndRecord() {
   switch (writer.destination) {
     case RecordDestination::File:
       PlaceBytes(*writer.unit, "\r\n", 2);
+      ++writer.unit->recordsWritten;
       break;
     case RecordDestination::Device:
       EndConsoleRecord(*writer.unit);
+      ++writer.unit->recordsWritten;
       break;
     case RecordDestination::Internal:
       std::fill_n(writer.text + writer.recordChars, writer.textLength - writer.recordChars, ' ');
@@ -328,6 +370,18 @@ void EndFormattedWrite() {
   NextField(false);
   layer.recordWriter.pendingBlanks = 0;  // a move at the record's end leaves no trailing blanks
   EndRecord();
+}
+
+int64_t fieldsStarred(int unit, StarredField& first) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
+  if (record == nullptr) return 0;
+  first = {record->firstStarredRecord, record->firstStarredColumn, record->firstStarredValue};
+  return record->starredFields;
+}
+
+int64_t recordsWritten(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
+  return record != nullptr ? record->recordsWritten : 0;
 }
 
 void ResetRecordWriter() {

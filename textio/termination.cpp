@@ -39,6 +39,14 @@ size_t ComposeReport(int number, const char* message, StatementKind kind) {
   return static_cast<size_t>(text.next - lastReport);
 }
 
+// Rows [first, first + count) of a rank-2 array, as ranges of its bytes.
+platform::BlockRanges RowRanges(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  const auto rows = static_cast<size_t>(array.bounds[0].upper - array.bounds[0].lower + 1);
+  const auto columns = static_cast<size_t>(array.bounds[1].upper - array.bounds[1].lower + 1);
+  return {array.elementSize * static_cast<size_t>(first), array.elementSize * static_cast<size_t>(count),
+          array.elementSize * rows, columns};
+}
+
 }  // namespace
 
 void ReportRunError(int number, const char* message, StatementKind kind) {
@@ -50,10 +58,18 @@ void ReportRunError(int number, const char* message, StatementKind kind) {
 
 const char* LastRunErrorReport() { return lastReport; }
 
-void WriteErrorLine(const char* text) {
-  (void)platform::WriteAll(2, text, std::strlen(text));
-  (void)platform::WriteAll(2, "\r\n", 2);
+namespace {
+
+void WriteLine(platform::Handle handle, const char* text) {
+  (void)platform::WriteAll(handle, text, std::strlen(text));
+  (void)platform::WriteAll(handle, platform::kLineEnd, std::strlen(platform::kLineEnd));
 }
+
+}  // namespace
+
+void WriteErrorLine(const char* text) { WriteLine(2, text); }
+
+void WriteOutputLine(const char* text) { WriteLine(1, text); }
 
 void RaiseRunError(int number, const char* detail) {
   RunState& run = layer.run;
@@ -73,6 +89,8 @@ void RaiseRunError(int number, const char* detail) {
   run.statusWanted = false;
   throw StatementReturn{number};
 }
+
+bool ClosingFailed() { return layer.run.closingFailed; }
 
 void ExitRun(int status) {
   RunState& run = layer.run;
@@ -122,8 +140,12 @@ void AllocateArray(ArrayDescriptor& array, int32_t* status) {
   if (status != nullptr) *status = 0;
 }
 
-void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes) {
-  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount, first, bytes);
+void PrepareRows(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount, RowRanges(array, first, count));
+}
+
+size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  return array.data != nullptr ? platform::PreparedBytes(array.byteCount, RowRanges(array, first, count)) : 0;
 }
 
 void ReleaseArray(ArrayDescriptor& array) {

@@ -1,7 +1,9 @@
 // The text input/output layer: units connected to files and the console,
 // free-form reading, console lines, edited records, and the end of a run.
-// Every operation works on process-wide state (see layer_state.h); a
-// statement runs from its begin to its end before another one starts.
+// Every operation works on process-wide state (see layer_state.h), on one
+// thread; a statement runs from its begin to its end before another one
+// starts. Only the second reader's reading and the preparing of an array's
+// pages may run on another thread meanwhile, as said where they are declared.
 #pragma once
 
 #include <cstddef>
@@ -98,6 +100,7 @@ struct UnitRecord {
   int position;                   // next byte to transfer
   int lastIndex;                  // last valid byte; -1 when empty
   int64_t filePosition;           // system file position after the buffer's bytes
+  int64_t loadOffset;             // file offset of the buffer's byte 0, when it holds bytes read
   bool writing;                   // a file's output state: the last transfer was a write, or
                                   // the connect created the file and nothing has been read since
   bool lineOpen;                  // console or device: a line was written and its CR LF was not
@@ -114,7 +117,15 @@ struct UnitRecord {
   int64_t loadStart;              // input offset of the buffer's byte 0 (a byte order mark not counted)
   int64_t lineStart;              // input offset where the current line starts; kept by the
                                   // move to the next record, not by the fast path of readIntegers
-  int64_t statements;             // read statements begun on the unit
+  int64_t statements;             // read statements begun on the unit, or cases taken in their stead
+  int64_t secondReaderCases;      // of them, cases a second reader took (passSideCases)
+  int64_t skippedRecords;         // records whose values a statement skipped unread
+  int64_t firstSkippedLine;       // the line of the first of them
+  int64_t recordsWritten;         // records ended on the unit
+  int64_t starredFields;          // fields written as asterisks, their values not fitting
+  int64_t firstStarredRecord;     // the first of them: its record and column, from 1, and value
+  int64_t firstStarredColumn;
+  int32_t firstStarredValue;
 };
 
 struct UnitSlot {
@@ -145,6 +156,9 @@ void readInteger(int32_t& item);
 // same as that many readInteger calls.
 void readIntegers(int32_t* first, int count, ptrdiff_t stride);
 void readCharacter(char* item, int length);
+// Whether the value the last character item received was longer than the
+// item, which keeps only its first characters.
+bool valueCut();
 void endRead();
 
 // A statement that takes the values of one record only: what a look at a
@@ -156,9 +170,13 @@ struct RecordShape {
   bool slash;         // a slash ended it: a statement's remaining items take nothing
   bool commaAtEnd;    // a comma after its last value: a statement takes its next value from the next record
   bool leadingNull;   // its first value is null: a comma before it, as at a statement's start
+  bool skipped;       // values were skipped unread: after a slash, or after a lone CR the rest of its line
+  bool tabGap;        // two tabs with nothing but blanks between, or a tab first or last: an empty
+                      // field of a tab-separated line, which the reader passes over as part of a separator
   int64_t lines;      // lines taken: the record's own, and empty ones passed over before it
   int64_t line;       // the line where it ends; for an error, where the failing value starts
   int64_t column;     // for an error, the column where the failing value starts; 0 when unknown
+  bool valueRunsOn;   // for an error, the failing value runs on past the line where it starts
 };
 // What readRecord returns when the input ends before another record begins.
 inline constexpr int kNoMoreRecords = -1;
@@ -179,24 +197,63 @@ bool peekRecord(int unit, const char*& text, int& length);
 // Passes over the record of `length` bytes that peekRecord gave, as a read
 // statement does that finds all its values there.
 void passRecord(int unit, int length);
+// Counts the record just passed among those whose values after a
+// statement's last item were skipped unread, as a statement reading the
+// same text found (recordsSkippingValues).
+void countSkippedValues(int unit);
 // The record ends a unit's statements have passed so far: a statement that
 // took its values from one record alone passes one.
 int64_t recordEndsPassed(int unit);
+
+// What the statements on a unit passed over or could not show, told to the
+// user once the run is over.
+// Records whose values after a statement's last item, or after a lone CR,
+// were skipped unread; `firstLine` the line of the first of them.
+int64_t recordsSkippingValues(int unit, int64_t& firstLine);
+// Whether a unit's input holds a value after the record where its next
+// statement begins, and the line where the first one stands. Only what can
+// be had without waiting is looked at: the bytes loaded, and for a regular
+// file a few loads more; never the rest of a pipe or the console.
+bool valuesLeft(int unit, int64_t& line);
+// Fields written as asterisks to a unit, their values not fitting them.
+struct StarredField {
+  int64_t record;  // from 1
+  int64_t column;  // where the field starts in its record, from 1
+  int32_t value;
+};
+int64_t fieldsStarred(int unit, StarredField& first);
+// Records written to a unit since it was connected.
+int64_t recordsWritten(int unit);
 
 // ---- A second reader -------------------------------------------------------
 // Another thread may read the later part of a data file while the statements
 // read it from its start: whole cases of plain whole numbers, the values the
 // fast path of readIntegers takes, from the first record after a file offset
-// on. It touches no state of the layer but its own.
+// on. It reads through a handle of its own on the file the unit is connected
+// to, never by the file's name, and touches no state of the layer but its own.
 struct SideReader;
-// Null when the unit is no file, the offset lies past its end, or no record
-// starts in the first load after it.
+// On this thread. Null when the unit's connection is no regular file, the
+// offset lies past its end, or no record starts in the first load after it.
 SideReader* OpenSideReader(int unit, int64_t from, int nvars);
 int64_t SideReaderStart(const SideReader* side);  // the file offset of its first record
-// Up to `count` cases, one a read statement would read, into rows of `nvars`
-// values; fewer when the file ends or a case needs more than the fast path.
-int ReadSideCases(SideReader* side, int32_t* rows, int count);
+// Where the second reader stands after a case: the file offset where the
+// next record begins, and the line ends passed since its first record.
+struct SideCaseEnd {
+  int64_t offset;
+  int64_t lines;
+};
+// On the other thread: up to `count` cases, one a read statement would
+// read, into rows of `nvars` values, and where each ends into
+// ends[0..count); fewer when the file ends or a case needs more than the fast
+// path, such as one whose line holds values after its last. It touches only
+// the side reader's own state, the rows and the ends, and never raises a report.
+int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count);
+// On this thread, once the other has stopped reading.
 void CloseSideReader(SideReader* side);
+// On this thread, once the unit's statements have reached the second
+// reader's first record and its `cases` cases are taken in their stead: the
+// unit stands where its statements would after them, at `end`.
+void passSideCases(int unit, int64_t cases, const SideCaseEnd& end);
 // The file offset where the unit's next read statement begins.
 int64_t nextRecordOffset(int unit);
 
@@ -234,9 +291,15 @@ void ReportRunError(int number, const char* message, StatementKind kind);
 // the error and the statement, then the line saying what went wrong, each
 // ended by CR LF. Empty before the first.
 const char* LastRunErrorReport();
-// One line on standard error, ended by CR LF: a failure told in words of the
-// program's own rather than as a run-time error.
+// One line on standard error, ended as this system ends lines: a failure or
+// a warning told in words of the program's own rather than as a run-time error.
 void WriteErrorLine(const char* text);
+// One line on standard output, ended as this system ends lines: what the
+// program says of its own (its usage text, an inspection), apart from the
+// console lines of a run.
+void WriteOutputLine(const char* text);
+// Whether a run-time error was raised while the units were being closed.
+bool ClosingFailed();
 // Ends the run: the end-of-run closing, then the process exit with `status`.
 [[noreturn]] void ExitRun(int status);
 
@@ -254,10 +317,15 @@ struct ArrayDescriptor {
 // receives 0 or 1 (6316 when allocated already); without, a failure is error 6773.
 void AllocateArray(ArrayDescriptor& array, int32_t* status);
 void ReleaseArray(ArrayDescriptor& array);
-// Gets bytes [first, first + bytes) of an allocated array's storage ahead of
-// their first use, where the system can give them faster than page by page
-// as they are first touched. It touches no state of the layer: another
-// thread may run it meanwhile.
-void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes);
+// Gets the pages that rows [first, first + count) of an allocated array of
+// rank 2 take in every column (the rows varying fastest) ahead of their first
+// use, where the system gives many pages at once faster than one by one as
+// they are first touched: in one request where the columns' rows lie less
+// than a page apart, else one a column. It touches no state of the layer and
+// never raises a report: another thread may run it meanwhile.
+void PrepareRows(const ArrayDescriptor& array, int64_t first, int64_t count);
+// The bytes of the pages PrepareRows gets for those rows, at most; 0 where
+// the system gives pages no faster that way.
+size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t count);
 
 }  // namespace textio

@@ -2,7 +2,9 @@
 // record at a time. It must find the same with full loads and with tiny
 // ones, and its report must come out. When it gives answers, a run's read
 // loop must read that many cases of that many values to the file's end, and
-// the cases must hold the patterns and the values it says.
+// the cases must hold the patterns and the values it says. When it calls
+// the file clean (exit status 0), that reading must skip no value, and
+// every value must fit the pattern file's field.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,13 +52,14 @@ std::string Said(const Inspection& inspection) {
 std::string Summary(const Inspection& inspection) {
   std::string text;
   for (int64_t number : {inspection.lines, inspection.records, inspection.failing.count, inspection.failing.firstLine,
-                         int64_t{inspection.failure}, inspection.failureColumn, inspection.nulls.count,
+                         int64_t{inspection.failure.status}, inspection.failure.column, inspection.skipped.count,
+                         inspection.loneReturns.count, inspection.afterSlash.count, inspection.nulls.count,
                          inspection.commaEnds.count, inspection.slashes.count, int64_t{inspection.recordsPerCase},
                          inspection.cases, inspection.variables, inspection.largestCount}) {
     text += std::to_string(number) + ' ';
   }
   for (int k = 0; k < inspection.lengthKinds; ++k) text += std::to_string(inspection.lengths[k].values) + ' ';
-  return text + (inspection.counted ? Said(inspection) : "") + inspection.failureReport;
+  return text + (inspection.counted ? Said(inspection) : "") + inspection.failure.report;
 }
 
 // Reads the answers' cases as a run reads them; a failure is a finding.
@@ -73,7 +76,11 @@ std::vector<int32_t> ReadCases(const std::string& path, const Inspection& inspec
       textio::readIntegers(rows.data() + static_cast<size_t>(i) * static_cast<size_t>(nvars), nvars, 1);
       textio::endRead();
     }
-    // Every value was read: the next statement meets the end of the file.
+    int64_t firstSkipped = 0;
+    if (RunWouldSucceed(inspection) && textio::recordsSkippingValues(1, firstSkipped) > 0) {
+      fuzz::Finding("values skipped in a file called clean", Summary(inspection), "line " + std::to_string(firstSkipped));
+    }
+    // Every case was read: the next statement meets the end of the file.
     int32_t more = 0;
     textio::beginRead(1);
     textio::layer.run.statusWanted = true;
@@ -130,10 +137,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<Inspection> inspection = Inspect(path, textio::kFileReadLoad);
   std::unique_ptr<Inspection> tiny = Inspect(path, 3 + data[0] % 14);
   if (Summary(*inspection) != Summary(*tiny)) fuzz::Finding("tiny loads", Summary(*inspection), Summary(*tiny));
-  WriteInspection(path.c_str(), *inspection);
+  WriteInspection("aggregate", path.c_str(), *inspection);
   // Cases too many to hold here are right too, but slow to check.
-  if (!RunWouldSucceed(*inspection) || inspection->cases * inspection->variables > (int64_t{1} << 22)) return 0;
+  if (!AnswersGiven(*inspection) || inspection->cases * inspection->variables > (int64_t{1} << 22)) return 0;
   std::vector<int32_t> rows = ReadCases(path, *inspection);
+  bool starred = std::any_of(rows.begin(), rows.end(), [](int32_t value) { return value < -99 || value > 999; });
+  if (RunWouldSucceed(*inspection) && starred) fuzz::Finding("*** in a file called clean", Summary(*inspection), "");
   if (inspection->counted && Counted(rows, *inspection) != Said(*inspection)) {
     fuzz::Finding("the cases hold other patterns or values", Said(*inspection), Counted(rows, *inspection));
   }

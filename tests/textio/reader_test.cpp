@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct CharacterCase {
   const char* input;
   std::string expected;  // empty: the item is left as it was
+  bool cut = false;      // the value was longer than the item
 };
 
 class ReaderCharacters : public testing::TestWithParam<CharacterCase> {};
@@ -99,6 +100,7 @@ TEST_P(ReaderCharacters, FillsFortyCharacters) {
   std::memset(item, '?', sizeof item);
   textio::beginRead(1);
   textio::readCharacter(item, 40);
+  EXPECT_EQ(textio::valueCut(), c.cut);
   textio::endRead();
   std::string expected = c.expected.empty() ? std::string(40, '?') : c.expected + std::string(40 - c.expected.size(), ' ');
   EXPECT_EQ(std::string(item, 40), expected);
@@ -113,7 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
                     CharacterCase{"'abc\nXdef'\n", "abcdef"}, CharacterCase{",x\n", ""},
                     CharacterCase{"'a b'c\n", "a b"},
                     CharacterCase{"'abcdefghijabcdefghijabcdefghijabcdefghijKLMNOPQRST'\n",
-                                  "abcdefghijabcdefghijabcdefghijabcdefghij"}));
+                                  "abcdefghijabcdefghijabcdefghijabcdefghij", true},
+                    CharacterCase{"'abcdefghijabcdefghijabcdefghijabcdefghij'\n", "abcdefghijabcdefghijabcdefghijabcdefghij"},
+                    CharacterCase{"abcdefghijabcdefghijabcdefghijabcdefghij\n", "abcdefghijabcdefghijabcdefghijabcdefghij"},
+                    CharacterCase{"abcdefghijabcdefghijabcdefghijabcdefghijK\n",
+                                  "abcdefghijabcdefghijabcdefghijabcdefghij", true}));
 
 struct ErrorCase {
   std::string input;

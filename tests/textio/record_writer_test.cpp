@@ -1,10 +1,10 @@
 // Edited record writer: whole-number fields of the widths the program uses,
-// with values that no whole-run case holds.
+// with values that no whole-run case holds; the fields written as asterisks.
 #include <climits>
 #include <string>
+#include <vector>
 
-#include <gtest/gtest.h>
-
+#include "support/death_test.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -32,5 +32,48 @@ TEST_P(Fields, AreEditedIntoTheText) {
 INSTANTIATE_TEST_SUITE_P(Widths, Fields,
                          testing::Values(FieldCase{"(I3)", INT32_MIN, "***"}, FieldCase{"(I4)", 9999, "9999"},
                                          FieldCase{"(I6)", 999999, "999999"}, FieldCase{"(I6)", 1000000, "******"}));
+
+}  // namespace
+
+namespace {
+
+struct StarredCase {
+  std::vector<std::vector<int32_t>> records;  // each record's values, the count last
+  int64_t starred;
+  textio::StarredField first;
+};
+
+class StarredFields : public testing::TestWithParam<StarredCase> {};
+
+// Pattern records of two values and a count written to a file: the fields
+// written as asterisks are counted, and the first is told by its record,
+// column and value, whichever way the record writer placed it.
+TEST_P(StarredFields, AreCountedWithTheFirst) {
+  const StarredCase& c = GetParam();
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  const std::string path = test_support::TestFolder() + "/out.txt";
+  ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+  static const char kLayout[] = "((   2(I3)),1X,I6)";
+  for (const std::vector<int32_t>& record : c.records) {
+    textio::beginWrite(2, kLayout, sizeof kLayout - 1);
+    textio::writeIntegers(record.data(), static_cast<int>(record.size()), 1);
+    textio::endWrite();
+  }
+  textio::StarredField first{};
+  EXPECT_EQ(textio::fieldsStarred(2, first), c.starred);
+  if (c.starred > 0) {
+    EXPECT_EQ(first.record, c.first.record);
+    EXPECT_EQ(first.column, c.first.column);
+    EXPECT_EQ(first.value, c.first.value);
+  }
+  textio::ResetLayer();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, StarredFields,
+    testing::Values(StarredCase{{{1, 2, 3}, {-99, 999, 999999}}, 0, {}},
+                    StarredCase{{{1, 2, 3}, {1, 1000, 1}, {-100, 2, 7}}, 2, {2, 4, 1000}},
+                    StarredCase{{{1, 2, 3}, {4, 5, 1000000}, {-999, 2, 1}}, 2, {2, 8, 1000000}}));
 
 }  // namespace

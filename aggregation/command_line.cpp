@@ -1,0 +1,147 @@
+// The run asked for on the command line: its options and its data file's
+// name taken from the arguments, checked before anything is read, and the
+// counts not given told by an inspection of the data file.
+#include "aggregation/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "aggregation/inspection.h"
+#include "textio/textio.h"
+
+namespace {
+
+enum class Option : uint8_t { Output, Cases, Variables };
+
+struct OptionName {
+  const char* name;
+  Option option;
+};
+
+constexpr OptionName kOptions[] = {
+    {"--output", Option::Output}, {"--cases", Option::Cases}, {"--variables", Option::Variables}};
+
+// The option an argument names, and its value when the argument gives it
+// after "=" (null when the value is the next argument).
+const OptionName* OptionOf(const char* argument, const char*& value) {
+  for (const OptionName& option : kOptions) {
+    const size_t length = std::strlen(option.name);
+    if (std::strncmp(argument, option.name, length) != 0) continue;
+    if (argument[length] != '\0' && argument[length] != '=') continue;
+    value = argument[length] == '=' ? argument + length + 1 : nullptr;
+    return &option;
+  }
+  return nullptr;
+}
+
+[[noreturn]] void Refuse(const char* format, const char* a, const char* b = "", const char* c = "") {
+  char reason[2048];
+  std::snprintf(reason, sizeof reason, format, a, b, c);
+  RefuseCommandLine(reason);
+}
+
+// A count given as digits alone, from 1 to the largest 32-bit whole number.
+int32_t Count(const char* option, const char* text) {
+  int64_t value = 0;
+  const char* c = text;
+  for (; *c >= '0' && *c <= '9' && value <= INT32_MAX; ++c) value = value * 10 + (*c - '0');
+  if (c == text || *c != '\0' || value > INT32_MAX) {
+    Refuse("%s takes a number written in digits alone, at most 2147483647, not \"%s\"", option, text);
+  }
+  if (value < 1) Refuse("%s must be at least 1, not %s", option, text);
+  return static_cast<int32_t>(value);
+}
+
+// A name a connection takes as it stands: not blank, not longer than it takes.
+void CheckName(const char* what, const char* name) {
+  if (name[std::strspn(name, " ")] == '\0') Refuse("the name of the %s is blank", what);
+  if (std::strlen(name) > static_cast<size_t>(textio::kMaxNameLength)) {
+    Refuse("the name of the %s is longer than 259 characters: %s", what, name);
+  }
+}
+
+// The numbers of cases and variables that --inspect gives for the data file,
+// when a run with them reads every value and writes every value in its field.
+void InferCounts(CommandLineRun& run) {
+  const auto length = static_cast<int>(std::strlen(run.dataName));
+  if (int status = textio::OpenUnit(1, run.dataName, length, "read", true); status != 0) {
+    Refuse("cannot read %s: %s", run.dataName, textio::RunErrorMessage(status));
+  }
+  if (textio::SelectUnit(1, textio::StatementKind::Read)->console) {
+    Refuse("the numbers of cases and variables of data from the console cannot be told before a run: give "
+           "them with --cases and --variables",
+           "");
+  }
+  Inspection inspection;
+  InspectUnit(inspection);
+  textio::CloseUnit(1);
+  if (!RunWouldSucceed(inspection)) {
+    char reason[512];
+    InspectionReason(inspection, reason, sizeof reason);
+    Refuse("cannot tell the numbers of cases and variables of %s: %s. Give them with --cases and --variables; "
+           "aggregate --inspect %s tells more",
+           run.dataName, reason, run.dataName);
+  }
+  run.ncases = static_cast<int32_t>(inspection.cases);
+  run.nvars = static_cast<int32_t>(inspection.variables);
+}
+
+}  // namespace
+
+bool AsksForCommandLineRun(int argc, const char* const* argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    const char* value = nullptr;
+    if (OptionOf(argv[i], value) != nullptr) return true;
+  }
+  return false;
+}
+
+void TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    const char* value = nullptr;
+    const OptionName* option = optionsEnded ? nullptr : OptionOf(argument, value);
+    if (option != nullptr) {
+      if (value == nullptr) {
+        const char* ignored = nullptr;
+        if (i + 1 == argc || OptionOf(argv[i + 1], ignored) != nullptr) Refuse("%s needs a value after it", option->name);
+        value = argv[++i];
+      }
+      bool given = option->option == Option::Output ? run.outputName != nullptr
+                   : option->option == Option::Cases ? run.ncases != 0
+                                                     : run.nvars != 0;
+      if (given) Refuse("%s is given twice", option->name);
+      if (option->option == Option::Output) run.outputName = value;
+      if (option->option == Option::Cases) run.ncases = Count(option->name, value);
+      if (option->option == Option::Variables) run.nvars = Count(option->name, value);
+    } else if (!optionsEnded && std::strcmp(argument, "--") == 0) {
+      optionsEnded = true;
+    } else if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
+      Refuse("unknown option %s (aggregate --help shows the options; -- before a data file whose name starts "
+             "with -)",
+             argument);
+    } else if (run.dataName != nullptr) {
+      Refuse("one data file at a time, not %s and %s", run.dataName, argument);
+    } else {
+      run.dataName = argument;
+    }
+  }
+  if (run.outputName == nullptr) Refuse("--output PATTERNS names the pattern file to make", "");
+  if (run.dataName == nullptr) Refuse("the name of the data file is missing: aggregate --output %s DATA", run.outputName);
+  CheckName("pattern file", run.outputName);
+  CheckName("data file", run.dataName);
+  // A connect would make the file that is not there.
+  if (!textio::InquireExists(run.dataName, static_cast<int>(std::strlen(run.dataName)))) {
+    Refuse("no such data file: %s", run.dataName);
+  }
+  if ((run.ncases == 0) != (run.nvars == 0)) Refuse("give both --cases and --variables, or neither", "");
+  if (run.ncases == 0) InferCounts(run);
+}
+
+void RefuseCommandLine(const char* reason) {
+  char line[2100];
+  std::snprintf(line, sizeof line, "aggregate: %s", reason);
+  textio::WriteErrorLine(line);
+  textio::ExitRun(1);
+}

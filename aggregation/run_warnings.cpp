@@ -1,0 +1,63 @@
+// The warnings of a run. Each names how many and where the first stands, in
+// the shape of a tool's warning: the program's name, "warning", the finding.
+#include "aggregation/run_warnings.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+void Warn(const char* text) {
+  char line[512];
+  std::snprintf(line, sizeof line, "aggregate: warning: %s", text);
+  textio::WriteErrorLine(line);
+}
+
+}  // namespace
+
+void NoteReading(int32_t ncases, RunFindings& findings) {
+  findings.casesRead = ncases;
+  findings.skippedRecords = textio::recordsSkippingValues(1, findings.firstSkippedLine);
+  findings.dataLeft = textio::valuesLeft(1, findings.dataLeftLine);
+}
+
+void NoteWriting(int32_t nvars, RunFindings& findings) {
+  findings.nvars = nvars;
+  findings.recordsWritten = textio::recordsWritten(2);
+  findings.starredFields = textio::fieldsStarred(2, findings.firstStarred);
+}
+
+void WriteRunWarnings(const RunFindings& findings) {
+  char text[400];
+  if (findings.starredFields > 0) {
+    const textio::StarredField& first = findings.firstStarred;
+    char where[96];
+    // A pattern record holds nvars fields of 3 characters, a blank and the count.
+    const int64_t item = (first.column - 1) / 3 + 1;
+    if (item <= findings.nvars) {
+      std::snprintf(where, sizeof where, "variable %" PRId64 " of record %" PRId64 ", value %" PRId32, item,
+                    first.record, first.value);
+    } else {
+      std::snprintf(where, sizeof where, "the count of record %" PRId64 ", %" PRId32, first.record, first.value);
+    }
+    std::snprintf(text, sizeof text,
+                  "%" PRId64 " %s written as asterisks, not fitting the pattern file (values -99 to 999, counts up "
+                  "to 999999); the first: %s",
+                  findings.starredFields, findings.starredFields == 1 ? "field" : "fields", where);
+    Warn(text);
+  }
+  if (findings.dataLeft) {
+    std::snprintf(text, sizeof text,
+                  "data left unread: the data file holds more than the %" PRId32 " %s read; the first value left: "
+                  "line %" PRId64,
+                  findings.casesRead, findings.casesRead == 1 ? "case" : "cases", findings.dataLeftLine);
+    Warn(text);
+  }
+  if (findings.skippedRecords > 0) {
+    std::snprintf(text, sizeof text,
+                  "values skipped: %" PRId64 " %s values after their case's last one, not read; the first: line %" PRId64,
+                  findings.skippedRecords, findings.skippedRecords == 1 ? "record held" : "records held",
+                  findings.firstSkippedLine);
+    Warn(text);
+  }
+}
