@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,17 @@ void RedirectStandardHandles(const std::string& folder, bool closedPipes);
 // bytes beyond what it maps now.
 bool AddressSpaceCanBeLimited();
 void LimitAddressSpace(size_t more);
+// In a death test's child whose address space is limited: no thread can be
+// started from here on, each asking for a stack larger than that limit.
+void RefuseThreads();
+
+// Whether a process here can be kept from growing its files; and, in a death
+// test's child, keeps every file it writes from growing past `bytes`: the
+// write that would pass them writes up to them and fails. The device that
+// takes no byte, as a full disk does, or null where there is none.
+bool FileSizeCanBeLimited();
+void LimitFileSize(int64_t bytes);
+const char* FullDevice();
 
 }  // namespace test_support
 
