@@ -159,18 +159,30 @@ constexpr ThreeCharacterFields kThreeCharacterFields;
 
 // Places the I3 fields of `count` values from `out` on, without owed blanks;
 // returns whether any of them is asterisks.
-bool PlaceThreeCharacterFields(unsigned char*& out, const int32_t* values, int count, ptrdiff_t stride) {
+inline uint32_t ThreeCharacterField(int32_t value) {
   constexpr auto kAsterisks = static_cast<uint32_t>(kHighestThree - kLowestThree + 1);
+  uint32_t index = std::min(static_cast<uint32_t>(value) - static_cast<uint32_t>(kLowestThree), kAsterisks);
+  uint32_t field = 0;
+  std::memcpy(&field, kThreeCharacterFields.text[index], 4);
+  return field;
+}
+
+bool PlaceThreeCharacterFields(unsigned char*& out, const int32_t* values, int count, ptrdiff_t stride) {
   // The fields' fourth bytes, or'ed: a blank, unless a field of asterisks
   // gave its own. One instruction a value, where a test of each costs more.
+  // Four values a turn share the loop's own instructions.
   uint32_t marks = 0;
-  for (int i = 0; i < count; ++i, values += stride) {
-    uint32_t index = std::min(static_cast<uint32_t>(*values) - static_cast<uint32_t>(kLowestThree), kAsterisks);
-    uint32_t field = 0;
-    std::memcpy(&field, kThreeCharacterFields.text[index], 4);
+  int i = 0;
+  for (; i + 4 <= count; i += 4, values += 4 * stride, out += 12) {
+    uint32_t fields[4] = {ThreeCharacterField(values[0]), ThreeCharacterField(values[stride]),
+                          ThreeCharacterField(values[2 * stride]), ThreeCharacterField(values[3 * stride])};
+    for (int k = 0; k < 4; ++k) std::memcpy(out + 3 * k, &fields[k], 4);
+    marks |= fields[0] | fields[1] | fields[2] | fields[3];
+  }
+  for (; i < count; ++i, values += stride, out += 3) {
+    uint32_t field = ThreeCharacterField(*values);
     std::memcpy(out, &field, 4);
     marks |= field;
-    out += 3;
   }
   unsigned char bytes[4];
   std::memcpy(bytes, &marks, 4);
@@ -219,7 +231,8 @@ void AdvanceDirect(RecordWriterState& writer, int64_t placed) {
 // span at most kFieldSpan, into the direct area while it has room. Each
 // field is laid down as a span of blanks with the digits stored over its
 // end, using only stores; the area has slack for the span's tail, which
-// later bytes overwrite. I3 fields after the first take ready fields.
+// later bytes overwrite. I3 fields after the first take ready fields, and
+// so do values of up to three characters in wider fields.
 // Returns how many of the `count` values were placed.
 int PlaceFieldRun(RecordWriterState& writer, const LayoutItem& field, const int32_t* values, int count,
                   ptrdiff_t stride) {
@@ -249,7 +262,10 @@ int PlaceFieldRun(RecordWriterState& writer, const LayoutItem& field, const int3
     std::memcpy(out, kBlankSpan, kFieldSpan);
     unsigned char* fieldEnd = out + size;
     int32_t value = *values;
-    if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) [[unlikely]] {
+    if (width >= 3 && value >= kLowestThree && value <= kHighestThree) {
+      uint32_t ready = ThreeCharacterField(value);
+      std::memcpy(fieldEnd - 3, &ready, 4);
+    } else if (value > kFieldHighest[width] || value < -kFieldHighest[width - 1]) [[unlikely]] {
       NoteStarred(writer, 1, writer.recordChars + (fieldEnd - start) - width + 1, value);
       std::memset(fieldEnd - width, '*', static_cast<size_t>(width));
     } else {
