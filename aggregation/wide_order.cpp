@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #include "aggregation/key_sort.h"
 
@@ -111,7 +112,7 @@ void OrderEntries(WindowPlan& plan, uint64_t* entries, size_t count, int64_t lev
     Window w = WindowAt(plan, level);
     SortKeyPrefixes(entries, count, 64 - w.length);
     if (w.last) return;
-    Window next = WindowAt(plan, level + 1);
+    std::optional<Window> next;  // planned once a run of equal windows needs it
     size_t largestStart = 0, largestSize = 0;
     for (size_t start = 0, end; start < count; start = end) {
       end = RunEnd(entries, start, count, w.length);
@@ -123,15 +124,17 @@ void OrderEntries(WindowPlan& plan, uint64_t* entries, size_t count, int64_t lev
         std::swap(size, largestSize);
       }
       if (size > 1) {
-        FillWindow(plan, next, entries + ordered, size);
+        if (!next) next = WindowAt(plan, level + 1);
+        FillWindow(plan, *next, entries + ordered, size);
         OrderEntries(plan, entries + ordered, size, level + 1);
       }
     }
     if (largestSize < 2) return;
     entries += largestStart;
     count = largestSize;
+    if (!next) next = WindowAt(plan, level + 1);
+    FillWindow(plan, *next, entries, count);
     ++level;
-    FillWindow(plan, next, entries, count);
   }
 }
 
@@ -142,12 +145,13 @@ void OrderAllEntries(WindowPlan& plan, uint64_t* entries, const Window& w) {
   auto count = static_cast<size_t>(plan.key.ncases);
   SortKeyPrefixes(entries, count, 64 - w.length);
   if (w.last) return;
-  Window next = WindowAt(plan, 1);
+  std::optional<Window> next;  // planned once a run of equal windows needs it
   for (size_t start = 0, end; start < count; start = end) {
     end = RunEnd(entries, start, count, w.length);
     if (end - start < 2) continue;
     uint64_t window = entries[start] & ~plan.rowMask;
-    FillWindow(plan, next, entries + start, end - start);
+    if (!next) next = WindowAt(plan, 1);
+    FillWindow(plan, *next, entries + start, end - start);
     OrderEntries(plan, entries + start, end - start, 1);
     for (size_t k = start; k < end; ++k) entries[k] = window | (entries[k] & plan.rowMask);
   }
