@@ -80,6 +80,7 @@ void WriteInChild(const SplitCase& c, const std::string& folder, int32_t pieceRo
   const std::string layout = c.layout.empty() ? test_support::RecordLayout(nvars) : c.layout;
   // The same name in both runs' reports.
   std::filesystem::current_path(folder);
+  std::filesystem::remove("patterns.txt");
   if (c.output == Output::LongerFile) test_support::WriteFile("patterns.txt", std::string(400000, '#'));
   const std::string path = OutputName(c.output);
   textio::ResetLayer();
@@ -112,7 +113,8 @@ TEST_P(TwoThreads, WriteWhatOneThreadWrites) {
       (c.noSecondThread && !test_support::AddressSpaceCanBeLimited())) {
     GTEST_SKIP() << "not on this system";
   }
-  const std::string folder = test_support::TestFolder();
+  // Each run's child leaves its files there for the comparison, and makes its own afresh.
+  const std::string folder = test_support::TestFolder(true);
   const std::string alone = folder + "/alone", pieces = folder + "/pieces";
   std::filesystem::create_directory(alone);
   std::filesystem::create_directory(pieces);

@@ -13,8 +13,10 @@ namespace test_support {
 
 // A fresh, empty folder named after the current test, in the system's
 // temporary folder. On Windows the death-test child runs the test again from
-// its start, and so finds the same folder, made again the same way.
-std::string TestFolder();
+// its start, and so finds the same folder, made again the same way; a test
+// whose children leave files for one another takes it `kept`: made if
+// missing, never emptied.
+std::string TestFolder(bool kept = false);
 
 std::optional<std::string> ReadFile(const std::string& path);  // none when missing
 void WriteFile(const std::string& path, const std::string& bytes);
