@@ -9,6 +9,7 @@
 
 #include "aggregation/key_sort.h"
 #include "aggregation/matrix.h"
+#include "aggregation/scratch.h"
 #include "aggregation/wide_order.h"
 
 namespace {

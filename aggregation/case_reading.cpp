@@ -1,26 +1,26 @@
-// Reading the cases. While their patterns repeat, each case is counted as it
-// is read, and a record whose text was met before is not read again: it
-// gives the pattern it gave then. Once the patterns stop repeating, the
-// cases are read a block at a time into rows and moved into the columns of
-// the case matrix: a case read straight into its columns would touch a
-// cache line in every column.
+// Reading the cases, in three phases. While their patterns repeat, each case
+// is counted as it is read, and a record whose text was met before is not
+// read again: it gives the pattern it gave then. When a pattern no longer
+// fits, the matrix takes the cases counted so far. From then on the cases
+// are read a block at a time into rows and moved into the columns of the
+// case matrix (a case read straight into its columns would touch a cache
+// line in every column), the later part of a large file on a second thread.
 #include "aggregation/case_reading.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
-#include <optional>
 #include <thread>
 
 #include "aggregation/key_table.h"
 #include "aggregation/matrix.h"
+#include "aggregation/page_preparer.h"
+#include "aggregation/row_claims.h"
+#include "aggregation/scratch.h"
 
 namespace {
 
-constexpr int64_t kRecordBytes = int64_t{4} << 20;        // record texts remembered, their bytes at most
-constexpr int64_t kLaterPartBytes = int64_t{4} << 20;     // a second thread reads at least this much
-constexpr int64_t kPreparedStepBytes = int64_t{8} << 20;  // matrix pages got at a time
-constexpr int32_t kPreparedSteps = 4;                     // steps got ahead of the reading at most
+constexpr int64_t kRecordBytes = int64_t{4} << 20;     // record texts remembered, their bytes at most
+constexpr int64_t kLaterPartBytes = int64_t{4} << 20;  // a second thread reads at least this much
 
 // Record texts met before, each with the pattern of the case read from it
 // alone and whether that case skipped values after its last one: twice as
@@ -86,166 +86,176 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   return true;
 }
 
-// Moves rows[0..count) into the matrix's rows from `row` on.
-void MoveIntoColumns(const int32_t* rows, int32_t count, int32_t nvars, int32_t* cases, int32_t ncases, int32_t row) {
-  const auto width = static_cast<size_t>(nvars);
+// The matrix and what filling it takes: a block of rows that the cases are
+// read into before they are moved into the columns, and its page preparer.
+struct MatrixFill {
+  int32_t* cases;
+  int32_t ncases, nvars;
+  int32_t* rows;
+  int32_t blockRows;
+  PagePreparer& pages;
+};
+
+// Moves rows[0..count) into the matrix's rows from `row` on. Second thread
+// too: touches only those rows of the matrix; raises no report.
+void MoveIntoColumns(const int32_t* rows, int32_t count, const MatrixFill& fill, int32_t row) {
+  const auto width = static_cast<size_t>(fill.nvars);
   for (size_t j = 0; j < width; ++j) {
-    int32_t* column = Column(cases, ncases, static_cast<int64_t>(j)) + row;
+    int32_t* column = Column(fill.cases, fill.ncases, static_cast<int64_t>(j)) + row;
     for (size_t r = 0; r < static_cast<size_t>(count); ++r) column[r] = rows[r * width + j];
   }
 }
 
-// The system takes about as long to give the matrix its pages as it takes
-// to read the cases: a second thread gets them meanwhile, where one can be
-// had, a few steps ahead of the rows read and no further, so that a number
-// of cases typed too large costs only the pages of the cases the file holds.
-struct PagePreparer {
-  PagePreparer(const textio::ArrayDescriptor& caseMatrix, int32_t rows, int32_t columns);
-  ~PagePreparer();
-  // The rows before `row` are read: the pages of those after it may be got.
-  void Reached(int32_t row) {
-    reached = row;
-    reached.notify_one();
+// Reads up to `count` cases into the block, and moves them into the matrix
+// from row `next` on; returns how many it read. It stops after the case
+// after which the next record begins at `stop` or later.
+int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t stop = INT64_MAX) {
+  const auto width = static_cast<size_t>(fill.nvars);
+  std::fill_n(fill.rows, static_cast<size_t>(count) * width, 0);
+  int32_t read = 0;
+  while (read < count) {
+    ReadCase(fill.rows + static_cast<size_t>(read++) * width, fill.nvars, 1);
+    if (stop != INT64_MAX && textio::nextRecordOffset(1) >= stop) break;
   }
-  void Prepare();
-
-  const textio::ArrayDescriptor& matrix;
-  int32_t ncases, nvars;
-  int32_t stepRows;                 // rows got at a time: a page of each column at least
-  std::atomic<int32_t> reached{0};  // rows read; -1 once the reading is over
-  std::thread thread;
-};
-
-PagePreparer::PagePreparer(const textio::ArrayDescriptor& caseMatrix, int32_t rows, int32_t columns)
-    : matrix(caseMatrix),
-      ncases(rows),
-      nvars(columns),
-      stepRows(static_cast<int32_t>(
-          std::min<int64_t>(std::max<int64_t>(kPreparedStepBytes / 4 / columns, 1024), rows))) {
-  try {
-    thread = std::thread([this] { Prepare(); });
-  } catch (const std::exception&) {  // the pages are then given as they are first touched
-  }
+  MoveIntoColumns(fill.rows, read, fill, next);
+  fill.pages.Reached(next + read);
+  return read;
 }
 
-PagePreparer::~PagePreparer() {
-  if (!thread.joinable()) return;
-  Reached(-1);
-  thread.join();
-}
-
-void PagePreparer::Prepare() {
-  for (int32_t prepared = 0; prepared < ncases;) {
-    int32_t read = reached.load();
-    if (read < 0) return;
-    if (prepared - read >= int64_t{kPreparedSteps} * stepRows) {
-      reached.wait(read);
-      continue;
-    }
-    int32_t rows = std::min(stepRows, ncases - prepared);
-    for (int64_t j = 0; j < nvars; ++j) {
-      textio::PrepareArray(matrix, 4 * static_cast<size_t>(j * ncases + prepared), 4 * static_cast<size_t>(rows));
-    }
-    prepared += rows;
-  }
+// The cases from row `next` on, read in order on this thread.
+void FillInOrder(const MatrixFill& fill, int32_t next) {
+  while (next < fill.ncases) next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
 }
 
 // The later part of the data file, read on a second thread where the work
-// pays for one: its cases fill the matrix from the last row up, while this
-// thread's fill it from the first row down. The rows each has taken are
-// claimed in one word, this thread's below and the other's from above, so
-// that neither writes where the other does. The other's cases count only if
-// this thread's reading reaches exactly the record where they begin; else
-// its work is dropped and the reading goes on in order, so that every
-// report is that of a reading in order.
+// pays for one: its cases fill the matrix from the last row down, while this
+// thread's fill it from the first row up, each in the rows it claims. The
+// other's cases count only if this thread's reading reaches exactly the
+// record where they begin; else its work is dropped and the reading goes on
+// in order, so that every report is that of a reading in order.
 struct LaterPart {
-  ~LaterPart() { Drop(); }
-  void Drop();
+  LaterPart(const MatrixFill& matrix, int32_t next, textio::SideReader* reader)
+      : fill(matrix), side(reader), start(textio::SideReaderStart(reader)), claims(next, matrix.ncases) {}
+  ~LaterPart() {
+    if (side == nullptr) return;
+    claims.Abandon();
+    Close();
+  }
+  // Waits for the second thread to end, and closes its reader; true when
+  // its rows begin right where this thread's end.
+  bool Close() {
+    if (thread.joinable()) thread.join();
+    textio::CloseSideReader(side);
+    side = nullptr;
+    return claims.Met();
+  }
 
-  textio::SideReader* side = nullptr;
-  int64_t start = 0;                   // the file offset of its first record
-  std::atomic<uint64_t> claims{0};     // rows taken: this thread's below << 32 | the other's from above
-  std::atomic<bool> settled{false};    // this thread takes no more rows: the other may take what is left
+  const MatrixFill& fill;
+  textio::SideReader* side;
+  int64_t start;  // the file offset of its first record
+  RowClaims claims;
   std::thread thread;
+  // Where the last case the second thread placed ends: written by it, read
+  // once it has ended.
+  textio::SideCaseEnd lastEnd = {};
 };
 
-uint64_t Claims(int32_t below, int32_t above) { return static_cast<uint64_t>(below) << 32 | static_cast<uint32_t>(above); }
-int32_t Below(uint64_t claims) { return static_cast<int32_t>(claims >> 32); }
-int32_t Above(uint64_t claims) { return static_cast<int32_t>(claims & 0xFFFFFFFF); }
-
-// Sets this thread's rows to end at `below`, and where the other thread's
-// begin, if `dropping`; then waits for it to end.
-void Settle(LaterPart& later, int32_t below, bool dropping) {
-  uint64_t claims = later.claims.load();
-  while (!later.claims.compare_exchange_weak(claims, Claims(below, dropping ? below : Above(claims)))) {
-  }
-  later.settled = true;
-  later.settled.notify_one();
-  later.thread.join();
-}
-
-void LaterPart::Drop() {
-  if (side == nullptr) return;
-  if (thread.joinable()) Settle(*this, Below(claims.load()), true);
-  textio::CloseSideReader(side);
-  side = nullptr;
-}
-
-// Claims up to `count` rows below for this thread, as many as the other
-// thread has left; returns how many.
-int32_t ClaimBelow(LaterPart& later, int32_t count) {
-  uint64_t claims = later.claims.load();
-  int32_t take = 0;
-  do {
-    take = std::min(count, Above(claims) - Below(claims));
-  } while (!later.claims.compare_exchange_weak(claims, Claims(Below(claims) + take, Above(claims))));
-  return take;
-}
-
-// The second thread: cases read a block at a time, each block moved into the
-// rows it can claim; it waits while this thread may still give rows back.
-void ReadLaterPart(LaterPart& later, int32_t* cases, int32_t ncases, int32_t nvars, int32_t* rows, int32_t blockRows) {
+// The second thread: cases read a block at a time into its own rows, each
+// block moved into the rows of the matrix it can take. Touches only the
+// side reader, `rows`, `ends`, the claims, the matrix rows taken and
+// `later.lastEnd`; raises no report.
+void ReadLaterPart(LaterPart& later, int32_t* rows, textio::SideCaseEnd* ends) {
+  const MatrixFill& fill = later.fill;
   for (;;) {
-    int32_t read = textio::ReadSideCases(later.side, rows, blockRows);
+    int32_t read = textio::ReadSideCases(later.side, rows, ends, fill.blockRows);
     for (int32_t placed = 0; placed < read;) {
-      uint64_t claims = later.claims.load();
-      int32_t above = Above(claims), take = std::min(read - placed, above - Below(claims));
-      if (take == 0) {
-        if (later.settled) return;
-        later.settled.wait(false);
-        continue;
-      }
-      if (!later.claims.compare_exchange_weak(claims, Claims(Below(claims), above - take))) continue;
-      MoveIntoColumns(rows + static_cast<size_t>(placed) * static_cast<size_t>(nvars), take, nvars, cases, ncases,
-                      above - take);
-      placed += take;
+      RowClaims::Rows taken = later.claims.TakeAbove(read - placed);
+      if (taken.count == 0) return;
+      MoveIntoColumns(rows + static_cast<size_t>(placed) * static_cast<size_t>(fill.nvars), taken.count, fill,
+                      taken.first);
+      placed += taken.count;
+      later.lastEnd = ends[placed - 1];
     }
-    if (read < blockRows) return;
+    if (read < fill.blockRows) return;
   }
 }
 
-// Starts the second thread on about the second half of the bytes that the
-// cases from `next` on should take, judged by those read so far; false when
-// the work would not pay for it, or it cannot be had.
-bool StartLaterPart(LaterPart& later, Scratch& rows, int32_t* cases, int32_t ncases, int32_t nvars, int32_t next,
-                    int32_t blockRows) {
-  int64_t at = textio::nextRecordOffset(1);
-  int64_t bytes = at / next * (ncases - next);
-  if (bytes < kLaterPartBytes || rows.data == nullptr) return false;
-  later.side = textio::OpenSideReader(1, at + bytes / 2, nvars);
-  if (later.side == nullptr) return false;
-  later.start = textio::SideReaderStart(later.side);
-  later.claims = Claims(next, ncases);
-  auto* block = reinterpret_cast<int32_t*>(rows.data);
-  try {
-    later.thread = std::thread([&later, cases, ncases, nvars, block, blockRows] {
-      ReadLaterPart(later, cases, ncases, nvars, block, blockRows);
-    });
-  } catch (const std::exception&) {
-    later.Drop();
-    return false;
+// The cases from row `next` on, this thread taking rows from the bottom until
+// its reading reaches the later part's first record. Returns the row from
+// which the reading goes on in order: the end of the matrix when the later
+// part's cases fill the rest.
+int32_t FillAlongside(LaterPart& later, int32_t next) {
+  const MatrixFill& fill = later.fill;
+  while (next < fill.ncases) {
+    int32_t count = later.claims.TakeBelow(std::min(fill.blockRows, fill.ncases - next));
+    // No row left at all: the second thread's cases are not the ones that follow.
+    if (count == 0) break;
+    next += ReadBlock(fill, next, count, later.start);
+    int64_t at = textio::nextRecordOffset(1);
+    if (at == later.start) {
+      later.claims.HandOver(next);
+      if (!later.Close()) return next;
+      // The unit then stands after the last case, as a reading in order would.
+      textio::passSideCases(1, fill.ncases - next, later.lastEnd);
+      return fill.ncases;
+    }
+    if (at > later.start) break;
   }
-  return true;
+  later.claims.Abandon();
+  later.Close();
+  return next;
+}
+
+// The cases from row `next` on with the later part of the file read on a
+// second thread meanwhile, about the second half of the bytes they should
+// take, judged by those read so far, where the work pays for a thread.
+// Returns the row from which the reading goes on in order.
+int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
+  int64_t at = textio::nextRecordOffset(1);
+  int64_t bytes = at / next * (fill.ncases - next);
+  if (bytes < kLaterPartBytes) return next;
+  Scratch laterRows(int64_t{4} * fill.blockRows * fill.nvars);  // the second thread's block
+  Scratch laterEnds(int64_t{sizeof(textio::SideCaseEnd)} * fill.blockRows);  // and where its cases end
+  if (laterRows.data == nullptr || laterEnds.data == nullptr) return next;
+  textio::SideReader* side = textio::OpenSideReader(1, at + bytes / 2, fill.nvars);
+  if (side == nullptr) return next;
+  LaterPart later(fill, next, side);
+  auto* block = reinterpret_cast<int32_t*>(laterRows.data);
+  auto* ends = reinterpret_cast<textio::SideCaseEnd*>(laterEnds.data);
+  try {
+    later.thread = std::thread([&later, block, ends] { ReadLaterPart(later, block, ends); });
+  } catch (const std::exception&) {  // no thread to be had
+    return next;
+  }
+  return FillAlongside(later, next);
+}
+
+// Counting while the patterns repeat: returns the cases counted. A case
+// whose pattern did not fit in the table is left in `row`.
+int32_t CountWhileRepeating(int32_t ncases, PatternTable& table, int32_t* row) {
+  if (table.capacity == 0) return 0;
+  RecordMemo memo(table.capacity, table.nvars);
+  int32_t counted = 0;
+  while (counted < ncases && CountCase(table, memo, row)) ++counted;
+  return counted;
+}
+
+// The switch: the matrix takes the `counted` cases, then the one whose
+// pattern did not fit, which the block's first row holds. Returns the rows
+// the matrix holds.
+int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_t counted) {
+  if (table.capacity == 0) return 0;
+  ExpandPatterns(table, fill.cases, fill.ncases);
+  MoveIntoColumns(fill.rows, 1, fill, counted);
+  return counted + 1;
+}
+
+// The filling of the matrix from row `next` on, the later part of a large
+// file on a second thread.
+void FillMatrix(const MatrixFill& fill, int32_t next) {
+  // With none read yet, a block is read first to judge by.
+  if (next == 0) next = ReadBlock(fill, 0, fill.blockRows);
+  FillInOrder(fill, FillWithLaterPart(fill, next));
 }
 
 }  // namespace
@@ -253,67 +263,16 @@ bool StartLaterPart(LaterPart& later, Scratch& rows, int32_t* cases, int32_t nca
 bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
   auto* cases = static_cast<int32_t*>(caseMatrix.data);
   const auto blockRows = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(kBlockValues / nvars, 1), ncases));
-  textio::ArrayDescriptor block = ArrayOf(sizeof(int32_t), nvars, blockRows);
-  int32_t status = 0;
-  textio::AllocateArray(block, &status);
-  if (status != 0) {
+  Scratch block(int64_t{4} * blockRows * nvars);
+  if (block.data == nullptr) {
     for (int32_t i = 0; i < ncases; ++i) ReadCase(cases + i, nvars, ncases);
     return false;
   }
-  auto* rows = static_cast<int32_t*>(block.data);
-  std::optional<PagePreparer> preparer;
-  int32_t next = 0;  // cases read; once the matrix takes them, also the rows it holds
-  if (table.capacity > 0) {
-    RecordMemo memo(table.capacity, nvars);
-    while (next < ncases && CountCase(table, memo, rows)) ++next;
-    if (next == ncases) {
-      textio::ReleaseArray(block);
-      return true;
-    }
-    // The patterns stopped repeating: the matrix takes the cases counted so
-    // far, the one that did not fit, and all after them.
-    preparer.emplace(caseMatrix, ncases, nvars);
-    ExpandPatterns(table, cases, ncases);
-    MoveIntoColumns(rows, 1, nvars, cases, ncases, next++);
-  } else {
-    preparer.emplace(caseMatrix, ncases, nvars);
-  }
-  const auto width = static_cast<size_t>(nvars);
-  Scratch laterRows(int64_t{4} * blockRows * nvars);  // the second thread's, released after it ends
-  LaterPart later;
-  bool tried = false;
-  while (next < ncases) {
-    if (!tried && next > 0) {
-      tried = true;
-      StartLaterPart(later, laterRows, cases, ncases, nvars, next, blockRows);
-    }
-    int32_t count = std::min(blockRows, ncases - next);
-    if (later.side != nullptr) {
-      // No row left at all: the other thread's cases are not the ones that follow.
-      int32_t claimed = ClaimBelow(later, count);
-      if (claimed == 0) later.Drop();
-      if (claimed > 0) count = claimed;
-    }
-    std::fill_n(rows, static_cast<size_t>(count) * width, 0);
-    bool reached = false;
-    for (int32_t r = 0; r < count && !reached; ++r) {
-      ReadCase(rows + static_cast<size_t>(r) * width, nvars, 1);
-      if (later.side == nullptr) continue;
-      int64_t at = textio::nextRecordOffset(1);
-      reached = at == later.start;
-      if (reached) count = r + 1;
-      if (at > later.start) later.Drop();
-    }
-    MoveIntoColumns(rows, count, nvars, cases, ncases, next);
-    next += count;
-    preparer->Reached(next);
-    if (reached) {
-      Settle(later, next, false);
-      if (Above(later.claims.load()) == next) next = ncases;
-      later.Drop();
-    }
-  }
-  preparer.reset();
-  textio::ReleaseArray(block);
+  auto* rows = reinterpret_cast<int32_t*>(block.data);
+  int32_t counted = CountWhileRepeating(ncases, table, rows);
+  if (counted == ncases) return true;
+  PagePreparer pages(caseMatrix, ncases, nvars);
+  const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages};
+  FillMatrix(fill, SwitchToMatrix(fill, table, counted));
   return false;
 }

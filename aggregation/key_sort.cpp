@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "aggregation/matrix.h"
+#include "aggregation/side_by_side.h"
 
 namespace {
 
@@ -37,6 +37,7 @@ void InsertionSort(uint64_t* keys, size_t count) {
 // Eight bits of the keys, from `shift` up, place every key in its bucket;
 // each bucket is then ordered by the eight bits below, down to bit `lowest`.
 // Many keys share the buckets out between two threads (SortSharedBuckets).
+// Second thread too (through SortBuckets): touches only `keys`; raises no report.
 void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared) {
   if (count < kSmallRun) {
     InsertionSort(keys, count);
@@ -72,6 +73,8 @@ void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared)
   }
 }
 
+// Orders buckets [first, last). Second thread too (SortSharedBuckets):
+// touches only the keys of those buckets; raises no report.
 void SortBuckets(const Buckets& buckets, int first, int last, bool shared) {
   for (int b = first; b < last; ++b) {
     size_t size = buckets.sizes[b];

@@ -1,12 +1,13 @@
-// The aggregation run: the dialog, the reading of the cases, their ordering
-// and the response pattern file, one step after the other.
+// The aggregation run: the dialog (or the answers from the command line), the
+// reading of the cases, their ordering and the response pattern file, one
+// step after the other.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "aggregation/Corvanesubs.h"
-#include "aggregation/command_line.h"
 #include "aggregation/case_reading.h"
+#include "aggregation/command_line.h"
 #include "aggregation/matrix.h"
 #include "aggregation/pattern_table.h"
 #include "aggregation/run_warnings.h"

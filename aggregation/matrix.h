@@ -1,12 +1,10 @@
 // The case matrix and what its orderings and countings share: element
-// access, blocks of rows, array descriptors, scratch storage and a second
-// thread. Includes nothing of the program's own.
+// access, blocks of rows, array descriptors and the key fields. Includes
+// nothing of the program's own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <thread>
 
 #include "textio/textio.h"
 
@@ -45,39 +43,6 @@ inline textio::ArrayDescriptor ArrayOf(size_t elementSize, int64_t rows, int64_t
   array.bounds[1] = {1, columns};
   return array;
 }
-
-// Runs `beside` on a second thread while this one runs `here`; both are done
-// on return. With no thread to be had, this one runs both.
-template <typename Beside, typename Here>
-void RunSideBySide(Beside beside, Here here) {
-  std::thread helper;
-  try {
-    helper = std::thread(beside);
-  } catch (const std::exception&) {  // no thread, or no memory for one
-    beside();
-  }
-  here();
-  if (helper.joinable()) helper.join();
-}
-
-// Scratch storage: `bytes` zero-filled bytes, released when it goes out of
-// scope; `data` stays null when the storage cannot be had.
-struct Scratch {
-  textio::ArrayDescriptor array = ArrayOf(1, 0);
-  unsigned char* data = nullptr;
-
-  explicit Scratch(int64_t bytes) {
-    array = ArrayOf(1, bytes);
-    int32_t status = 0;
-    textio::AllocateArray(array, &status);
-    if (status == 0) data = static_cast<unsigned char*>(array.data);
-  }
-  ~Scratch() {
-    if (data != nullptr) textio::ReleaseArray(array);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-};
 
 // A column's place in the pattern key: its values less its smallest, in
 // `width` bits below the key's `depth` highest bits. The last variable takes

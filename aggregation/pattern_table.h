@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "aggregation/key_table.h"
-#include "aggregation/matrix.h"
+#include "aggregation/scratch.h"
 
 struct PatternTable {
   // Room for `capacity` patterns of `nvars` values; none (capacity 0) when

@@ -12,6 +12,7 @@
 
 #include "aggregation/Corvanesubs.h"
 #include "aggregation/matrix.h"
+#include "aggregation/side_by_side.h"
 #include "textio/textio.h"
 
 namespace {

@@ -12,11 +12,6 @@ namespace {
 
 bool TypedLines(const UnitRecord& unit) { return unit.console && unit.terminalInput; }
 
-// Whether bytes[0..count) hold anything a value could be made of: a byte
-// other than a blank, a control character, a comma or a slash.
-bool HoldsValue(const unsigned char* bytes, size_t count) {
-  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ',' && b != '/'; });
-}
 
 // One line typed at a terminal, shaped as the console hands it over: a final
 // LF becomes CR LF, so a line holds at most 130 characters and its line end.
@@ -55,6 +50,7 @@ int RefillFromStream(UnitRecord& unit, int& returned) {
     k += got;
     if (unit.buffer[k - 1] == '\n') break;
   }
+  unit.loadOffset = unit.filePosition;
   unit.filePosition += static_cast<int64_t>(k);
   returned = static_cast<int>(k);
   return 0;
@@ -80,9 +76,8 @@ bool CutAtCtrlZLine(UnitRecord& unit, int& k) {
 }
 
 // Refills the unit's buffer by one read request; `position` is then the
-// next byte to take. Returns 0 or the error number.
-// A load holds at most `bufferSize` bytes, a supplied line end included; the
-// NUL end marker after it may stand at `bufferSize`, in the buffer's slack.
+// next byte to take. Returns 0 or the error number. A load holds at most
+// `bufferSize` bytes, a supplied line end included (END MARKER).
 int Refill(UnitRecord& unit) {
   unit.loadStart += unit.lastIndex + 1;
   unit.position = 0;
@@ -108,8 +103,7 @@ int Refill(UnitRecord& unit) {
   }
   unit.lastByteLineEnd = unit.buffer[k - 1] == '\n' || (byteOrderMark && k == 3);
   if (unit.console && !CutAtCtrlZLine(unit, k)) return EndOfFile;
-  unit.lastIndex = k - 1;
-  unit.buffer[k] = '\0';  // stops the fast path at the end of the load
+  EndLoad(unit, k);
   if (!byteOrderMark) return 0;
   unit.position = 3;
   unit.loadStart -= 3;
@@ -170,12 +164,11 @@ bool MoveToNextRecord(UnitRecord& unit) {
     unit.position = 0;
   } else {
     for (;;) {
-      const unsigned char* from = unit.buffer + unit.position;
-      const auto left = static_cast<size_t>(unit.lastIndex + 1 - unit.position);
-      const auto* lineEnd = static_cast<const unsigned char*>(std::memchr(from, '\n', left));
-      passedValue = passedValue || HoldsValue(from, lineEnd != nullptr ? static_cast<size_t>(lineEnd - from) : left);
-      if (lineEnd != nullptr) {
-        unit.position = static_cast<int>(lineEnd - unit.buffer) + 1;
+      int lineEnd = NextLineEnd(unit, unit.position);
+      int passedEnd = lineEnd >= 0 ? lineEnd : unit.lastIndex + 1;
+      passedValue = passedValue || HoldsValue(unit.buffer + unit.position, static_cast<size_t>(passedEnd - unit.position));
+      if (lineEnd >= 0) {
+        unit.position = lineEnd + 1;
         break;
       }
       unit.position = unit.lastIndex + 1;
@@ -229,11 +222,10 @@ int ReadConsoleLine(char* line, int capacity, int& length) {
 bool peekRecord(int unit, const char*& text, int& length) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   if (record == nullptr || record->kind != UnitKind::Sequential || record->endOfFile) return false;
-  const unsigned char* from = record->buffer + record->position;
-  const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(record->lastIndex + 1 - record->position));
-  if (lineEnd == nullptr) return false;
-  text = reinterpret_cast<const char*>(from);
-  length = static_cast<int>(static_cast<const unsigned char*>(lineEnd) - from);
+  int lineEnd = NextLineEnd(*record, record->position);
+  if (lineEnd < 0) return false;
+  text = reinterpret_cast<const char*>(record->buffer + record->position);
+  length = lineEnd - record->position;
   return true;
 }
 
@@ -269,14 +261,25 @@ bool valuesLeft(int unit, int64_t& line) {
   // at a time, up to a load's worth: a value there is found without reading
   // the file to its end.
   const int64_t size = platform::FileSize(record->handle);
+  platform::Handle reading = -1;
+  if (size < 0 || platform::DuplicateForReadAt(record->handle, reading) != platform::Cause::None) return false;
   unsigned char piece[16384];
-  for (int64_t offset = record->filePosition; offset < std::min(size, record->filePosition + kFileReadLoad);) {
+  bool found = false;
+  for (int64_t offset = record->filePosition; !found && offset < std::min(size, record->filePosition + kFileReadLoad);) {
     size_t got = 0;
-    if (platform::ReadAt(record->handle, offset, piece, sizeof piece, got) != platform::Cause::None || got == 0) break;
-    if (FindValue(piece, got, line)) return true;
+    if (platform::ReadAt(reading, offset, piece, sizeof piece, got) != platform::Cause::None || got == 0) break;
+    found = FindValue(piece, got, line);
     offset += static_cast<int64_t>(got);
   }
-  return false;
+  (void)platform::Close(reading);
+  return found;
+}
+
+// The load's own offset, not one worked out back from the file position: a
+// line end supplied at the end of the input has no byte in the file.
+int64_t nextRecordOffset(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record->loadOffset + record->position;
 }
 
 }  // namespace textio

@@ -13,8 +13,7 @@ namespace textio {
 inline constexpr int kTokenSize = 260;
 // The widest field the record writer edits in one piece; a unit buffer
 // holds that many bytes beyond its size, room for the piece's tail and for
-// the one-byte end marker the reader stores after a full load (the reader's
-// fast path reads up to that marker and no further: plain_integers.cpp).
+// the reader's end marker after a full load (END MARKER, reader_input.h).
 inline constexpr int kFieldSpan = 16;
 inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;

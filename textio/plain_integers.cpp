@@ -65,9 +65,8 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 // tab, comma or line end after it. Stops before the first value that needs
 // the scanner's rules, having taken nothing of it; returns the items filled.
 //
-// How far it reads: the load is buffer[position..lastIndex], and Refill
-// stores a NUL at buffer[lastIndex + 1], the end marker (in the buffer's
-// slack, kBufferSlack, when the load fills the buffer). A NUL is no digit,
+// How far it reads: the load is buffer[position..lastIndex], and a NUL end
+// marker stands after it (END MARKER, reader_input.h). A NUL is no digit,
 // blank, comma or line end, so every loop below stops at the marker at the
 // latest; a look ahead (the byte after a digit, the LF after a CR) follows
 // a byte of the load, so it reads at most the marker; and the eight-byte
@@ -77,6 +76,9 @@ inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
 // With kOneRecord it takes the values of one record: it stops after a value
 // that a line end ends, and before a line end that comes before a value; and
 // it follows the tabs among the separators for the empty fields they make.
+//
+// Second thread too (the second reader): touches only `reader`, `unit` and
+// the items; raises no report.
 template <bool kOneRecord>
 int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int count, ptrdiff_t stride) {
   const ByteClass* of = kByteClasses.of;

@@ -45,14 +45,22 @@ bool IsTerminal(Handle handle);
 
 // One read request; `got` is 0 at the end of the input.
 Cause ReadOnce(Handle handle, void* buffer, size_t size, size_t& got);
-// One read request at a file offset, for a handle that only such requests use.
+// One read request at a file offset, for a handle that only such requests
+// use. Another thread may make it meanwhile (see DuplicateForReadAt).
 Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& got);
+// A handle of its own on the file that `handle` is open on, for ReadAt on
+// another thread: the same file, never looked up by its name again, whose
+// reads leave `handle`'s file position alone. Closed by Close.
+Cause DuplicateForReadAt(Handle handle, Handle& duplicate);
 // The size of a regular file; -1 for anything else.
 int64_t FileSize(Handle handle);
 // Writes every byte or reports why it could not.
 Cause WriteAll(Handle handle, const void* bytes, size_t size);
 
 Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle);
+// The Open requests made since the process started: a test checks with it
+// that a step opens no file by its name.
+int64_t OpenRequests();
 bool Exists(const char* path);  // an existing file or directory
 struct FileIdentity {
   uint64_t volume, index;
@@ -60,6 +68,8 @@ struct FileIdentity {
 bool Identify(Handle handle, FileIdentity& identity);
 // Cuts a regular file off at `position` and moves there; devices are left alone.
 Cause CutAt(Handle handle, int64_t position);
+// Moves a regular file's position to `position`; devices are left alone.
+Cause MoveTo(Handle handle, int64_t position);
 Cause Close(Handle handle);
 
 // The path to open for a device name of the layer (NUL, PRN, LPT1, COM1, ...),
@@ -68,11 +78,24 @@ Cause Close(Handle handle);
 const char* DevicePath(const char* deviceName);
 
 // Zero-filled storage for large arrays, and its release. Its pages are
-// given as they are first touched, or by PrepareBlock for bytes
-// [first, first + bytes) of the block.
+// given as they are first touched, or all at once by PrepareBlock.
 void* AllocateBlock(size_t size);
-void PrepareBlock(void* block, size_t size, size_t first, size_t bytes);
 void ReleaseBlock(void* block, size_t size);
+
+// `count` ranges of a block of `size` bytes, the k-th bytes
+// [first + k * stride, first + k * stride + bytes).
+struct BlockRanges {
+  size_t first, bytes, stride, count;
+};
+// Gets the pages of the ranges ahead of their first use, where the system
+// gives many pages at once faster than one by one as they are first touched:
+// one request for all ranges where they lie less than a page apart, else one
+// a range. It never fails: pages it cannot get now come as they are touched.
+// Another thread may run it meanwhile.
+void PrepareBlock(void* block, size_t size, const BlockRanges& ranges);
+// The bytes of the pages PrepareBlock gets for the ranges, at most; 0 where
+// it gets none.
+size_t PreparedBytes(size_t size, const BlockRanges& ranges);
 
 [[noreturn]] void EndProcess(int status);
 

@@ -24,6 +24,7 @@ namespace {
 
 int argumentCount = 0;
 const char* const* arguments = nullptr;
+int64_t openRequests = 0;
 
 Cause CauseOf(int error) {
   switch (error) {
@@ -68,6 +69,28 @@ Cause Transferred(Transfer transfer, size_t& got) {
 // Arrays at least this large get their own mapping.
 constexpr size_t kLargeBlock = size_t{1} << 21;
 
+size_t PageSize() {
+  static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+// Whether PrepareBlock gets pages for the ranges: only a mapped block's.
+bool Preparable(size_t size, const BlockRanges& ranges) {
+  return size >= kLargeBlock && ranges.count > 0 && ranges.bytes > 0 && ranges.first < size;
+}
+
+// Whether the ranges lie less than a page apart: the pages between them are
+// then theirs too, and one request gets them all.
+bool OneRun(const BlockRanges& ranges) { return ranges.count == 1 || ranges.stride < ranges.bytes + PageSize(); }
+
+// Asks for the pages of bytes [from, to) of a mapped block, the range widened
+// to the page it starts in and cut at the block's end.
+void Populate(void* block, size_t size, size_t from, size_t to) {
+  if (from >= size) return;
+  size_t start = from - from % PageSize();
+  (void)madvise(static_cast<char*>(block) + start, std::min(size, to) - start, MADV_POPULATE_WRITE);
+}
+
 }  // namespace
 
 void StartProcess(int argc, const char* const* argv) {
@@ -98,6 +121,15 @@ Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& g
   return Transferred([&] { return pread(handle, buffer, size, static_cast<off_t>(offset)); }, got);
 }
 
+// A duplicate descriptor shares the file but not the name; pread moves no
+// file position, so the two never disturb each other.
+Cause DuplicateForReadAt(Handle handle, Handle& duplicate) {
+  int fd = fcntl(handle, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) return CauseOf(errno);
+  duplicate = fd;
+  return Cause::None;
+}
+
 int64_t FileSize(Handle handle) {
   struct stat info;
   return fstat(handle, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : -1;
@@ -119,6 +151,7 @@ Cause WriteAll(Handle handle, const void* bytes, size_t size) {
 }
 
 Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
+  ++openRequests;
   int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Write ? O_WRONLY : O_RDWR;
   if (createNew) flags |= O_CREAT | O_EXCL;
   int fd;
@@ -135,6 +168,8 @@ Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
   handle = fd;
   return Cause::None;
 }
+
+int64_t OpenRequests() { return openRequests; }
 
 bool Exists(const char* path) {
   struct stat info;
@@ -158,6 +193,13 @@ Cause CutAt(Handle handle, int64_t position) {
   return Cause::None;
 }
 
+Cause MoveTo(Handle handle, int64_t position) {
+  struct stat info;
+  if (fstat(handle, &info) != 0) return CauseOf(errno);
+  if (S_ISREG(info.st_mode) && lseek(handle, position, SEEK_SET) < 0) return CauseOf(errno);
+  return Cause::None;
+}
+
 Cause Close(Handle handle) {
   // The descriptor is gone after close(2) whatever it returns; EINTR is no failure.
   if (close(handle) != 0 && errno != EINTR) return CauseOf(errno);
@@ -177,14 +219,29 @@ void* AllocateBlock(size_t size) {
 }
 
 // Asking for many pages of a large (mapped) block at once costs far less
-// than a fault per page; the range widens to the page it starts in. Huge
-// pages are not asked for: getting them can stall for seconds while the
-// system gathers them. Pages that cannot be had now are left to come one by one.
-void PrepareBlock(void* block, size_t size, size_t first, size_t bytes) {
-  if (size < kLargeBlock || first >= size) return;
-  static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  size_t start = first - first % page;
-  (void)madvise(static_cast<char*>(block) + start, std::min(size, first + bytes) - start, MADV_POPULATE_WRITE);
+// than a fault per page. Huge pages are not asked for: getting them can
+// stall for seconds while the system gathers them.
+void PrepareBlock(void* block, size_t size, const BlockRanges& ranges) {
+  if (!Preparable(size, ranges)) return;
+  if (OneRun(ranges)) {
+    Populate(block, size, ranges.first, ranges.first + (ranges.count - 1) * ranges.stride + ranges.bytes);
+    return;
+  }
+  for (size_t k = 0; k < ranges.count; ++k) {
+    size_t from = ranges.first + k * ranges.stride;
+    Populate(block, size, from, from + ranges.bytes);
+  }
+}
+
+size_t PreparedBytes(size_t size, const BlockRanges& ranges) {
+  if (!Preparable(size, ranges)) return 0;
+  const size_t page = PageSize();
+  if (OneRun(ranges)) {
+    size_t end = std::min(size, ranges.first + (ranges.count - 1) * ranges.stride + ranges.bytes);
+    return (end + page - 1) / page * page - ranges.first / page * page;
+  }
+  // A range takes at most the pages its bytes fill and one more, wherever it starts.
+  return ranges.count * ((ranges.bytes - 1) / page + 2) * page;
 }
 
 void ReleaseBlock(void* block, size_t size) {

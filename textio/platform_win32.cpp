@@ -31,6 +31,7 @@ struct {
   HANDLE files[kHandleSlots] = {};  // handles 3 and up by number: the files opened here; null when free
   char typedLine[kTypedLineCapacity];  // what a console read gave and the layer has not taken yet
   DWORD typedNext = 0, typedEnd = 0;
+  int64_t openRequests = 0;
 } process;
 
 constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK's headers
@@ -181,6 +182,13 @@ bool FilePath(const char* path, char (&out)[kPathCapacity]) {
   return true;
 }
 
+// The lowest free handle number for a file; kHandleSlots when none is free.
+int FreeSlot() {
+  int slot = 3;
+  while (slot < kHandleSlots && process.files[slot] != nullptr) ++slot;
+  return slot;
+}
+
 }  // namespace
 
 void StartProcess(int argc, const char* const* argv) {
@@ -230,6 +238,18 @@ Cause ReadAt(Handle handle, int64_t offset, void* buffer, size_t size, size_t& g
   return Cause::None;
 }
 
+// A handle duplicated by DuplicateHandle shares its file position with the
+// first; one reopened from it has a position of its own.
+Cause DuplicateForReadAt(Handle handle, Handle& duplicate) {
+  int slot = FreeSlot();
+  if (slot == kHandleSlots) return Cause::TooManyOpen;
+  HANDLE reopened = ReOpenFile(SystemHandle(handle), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  if (reopened == INVALID_HANDLE_VALUE) return CauseOf(GetLastError());
+  process.files[slot] = reopened;
+  duplicate = slot;
+  return Cause::None;
+}
+
 int64_t FileSize(Handle handle) {
   HANDLE system = SystemHandle(handle);
   LARGE_INTEGER size;
@@ -253,8 +273,8 @@ Cause WriteAll(Handle handle, const void* bytes, size_t size) {
 }
 
 Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
-  int slot = 3;
-  while (slot < kHandleSlots && process.files[slot] != nullptr) ++slot;
+  ++process.openRequests;
+  int slot = FreeSlot();
   if (slot == kHandleSlots) return Cause::TooManyOpen;
   char file[kPathCapacity];
   if (!FilePath(path, file)) return Cause::NotFound;
@@ -269,6 +289,8 @@ Cause Open(const char* path, OpenMode mode, bool createNew, Handle& handle) {
   handle = slot;
   return Cause::None;
 }
+
+int64_t OpenRequests() { return process.openRequests; }
 
 // Some files the system opens have no attributes to show (a host's device
 // files); only a failure that says so means the file is not there.
@@ -299,6 +321,15 @@ Cause CutAt(Handle handle, int64_t position) {
   return Cause::None;
 }
 
+Cause MoveTo(Handle handle, int64_t position) {
+  HANDLE system = SystemHandle(handle);
+  if (GetFileType(system) != FILE_TYPE_DISK) return Cause::None;
+  LARGE_INTEGER where;
+  where.QuadPart = position;
+  if (!SetFilePointerEx(system, where, nullptr, FILE_BEGIN)) return CauseOf(GetLastError());
+  return Cause::None;
+}
+
 Cause Close(Handle handle) {
   if (handle < 3 || handle >= kHandleSlots || process.files[handle] == nullptr) return Cause::Invalid;
   // The slot is free again whatever CloseHandle says.
@@ -326,7 +357,9 @@ void* AllocateBlock(size_t size) {
 }
 
 // Committed pages come when first touched; nothing gets them faster here.
-void PrepareBlock(void*, size_t, size_t, size_t) {}
+void PrepareBlock(void*, size_t, const BlockRanges&) {}
+
+size_t PreparedBytes(size_t, const BlockRanges&) { return 0; }
 
 void ReleaseBlock(void* block, size_t size) {
   if (size < kLargeBlock) {

@@ -370,14 +370,8 @@ void StartRead(int unit, bool statusWanted) {
     record->position = 0;
   }
   ++record->statements;
-  ReaderState& reader = Reader();
-  reader.unit = record;
-  reader.lastSeparator = ',';
-  reader.repeatLeft = 0;
-  reader.endedByRecordEnd = false;
-  reader.recordOnly = reader.recordEnded = false;
-  reader.tabPlace = TabPlace::LineStart;
-  reader.tabGap = false;
+  Reader().unit = record;
+  ResetStatement(Reader());
 }
 
 void beginRead(int unit) { StartRead(unit, false); }

@@ -3,14 +3,53 @@
 // next load read when the buffer is used up.
 #pragma once
 
+#include <algorithm>
+
+#include <cstring>
+
 #include "textio/layer_state.h"
 
 namespace textio {
 
 inline constexpr unsigned char kCtrlZ = 26;
 
-// A unit's buffer holds one load: bytes `position` to `lastIndex` are still
-// to be taken, and the byte after the last one is a NUL end marker.
+// END MARKER: a unit's buffer holds one load, bytes 0 to `lastIndex`, of
+// which those from `position` on are still to be taken; the byte after the
+// last one is a NUL, the end marker, which may stand in the buffer's slack
+// (kBufferSlack) when the load fills the buffer. The fast path of
+// readIntegers reads up to the marker and no further, so that it needs no
+// count of the bytes left in its loops. Code that relies on the marker says
+// "END MARKER". EndLoad ends a load of `bytes` bytes so; any thread, on a
+// unit of its own.
+inline void EndLoad(UnitRecord& unit, int bytes) {
+  unit.lastIndex = bytes - 1;
+  unit.buffer[bytes] = '\0';
+}
+
+// The index of the first line end in the load from `from` on; -1 when there
+// is none. Any thread, on a unit of its own.
+inline int NextLineEnd(const UnitRecord& unit, int from) {
+  const void* found = std::memchr(unit.buffer + from, '\n', static_cast<size_t>(unit.lastIndex + 1 - from));
+  return found != nullptr ? static_cast<int>(static_cast<const unsigned char*>(found) - unit.buffer) : -1;
+}
+
+// A read statement's reader state as it starts: no value read yet. Any
+// thread, on a reader state of its own.
+inline void ResetStatement(ReaderState& reader) {
+  reader.lastSeparator = ',';
+  reader.repeatLeft = 0;
+  reader.endedByRecordEnd = false;
+  reader.recordOnly = reader.recordEnded = false;
+  reader.tabPlace = TabPlace::LineStart;
+  reader.tabGap = false;
+}
+
+// Whether bytes[0..count) hold anything a value could be made of: a byte
+// other than a blank, a control character, a comma or a slash. Second
+// thread too: touches only the bytes.
+inline bool HoldsValue(const unsigned char* bytes, size_t count) {
+  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ',' && b != '/'; });
+}
 
 // Reads the next load and takes its first byte; the end of the input, a
 // failed read or a typed line too long is raised as its run-time error.
@@ -25,7 +64,9 @@ inline unsigned char TakeByte(UnitRecord& unit) {
 // The fast path of readIntegers (plain_integers.cpp), for a reader state and
 // unit of the caller's own: takes plain values into items[0..count), across
 // records as a statement does, stopping before anything that needs the
-// scanner. Returns the items filled.
+// scanner. Returns the items filled. The second reader runs it on another
+// thread: it touches only the reader state, the unit and the items, and
+// never raises a report.
 int TakeStatementIntegers(ReaderState& reader, UnitRecord& unit, int32_t* items, int count);
 
 // Moves to the start of the next record: a file or redirected input skips

@@ -39,6 +39,14 @@ size_t ComposeReport(int number, const char* message, StatementKind kind) {
   return static_cast<size_t>(text.next - lastReport);
 }
 
+// Rows [first, first + count) of a rank-2 array, as ranges of its bytes.
+platform::BlockRanges RowRanges(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  const auto rows = static_cast<size_t>(array.bounds[0].upper - array.bounds[0].lower + 1);
+  const auto columns = static_cast<size_t>(array.bounds[1].upper - array.bounds[1].lower + 1);
+  return {array.elementSize * static_cast<size_t>(first), array.elementSize * static_cast<size_t>(count),
+          array.elementSize * rows, columns};
+}
+
 }  // namespace
 
 void ReportRunError(int number, const char* message, StatementKind kind) {
@@ -132,8 +140,12 @@ void AllocateArray(ArrayDescriptor& array, int32_t* status) {
   if (status != nullptr) *status = 0;
 }
 
-void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes) {
-  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount, first, bytes);
+void PrepareRows(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  if (array.data != nullptr) platform::PrepareBlock(array.data, array.byteCount, RowRanges(array, first, count));
+}
+
+size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t count) {
+  return array.data != nullptr ? platform::PreparedBytes(array.byteCount, RowRanges(array, first, count)) : 0;
 }
 
 void ReleaseArray(ArrayDescriptor& array) {

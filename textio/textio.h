@@ -1,7 +1,9 @@
 // The text input/output layer: units connected to files and the console,
 // free-form reading, console lines, edited records, and the end of a run.
-// Every operation works on process-wide state (see layer_state.h); a
-// statement runs from its begin to its end before another one starts.
+// Every operation works on process-wide state (see layer_state.h), on one
+// thread; a statement runs from its begin to its end before another one
+// starts. Only the second reader's reading and the preparing of an array's
+// pages may run on another thread meanwhile, as said where they are declared.
 #pragma once
 
 #include <cstddef>
@@ -107,6 +109,7 @@ struct UnitRecord {
   int position;                   // next byte to transfer
   int lastIndex;                  // last valid byte; -1 when empty
   int64_t filePosition;           // system file position after the buffer's bytes
+  int64_t loadOffset;             // file offset of the buffer's byte 0, when it holds bytes read
   bool writing;                   // a file's output state: the last transfer was a write, or
                                   // the connect created the file and nothing has been read since
   bool lineOpen;                  // console or device: a line was written and its CR LF was not
@@ -123,7 +126,8 @@ struct UnitRecord {
   int64_t loadStart;              // input offset of the buffer's byte 0 (a byte order mark not counted)
   int64_t lineStart;              // input offset where the current line starts; kept by the
                                   // move to the next record, not by the fast path of readIntegers
-  int64_t statements;             // read statements begun on the unit
+  int64_t statements;             // read statements begun on the unit, or cases taken in their stead
+  int64_t secondReaderCases;      // of them, cases a second reader took (passSideCases)
   int64_t skippedRecords;         // records whose values a statement skipped unread
   int64_t firstSkippedLine;       // the line of the first of them
   RecordTally tally;              // the records written to the unit
@@ -230,16 +234,31 @@ int64_t recordsWritten(int unit);
 // Another thread may read the later part of a data file while the statements
 // read it from its start: whole cases of plain whole numbers, the values the
 // fast path of readIntegers takes, from the first record after a file offset
-// on. It touches no state of the layer but its own.
+// on. It reads through a handle of its own on the file the unit is connected
+// to, never by the file's name, and touches no state of the layer but its own.
 struct SideReader;
-// Null when the unit is no file, the offset lies past its end, or no record
-// starts in the first load after it.
+// On this thread. Null when the unit's connection is no regular file, the
+// offset lies past its end, or no record starts in the first load after it.
 SideReader* OpenSideReader(int unit, int64_t from, int nvars);
 int64_t SideReaderStart(const SideReader* side);  // the file offset of its first record
-// Up to `count` cases, one a read statement would read, into rows of `nvars`
-// values; fewer when the file ends or a case needs more than the fast path.
-int ReadSideCases(SideReader* side, int32_t* rows, int count);
+// Where the second reader stands after a case: the file offset where the
+// next record begins, and the line ends passed since its first record.
+struct SideCaseEnd {
+  int64_t offset;
+  int64_t lines;
+};
+// On the other thread: up to `count` cases, one a read statement would
+// read, into rows of `nvars` values, and where each ends into
+// ends[0..count); fewer when the file ends or a case needs more than the fast
+// path, such as one whose line holds values after its last. It touches only
+// the side reader's own state, the rows and the ends, and never raises a report.
+int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count);
+// On this thread, once the other has stopped reading.
 void CloseSideReader(SideReader* side);
+// On this thread, once the unit's statements have reached the second
+// reader's first record and its `cases` cases are taken in their stead: the
+// unit stands where its statements would after them, at `end`.
+void passSideCases(int unit, int64_t cases, const SideCaseEnd& end);
 // The file offset where the unit's next read statement begins.
 int64_t nextRecordOffset(int unit);
 
@@ -330,10 +349,15 @@ struct ArrayDescriptor {
 // receives 0 or 1 (6316 when allocated already); without, a failure is error 6773.
 void AllocateArray(ArrayDescriptor& array, int32_t* status);
 void ReleaseArray(ArrayDescriptor& array);
-// Gets bytes [first, first + bytes) of an allocated array's storage ahead of
-// their first use, where the system can give them faster than page by page
-// as they are first touched. It touches no state of the layer: another
-// thread may run it meanwhile.
-void PrepareArray(const ArrayDescriptor& array, size_t first, size_t bytes);
+// Gets the pages that rows [first, first + count) of an allocated array of
+// rank 2 take in every column (the rows varying fastest) ahead of their first
+// use, where the system gives many pages at once faster than one by one as
+// they are first touched: in one request where the columns' rows lie less
+// than a page apart, else one a column. It touches no state of the layer and
+// never raises a report: another thread may run it meanwhile.
+void PrepareRows(const ArrayDescriptor& array, int64_t first, int64_t count);
+// The bytes of the pages PrepareRows gets for those rows, at most; 0 where
+// the system gives pages no faster that way.
+size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t count);
 
 }  // namespace textio

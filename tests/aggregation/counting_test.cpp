@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,11 +57,24 @@ std::vector<int32_t> Pattern(int32_t p, int32_t nvars) {
 
 class Counting : public testing::TestWithParam<CountingCase> {};
 
-// The data file's text, and the values of the cases read, column by column.
-std::string CasesText(const CountingCase& c, std::vector<int32_t>& read) {
+// What a reading of the cases passes over: the records whose values after a
+// case's last one it skips, and the first of them; the line of the first
+// value after the last case, 0 when there is none.
+struct Passed {
+  int64_t skippedRecords = 0, firstSkippedLine = 0, lineLeft = 0;
+  bool operator==(const Passed&) const = default;
+};
+
+// The data file's text, the values of the cases read, column by column, and
+// what their reading passes over.
+std::string CasesText(const CountingCase& c, std::vector<int32_t>& read, Passed& passed) {
   std::string data;
   read.assign(static_cast<size_t>(c.ncases) * static_cast<size_t>(c.nvars), 0);
+  passed = {};
+  int64_t lines = 0;
   for (int32_t i = 0; i < c.ncases + c.extraCases; ++i) {
+    if (i == c.ncases) passed.lineLeft = lines + 1;
+    const size_t caseStart = data.size();
     std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
     for (int32_t j = 0; j < c.nvars; ++j) {
       int32_t value = values[static_cast<size_t>(j)];
@@ -65,44 +82,70 @@ std::string CasesText(const CountingCase& c, std::vector<int32_t>& read) {
       data += (c.varied && i % 7 == 0 && j == 0) || (c.tailLines && j >= c.nvars - 3) ? "\n" : " ";
       if (i < c.ncases) read[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(c.ncases)] = value;
     }
-    if (!c.tailLines) data += c.varied && i % 3 == 0 ? "  \r\n" : c.varied && i % 5 == 0 ? "9 9\n" : "\n";
+    const bool skipping = c.varied && i % 3 != 0 && i % 5 == 0;
+    if (!c.tailLines) data += c.varied && i % 3 == 0 ? "  \r\n" : skipping ? "9 9\n" : "\n";
+    lines += std::count(data.begin() + static_cast<ptrdiff_t>(caseStart), data.end(), '\n');
+    if (skipping && i < c.ncases && passed.skippedRecords++ == 0) passed.firstSkippedLine = lines;
   }
   return data;
+}
+
+struct RunResult {
+  std::string patterns;  // the pattern file's bytes
+  bool counted;          // every case was counted, the matrix never used
+  int64_t secondReaderCases;  // cases a second reader took in the reading in order's stead
+  Passed passed;              // what the reading passed over, as the run warns of it
+};
+
+// Reads `ncases` cases of `nvars` values from the file `in` as a run does,
+// and writes their pattern file as `out`. The run opens no file while it
+// reads the cases: a second reader reads through the connection.
+RunResult RunOn(const std::string& in, const std::string& out, int32_t ncases, int32_t nvars, int32_t capacity) {
+  RunResult run{};
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  EXPECT_EQ(textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", true), 0);
+  textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
+  textio::AllocateArray(matrix, nullptr);
+  PatternTable table(nvars, capacity);
+  const int64_t opened = textio::platform::OpenRequests();
+  run.counted = ReadCases(ncases, nvars, matrix, table);
+  EXPECT_EQ(textio::platform::OpenRequests(), opened) << "files opened while the cases were read";
+  run.secondReaderCases = textio::SelectUnit(1, textio::StatementKind::Read)->secondReaderCases;
+  run.passed.skippedRecords = textio::recordsSkippingValues(1, run.passed.firstSkippedLine);
+  if (run.passed.skippedRecords == 0) run.passed.firstSkippedLine = 0;
+  if (!textio::valuesLeft(1, run.passed.lineLeft)) run.passed.lineLeft = 0;
+  const std::string layout = test_support::RecordLayout(nvars);
+  EXPECT_EQ(textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true), 0);
+  auto* cases = static_cast<int32_t*>(matrix.data);
+  if (run.counted) {
+    OrderPatterns(table);
+    WriteCountedPatterns(table, layout.data());
+  } else {
+    SortCases(ncases, nvars, cases);
+    WritePatterns(ncases, nvars, cases, layout.data());
+  }
+  textio::CloseUnit(1);
+  textio::CloseUnit(2);
+  textio::ReleaseArray(matrix);
+  textio::ResetLayer();
+  run.patterns = test_support::ReadFile(out).value_or("");
+  return run;
 }
 
 TEST_P(Counting, WritesEachCaseOnce) {
   const CountingCase& c = GetParam();
   std::vector<int32_t> read;
-  const std::string data = CasesText(c, read);
-  const std::string folder = test_support::TestFolder();
-  const std::string in = folder + "/cases.dat", out = folder + "/patterns.txt";
-  test_support::WriteFile(in, data);
-
-  textio::ResetLayer();
-  textio::InitUnits(0, nullptr);
-  ASSERT_EQ(textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", true), 0);
-  textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.ncases, c.nvars);
-  int32_t status = 0;
-  textio::AllocateArray(matrix, &status);
-  ASSERT_EQ(status, 0);
-  PatternTable table(c.nvars, c.capacity);
-  bool counted = ReadCases(c.ncases, c.nvars, matrix, table);
-  EXPECT_EQ(counted, c.counted);
-  const std::string layout = test_support::RecordLayout(c.nvars);
-  ASSERT_EQ(textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true), 0);
-  auto* cases = static_cast<int32_t*>(matrix.data);
-  if (counted) {
-    OrderPatterns(table);
-    WriteCountedPatterns(table, layout.data());
-  } else {
-    SortCases(c.ncases, c.nvars, cases);
-    WritePatterns(c.ncases, c.nvars, cases, layout.data());
-  }
-  textio::CloseUnit(1);
-  textio::CloseUnit(2);
-  textio::ReleaseArray(matrix);
-  EXPECT_TRUE(test_support::ReadFile(out) == test_support::ExpectedPatterns(c.ncases, c.nvars, read.data()));
-  textio::ResetLayer();
+  Passed passed;
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
+  test_support::WriteFile(in, CasesText(c, read, passed));
+  RunResult run = RunOn(in, folder + "/patterns.txt", c.ncases, c.nvars, c.capacity);
+  EXPECT_TRUE(run.patterns == test_support::ExpectedPatterns(c.ncases, c.nvars, read.data()));
+  EXPECT_EQ(run.counted, c.counted);
+  EXPECT_TRUE(run.passed == passed) << "skipped " << run.passed.skippedRecords << " from line "
+                                    << run.passed.firstSkippedLine << ", left from line " << run.passed.lineLeft
+                                    << "; wanted " << passed.skippedRecords << ", " << passed.firstSkippedLine << ", "
+                                    << passed.lineLeft;
 }
 
 // Four variables fill a block of 4,096 rows; 300 variables one of 54.
@@ -122,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CountingCase{"TwoThreadsAfterCounting", 200000, 20, 50, 50, 1000, 3125, false},
                     CountingCase{"TwoThreadsLeaveACase", 200000, 20, 0, 1, 0, 3125, false, false, 150000},
                     CountingCase{"TwoThreadsLongerFile", 150000, 20, 0, 1, 0, 3125, false, true, -1, 100000},
+                    CountingCase{"TwoThreadsLongerFilePlain", 150000, 20, 0, 1, 0, 3125, false, false, -1, 100000},
                     // The later half most likely begins inside a case, which it must not take as one.
                     CountingCase{"TwoThreadsInsideACase", 200000, 20, 0, 1, 0, 3125, false, false, -1, 0, true}),
     [](const testing::TestParamInfo<CountingCase>& row) { return std::string(row.param.name); });
@@ -131,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TwoThreads, ReportAsInOrder) {
   const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
   std::vector<int32_t> read;
-  std::string data = CasesText(c, read);
+  Passed passed;
+  std::string data = CasesText(c, read, passed);
   data.replace(data.find('\n', data.size() / 4 * 3) + 1, 1, "x");
   const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
   test_support::WriteFile(in, data);
@@ -150,14 +195,97 @@ TEST(TwoThreads, ReportAsInOrder) {
                 std::to_string(line) + ", line " + std::to_string(line) + "\r\n");
 }
 
-#ifndef _WIN32
+// The second reader begins in the last load of a file that lacks its last
+// line end: the reading in order reaches exactly its first record, and its
+// cases count. It begins about half way through the bytes that the cases
+// after the first block should take, judged by that block: the first
+// block's lines are twice as long as the rest's, and the last lines a
+// little longer still, so that it begins a little before the file's end.
+TEST(TwoThreads, CountInTheLastLoadOfAFileWithoutALastLineEnd) {
+  constexpr int32_t kNvars = 20, kLater = 150000, kLonger = 1000;
+  const int32_t first = static_cast<int32_t>(kBlockValues / kNvars), ncases = first + kLater;
+  std::string data;
+  std::vector<int32_t> read(static_cast<size_t>(ncases) * kNvars);
+  for (int32_t i = 0; i < ncases; ++i) {
+    std::vector<int32_t> values = Pattern(i, kNvars);
+    for (int32_t j = 0; j < kNvars; ++j) {
+      data += std::to_string(values[static_cast<size_t>(j)]) + (j + 1 < kNvars ? " " : "");
+      read[static_cast<size_t>(i) + static_cast<size_t>(j) * ncases] = values[static_cast<size_t>(j)];
+    }
+    data.append(i < first ? 40 : i >= ncases - kLonger ? 20 : 0, ' ');
+    data += '\n';
+  }
+  data.pop_back();
+  const int64_t at = int64_t{first} * 80, from = at + at / first * kLater / 2;
+  const auto size = static_cast<int64_t>(data.size());
+  const int64_t lastLoad = (size - 1) / textio::kFileReadLoad * textio::kFileReadLoad;
+  ASSERT_TRUE(from > lastLoad && from < size) << "the second reader does not begin in the last load";
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
+  test_support::WriteFile(in, data);
+  RunResult run = RunOn(in, folder + "/patterns.txt", ncases, kNvars, 0);
+  EXPECT_TRUE(run.patterns == test_support::ExpectedPatterns(ncases, kNvars, read.data()));
+  EXPECT_GT(run.secondReaderCases, 0) << "the second reader's cases were read again in order";
+}
+
+#ifdef _WIN32
+// A named pipe as the data file, large enough that a regular file would get
+// a second reader: it gets none, and its cases are read in order as they
+// come. (POSIX systems run whole runs on a named FIFO: data_from_a_fifo.)
+TEST(TwoThreads, NamedPipeReadInOrder) {
+  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
+  std::vector<int32_t> read;
+  Passed passed;
+  const std::string data = CasesText(c, read, passed), in = "\\\\.\\pipe\\aggregate-counting-test";
+  HANDLE pipe =
+      CreateNamedPipeA(in.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 16, 0, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::thread writer([&] {
+    DWORD written = 0;
+    if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      WriteFile(pipe, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    }
+    CloseHandle(pipe);
+  });
+  RunResult run = RunOn(in, test_support::TestFolder() + "/patterns.txt", c.ncases, c.nvars, 0);
+  writer.join();
+  EXPECT_TRUE(run.patterns == test_support::ExpectedPatterns(c.ncases, c.nvars, read.data()));
+  EXPECT_EQ(run.secondReaderCases, 0);
+}
+#else
+struct MistypedCase {
+  const char* name;
+  int32_t nvars;
+  int32_t typed;  // cases typed
+  int32_t read;   // cases the file holds
+};
+
+class MistypedCount : public testing::TestWithParam<MistypedCase> {};
+
+// The bytes of the pages that rows [0, rows) take in every column of a
+// matrix of `ncases` rows.
+int64_t PagesOfRows(int64_t rows, int64_t ncases, int64_t nvars) {
+  const int64_t page = sysconf(_SC_PAGESIZE);
+  int64_t bytes = 0;
+  for (int64_t j = 0; j < nvars; ++j) {
+    int64_t first = 4 * j * ncases, end = first + 4 * rows;
+    bytes += ((end + page - 1) / page - first / page) * page;
+  }
+  return bytes;
+}
+
 // A number of cases typed far too large, read from a pipe that stays open a
-// while after its last case: the run ends at its end having taken the matrix
-// pages of about the cases read, not all of its 1 GiB, though the system
-// would give them all meanwhile. (Windows gives pages only as they are first
-// touched.) The bound, a quarter of the matrix, leaves room for what the
-// child shares with this test program and for the sanitizers' own memory.
-TEST(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
+// while after its last case: the run ends at its end having taken the
+// matrix pages of the cases read, and beyond them at most the 32 MiB of
+// pages got ahead, however wide a case, though the system would give every
+// page meanwhile. (Windows gives pages only as they are first touched.) The
+// child's memory before the reading is counted apart; the room of 16 MiB is
+// for the reading's own buffers.
+TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
+  const MistypedCase& c = GetParam();
+  const test_support::Sanitizer sanitizer = test_support::ActiveSanitizer();
+  if (sanitizer == test_support::Sanitizer::Thread) {
+    GTEST_SKIP() << "ThreadSanitizer's shadow is several times the memory it watches";
+  }
   const std::string folder = test_support::TestFolder(), in = folder + "/cases";
   ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
   EXPECT_CHILD_EXIT(folder, false, 1, {
@@ -165,24 +293,43 @@ TEST(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
       alarm(10);  // never left waiting for a reader that has gone
       {
         std::ofstream pipe(in);
-        for (int i = 0; i < 100000; ++i) pipe << i << '\n';
+        for (int32_t i = 0; i < c.read; ++i) {
+          pipe << i;
+          for (int32_t j = 1; j < c.nvars; ++j) pipe << ' ' << j % 10;
+          pipe << '\n';
+        }
         pipe.flush();
         std::this_thread::sleep_for(std::chrono::seconds(2));
       }
       _exit(0);
     }
+    std::ifstream statm("/proc/self/statm");
+    int64_t pages = 0;
+    int64_t resident = 0;
+    statm >> pages >> resident;
+    test_support::WriteFile(folder + "/resident", std::to_string(resident * sysconf(_SC_PAGESIZE)));
     textio::ResetLayer();
     textio::InitUnits(0, nullptr);
     textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
-    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), int32_t{1} << 28, 1);
+    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.typed, c.nvars);
     textio::AllocateArray(matrix, nullptr);
-    PatternTable table(1, 0);
-    ReadCases(int32_t{1} << 28, 1, matrix, table);
+    PatternTable table(c.nvars, 0);
+    ReadCases(c.typed, c.nvars, matrix, table);
   });
   rusage children{};
   getrusage(RUSAGE_CHILDREN, &children);
-  EXPECT_LT(children.ru_maxrss, 256 * 1024) << "kilobytes";
+  const int64_t before = std::stoll(test_support::ReadFile(folder + "/resident").value_or("0"));
+  // AddressSanitizer's shadow takes a page for each page of the matrix read where they lie far apart.
+  const int64_t read =
+      PagesOfRows(c.read, c.typed, c.nvars) * (sanitizer == test_support::Sanitizer::Address ? 2 : 1);
+  const int64_t bound = before + read + (int64_t{32} << 20) + (int64_t{16} << 20);
+  EXPECT_LT(int64_t{children.ru_maxrss} * 1024, bound) << "bytes, " << before << " before the reading";
 }
+
+INSTANTIATE_TEST_SUITE_P(Widths, MistypedCount,
+                         testing::Values(MistypedCase{"OneVariable", 1, int32_t{1} << 28, 100000},
+                                         MistypedCase{"WideCases", 9999, 100000, 300}),
+                         [](const testing::TestParamInfo<MistypedCase>& row) { return std::string(row.param.name); });
 #endif
 
 }  // namespace

@@ -28,4 +28,17 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+Sanitizer ActiveSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return Sanitizer::Address;
+#elif defined(__SANITIZE_THREAD__)
+  return Sanitizer::Thread;
+#elif defined(__has_feature)
+  if (__has_feature(address_sanitizer)) return Sanitizer::Address;
+  return __has_feature(thread_sanitizer) ? Sanitizer::Thread : Sanitizer::None;
+#else
+  return Sanitizer::None;
+#endif
+}
+
 }  // namespace test_support

@@ -27,8 +27,13 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // per system.
 void RedirectStandardHandles(const std::string& folder, bool closedPipes);
 
+// The sanitizer that watches this process, if any: its shadow memory and
+// its reservations of address space come on top of the process's own.
+enum class Sanitizer : uint8_t { None, Address, Thread };
+Sanitizer ActiveSanitizer();
+
 // Whether a process here can be kept from mapping more memory (not on
-// Windows, nor beside the sanitizers, whose reservations it would break);
+// Windows, nor beside a sanitizer, whose reservations it would break);
 // and, in a death test's child, keeps it from mapping more than `more`
 // bytes beyond what it maps now.
 bool AddressSpaceCanBeLimited();

@@ -23,15 +23,7 @@ void RedirectStandardHandles(const std::string& folder, bool closedPipes) {
   if (output < 0 || error < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(error, STDERR_FILENO) < 0) std::abort();
 }
 
-bool AddressSpaceCanBeLimited() {
-#if defined(__SANITIZE_ADDRESS__)
-  return false;
-#elif defined(__has_feature)
-  return !__has_feature(address_sanitizer);
-#else
-  return true;
-#endif
-}
+bool AddressSpaceCanBeLimited() { return ActiveSanitizer() == Sanitizer::None; }
 
 void LimitAddressSpace(size_t more) {
   std::ifstream statm("/proc/self/statm");
