@@ -2,8 +2,9 @@
 // free-form reading, console lines, edited records, and the end of a run.
 // Every operation works on process-wide state (see layer_state.h), on one
 // thread; a statement runs from its begin to its end before another one
-// starts. Only the second reader's reading and the preparing of an array's
-// pages may run on another thread meanwhile, as said where they are declared.
+// starts. Only the second reader's reading, the preparing of an array's
+// pages and the editing and passing of record blocks may run on another
+// thread meanwhile, as said where they are declared.
 #pragma once
 
 #include <cstddef>
@@ -289,9 +290,10 @@ void concatenate(char* destination, int length, const TextPiece* pieces, int pie
 // too, into blocks of memory that the unit then takes in the order of their
 // records: it writes the same bytes in the same loads, and counts the same
 // records and fields written as asterisks, as if its write statements had
-// placed them. A block touches no state of the layer but its own and never
-// raises a report: an error met in editing its records or in passing them on
-// stays with it, for RaiseBlockError to report on the statements' thread.
+// placed them. Editing a block touches no state of the layer but the
+// block's own, and passing it only the unit's output; neither raises a
+// report: an error met in editing its records or in passing them on stays
+// with it, for RaiseBlockError to report on the statements' thread.
 struct RecordBlock;
 // On the statements' thread: a block of `capacity` bytes for records of the
 // layout; null when the memory cannot be had.
