@@ -8,6 +8,7 @@
 #include "aggregation/case_order.h"
 #include "aggregation/matrix.h"
 #include "aggregation/pattern_table.h"
+#include "aggregation/pattern_writing.h"
 #include "textio/textio.h"
 
 namespace {
@@ -30,35 +31,6 @@ void ReadCount(int32_t& count) {
 // A name is blank when all its characters are blanks; a NUL is not a blank.
 bool IsBlank(const char* name) {
   return std::all_of(name, name + kNameLength, [](char c) { return c == ' '; });
-}
-
-constexpr int64_t kBlockBytes = 256 * 1024;  // a block of rows for the pattern records, at most
-constexpr int32_t kRowsPerLine = 16;         // 4-byte values in a 64-byte cache line
-
-// Sets differs[k] when row first + k differs from the row after it, for k
-// below `pairs`; one column after the other.
-void MarkDifferences(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t first, int32_t pairs,
-                     uint8_t* differs) {
-  std::fill_n(differs, pairs, uint8_t{0});
-  for (int32_t j = 0; j < nvars; ++j) {
-    const int32_t* column = Column(cases, ncases, j) + first;
-    for (int32_t k = 0; k < pairs; ++k) differs[k] |= static_cast<uint8_t>(column[k] != column[k + 1]);
-  }
-}
-
-// Asks for the cache lines holding `row` ahead of their use.
-void PrefetchRow(const int32_t* cases, int32_t ncases, int32_t nvars, int32_t row) {
-  if (row >= ncases) return;
-  for (int32_t j = 0; j < nvars; ++j) Prefetch(Column(cases, ncases, j) + row);
-}
-
-// One pattern record: `nvars` values, the k-th at values[k * stride], and the count.
-void WritePatternRecord(const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count,
-                        const char* recordLayout) {
-  textio::beginWrite(2, recordLayout, kRecordLayoutLength);
-  textio::writeIntegers(values, nvars, stride);
-  textio::writeInteger(count);
-  textio::endWrite();
 }
 
 }  // namespace
@@ -111,29 +83,7 @@ void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix)
 
 void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
                    const char* recordLayout) {
-  // One record per run of equal adjacent rows, written as soon as the run
-  // ends. Where rows differ from the next is found a block of rows at a
-  // time; the block then stays in the cache for its records, while the
-  // next block is fetched.
-  const auto blockRows =
-      static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (4 * int64_t{nvars}), kRowsPerLine, kBlockRows));
-  uint8_t differs[kBlockRows];
-  int32_t count = 1;
-  for (int32_t first = 0; first < ncases; first += blockRows) {
-    int32_t last = std::min(ncases, first + blockRows);
-    // The rows of the block that have a next row to be compared with.
-    int32_t pairs = std::min(last, ncases - 1) - first;
-    MarkDifferences(caseMatrix, ncases, nvars, first, pairs, differs);
-    for (int32_t i = first; i < last; ++i) {
-      if ((i - first) % kRowsPerLine == 0) PrefetchRow(caseMatrix, ncases, nvars, i + blockRows);
-      if (i - first < pairs && differs[i - first] == 0) {
-        ++count;
-        continue;
-      }
-      WritePatternRecord(caseMatrix + i, ncases, nvars, count, recordLayout);
-      count = 1;
-    }
-  }
+  WriteRunRecords(ncases, nvars, caseMatrix, recordLayout, PieceRows(nvars));
 }
 
 void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {

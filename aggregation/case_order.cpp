@@ -5,7 +5,6 @@
 #include "aggregation/case_order.h"
 
 #include <algorithm>
-#include <bit>
 #include <utility>
 
 #include "aggregation/key_sort.h"
@@ -15,51 +14,39 @@
 
 namespace {
 
-// Each column's smallest value and bit width; returns the key's width in bits.
-int64_t PlanKeyFields(int32_t ncases, int32_t nvars, int32_t* cases, KeyField* fields) {
-  int64_t bits = 0;
-  for (int32_t j = 0; j < nvars; ++j) {
-    const int32_t* column = Column(cases, ncases, j);
-    int32_t low = column[0], high = column[0];
-    for (int32_t i = 1; i < ncases; ++i) {
-      low = std::min(low, column[i]);
-      high = std::max(high, column[i]);
-    }
-    int width = std::bit_width(static_cast<uint64_t>(static_cast<int64_t>(high) - low));
-    fields[j] = {low, width, bits};
-    bits += width;
-  }
-  return bits;
-}
-
 // The whole pattern in one 64-bit key. A column of one value needs no place
 // in the key: it stays as it is. Keys are made and taken apart a block of
 // rows at a time.
-bool OrderPacked(int32_t ncases, int32_t nvars, int32_t* cases, const KeyField* fields, int bits) {
+bool OrderPacked(const KeyPlan& key) {
+  const int32_t ncases = key.ncases;
   Scratch scratch(int64_t{8} * ncases);
   if (scratch.data == nullptr) return false;
   auto* keys = reinterpret_cast<uint64_t*>(scratch.data);
+  // A field's shift: the key's bits below it.
+  auto shift = [&key](const KeyField& field) { return key.bits - field.depth - field.width; };
   for (int32_t first = 0; first < ncases; first += kBlockRows) {
     int32_t last = std::min(ncases, first + kBlockRows);
-    for (int32_t j = 0; j < nvars; ++j) {
-      const KeyField& field = fields[j];
+    for (int32_t j = 0; j < key.nvars; ++j) {
+      const KeyField& field = key.fields[j];
       if (field.width == 0) continue;
-      const int32_t* column = Column(cases, ncases, j);
+      const int32_t* column = Column(key.cases, ncases, j);
+      int64_t below = shift(field);
       for (int32_t i = first; i < last; ++i) {
-        keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - field.minimum) << field.shift;
+        keys[i] |= static_cast<uint64_t>(static_cast<int64_t>(column[i]) - field.minimum) << below;
       }
     }
   }
-  SortKeys(keys, static_cast<size_t>(ncases), bits);
+  SortKeys(keys, static_cast<size_t>(ncases), static_cast<int>(key.bits));
   for (int32_t first = 0; first < ncases; first += kBlockRows) {
     int32_t last = std::min(ncases, first + kBlockRows);
-    for (int32_t j = 0; j < nvars; ++j) {
-      const KeyField& field = fields[j];
+    for (int32_t j = 0; j < key.nvars; ++j) {
+      const KeyField& field = key.fields[j];
       if (field.width == 0) continue;
       uint64_t mask = field.width >= 64 ? ~uint64_t{0} : (uint64_t{1} << field.width) - 1;
-      int32_t* column = Column(cases, ncases, j);
+      int32_t* column = Column(key.cases, ncases, j);
+      int64_t below = shift(field);
       for (int32_t i = first; i < last; ++i) {
-        column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> field.shift) & mask) + field.minimum);
+        column[i] = static_cast<int32_t>(static_cast<int64_t>((keys[i] >> below) & mask) + field.minimum);
       }
     }
   }
@@ -99,10 +86,10 @@ void SiftDown(int32_t* cases, int32_t ncases, int32_t nvars, int64_t root, int64
 bool OrderByKeys(int32_t ncases, int32_t nvars, int32_t* cases) {
   Scratch plan(static_cast<int64_t>(sizeof(KeyField)) * nvars);
   if (plan.data == nullptr) return false;
-  auto* fields = reinterpret_cast<KeyField*>(plan.data);
-  int64_t bits = PlanKeyFields(ncases, nvars, cases, fields);
-  if (bits <= 64) return OrderPacked(ncases, nvars, cases, fields, static_cast<int>(bits));
-  return OrderByKeyWindows(ncases, nvars, cases, fields, bits);
+  KeyPlan key{cases, ncases, nvars, reinterpret_cast<KeyField*>(plan.data), nvars, 0};
+  PlanKeyFields(key, 64);
+  if (key.bits <= 64) return OrderPacked(key);
+  return OrderByKeyWindows(key);
 }
 
 void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {

@@ -45,10 +45,10 @@ inline textio::ArrayDescriptor ArrayOf(size_t elementSize, int64_t rows, int64_t
 }
 
 // A column's place in the pattern key: its values less its smallest, in
-// `width` bits from bit `shift` up. The last variable takes the highest
-// bits, so that the key order is the pattern order.
+// `width` bits below the key's `depth` highest bits. The last variable takes
+// the highest bits, so that the key order is the pattern order.
 struct KeyField {
   int32_t minimum;
   int32_t width;
-  int64_t shift;
+  int64_t depth;
 };

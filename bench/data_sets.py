@@ -2,6 +2,7 @@
 on each, and the data files themselves (made by bench/generate_data, then reused).
 """
 
+import math
 import subprocess
 import time
 from dataclasses import dataclass
@@ -20,6 +21,7 @@ SHAPE_PEERS = ("sort", "awk", "duckdb", "pandas")
 SHAPE_LEAD = 1.2            # every shape of the sweep and the repeated sets E and F
 REPEATED_WIDE_LEAD = 2.0    # the same shapes, repeated patterns of 20 variables or more
 FLOOR_RATIO = 2.0           # repeated patterns: program / parse-only pass at most this
+OUTPUT_FLOOR_RATIO = 2.0    # distinct patterns: program / (parse-only + writing the output) at most this
 
 
 def shape_lead(nvars: int, npatterns: int) -> float:
@@ -48,6 +50,26 @@ class DataSet:
                  else "each value random")
         return (f"{self.ncases:,} cases x {self.nvars} variables, "
                 f"values {self.low}..{self.low + self.nvalues - 1}, {drawn}")
+
+    def expected_records(self) -> float:
+        """The distinct patterns expected, one pattern record each."""
+        if self.npatterns:
+            return float(min(self.npatterns, self.ncases))
+        # Cases drawn from `space` equally likely patterns, some of them alike.
+        log_space = self.nvars * math.log(self.nvalues)
+        if log_space > math.log(self.ncases) + 40:
+            return float(self.ncases)
+        space = math.exp(log_space)
+        return -space * math.expm1(self.ncases * math.log1p(-1 / space))
+
+    def distinct(self) -> bool:
+        """Whether nearly every case has a pattern of its own."""
+        return self.expected_records() >= 0.9 * self.ncases
+
+    def output_bytes(self) -> int:
+        """The pattern file's expected size: three characters a value, a blank,
+        six for the count and CR LF a record."""
+        return round(self.expected_records()) * (3 * self.nvars + 9)
 
     def matrix_bytes(self) -> int:
         return self.ncases * self.nvars * 4

@@ -239,6 +239,15 @@ class SetOutcome:
         program, base = self.wall("program"), self.wall(floor)
         return program / base if program and base else None
 
+    def output_floor(self) -> Optional[float]:
+        """The parse-only pass and the writing of the output from memory, together."""
+        parse, write = self.wall("parse"), self.wall("write")
+        return parse + write if parse and write else None
+
+    def output_floor_ratio(self) -> Optional[float]:
+        program, base = self.wall("program"), self.output_floor()
+        return program / base if program and base else None
+
     def within_memory(self) -> Optional[bool]:
         r = self.results.get("program")
         if not r or not r.ok or r.peak_kib is None:
@@ -252,6 +261,7 @@ class Setting:
     runner: Runner
     program: Path
     parse_only: Optional[Path]  # None: no parse-only floor
+    write_only: Path
     pandas: Optional[str]       # the Python that runs the pandas peer
     digester: Path
     generator: Path
@@ -279,13 +289,15 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
         for tool in tools:
             # Floors write nothing worth keeping.
             out = Path(os.devnull) if tool in peers.FLOORS else outputs[tool]
+            # Each run makes its output file afresh.
+            outputs[tool].unlink(missing_ok=True)
             if tool == "program":
-                out.unlink(missing_ok=True)
                 r = run_program(setting.runner, setting.program, data_set, setting.data_dir,
                                 data_name, out.name)
             else:
-                argv = peers.command(tool, data_set, data_name, setting.parse_only,
-                                     setting.pandas)
+                argv = peers.command(tool, data_set, data_name,
+                                     {"parse": setting.parse_only, "write": setting.write_only},
+                                     setting.pandas, outputs[tool].name)
                 r = run_command(setting.runner, tool, argv, setting.data_dir, out)
             runs[tool].append(r)
             times.append(f"{tool} {r.wall:.3f}" if r.ok else f"{tool} FAILED")
@@ -298,8 +310,8 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
     digests = {t: peers.digest_output(setting.digester, t, data_set.nvars, outputs[t])
                for t in compared}
     problems += peers.agreement(digests, data_set.ncases)
-    if not setting.keep_outputs:
-        for tool in compared:
+    for tool in outputs:
+        if tool not in compared or not setting.keep_outputs:
             outputs[tool].unlink(missing_ok=True)
     return SetOutcome(data_set, results, problems)
 

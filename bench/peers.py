@@ -26,6 +26,7 @@ class Tool:
 TOOLS = {
     "cat": Tool("cat > /dev/null"),
     "parse": Tool("parse-only pass"),
+    "write": Tool("writing the output from memory"),
     "program": Tool("aggregate", "program", True),
     "sort": Tool("sort | uniq -c", "first"),
     "sortkeys": Tool("sort -n keys | uniq -c", "first", True),
@@ -34,7 +35,7 @@ TOOLS = {
     "duckdb": Tool("DuckDB", "last", True),
     "pandas": Tool("pandas", "last", True),
 }
-FLOORS = ("cat", "parse")
+FLOORS = ("cat", "parse", "write")
 PANDAS_PYTHONS = (sys.executable, "/usr/bin/python3")
 
 
@@ -72,16 +73,19 @@ def missing_peers() -> dict:
     return missing
 
 
-def command(tool: str, data_set: DataSet, data_name: str, parse_only: Path,
-            pandas: Optional[str]) -> list:
-    """The argv of a floor or a peer, run in the data directory; its records go to
-    standard output."""
+def command(tool: str, data_set: DataSet, data_name: str, floors: dict, pandas: Optional[str],
+            out_name: str) -> list:
+    """The argv of a floor or a peer, run in the data directory; a peer's records go
+    to standard output, the writing floor's bytes to `out_name`. `floors` holds the
+    floors' programs: parse_only and write_only."""
     quoted = shlex.quote(data_name)
     nvars = str(data_set.nvars)
     if tool == "cat":
         return ["cat", data_name]
     if tool == "parse":
-        return [str(parse_only), data_name, str(data_set.ncases), nvars]
+        return [str(floors["parse"]), data_name, str(data_set.ncases), nvars]
+    if tool == "write":
+        return [str(floors["write"]), out_name, str(data_set.output_bytes())]
     if tool == "python":
         return [sys.executable, str(BENCH_DIR / "peer_counter.py"), data_name, nvars]
     if tool == "duckdb":

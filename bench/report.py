@@ -6,7 +6,7 @@ import os
 from pathlib import Path
 from typing import Optional
 
-from data_sets import FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK
+from data_sets import FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK, OUTPUT_FLOOR_RATIO
 from measure import PHASE_NAMES, SetOutcome
 from peers import FLOORS, TOOLS
 
@@ -60,6 +60,9 @@ def report_set(outcome: SetOutcome) -> None:
     floors = [f"{TOOLS[f].title} {outcome.wall(f):.3f} s (aggregate / it "
               f"{ratio(base_wall, outcome.wall(f)).strip()})"
               for f in FLOORS if outcome.wall(f) is not None]
+    if data_set.distinct() and outcome.output_floor() is not None:
+        floors.append(f"parse-only + writing {outcome.output_floor():.3f} s (aggregate / it "
+                      f"{ratio(outcome.output_floor_ratio(), 1).strip()})")
     if floors:
         print(f"  floor: {'; '.join(floors)}")
     if base_peak is not None:
@@ -80,12 +83,13 @@ def report_set(outcome: SetOutcome) -> None:
 
 def report_sweep(outcomes: list) -> None:
     """One line per shape: the medians, the lead over the fastest peer and the one
-    needed, the parse-only floor and the program's peak memory."""
+    needed, the parse-only floor, on distinct patterns the floor of parsing and
+    writing the output, and the program's peak memory."""
     titles = {"program": "aggregate", "sort": "sort|uniq", "awk": "awk", "duckdb": "DuckDB",
               "pandas": "pandas"}
     print(f"\n  {'shape':<26} {'cases':>9} "
           + " ".join(f"{titles[t]:>9}" for t in SWEEP_COLUMNS)
-          + f" {'lead':>6} {'need':>5} {'parse':>7} {'p/parse':>7} {'peak MiB':>9} {'matrix':>7}"
+          + f" {'lead':>6} {'need':>5} {'parse':>7} {'p/parse':>7} {'p/p+w':>7} {'peak MiB':>9} {'matrix':>7}"
           f"  memory  agree")
     for o in outcomes:
         cells = [seconds(o.wall(t)) if t in o.results else f"{'-':>9}" for t in SWEEP_COLUMNS]
@@ -94,7 +98,9 @@ def report_sweep(outcomes: list) -> None:
         program = o.results.get("program")
         print(f"  {o.data_set.name:<26} {o.data_set.ncases:>9,} {' '.join(cells)} "
               f"{ratio(lead, 1, 6)} {o.data_set.lead:5.1f} {seconds(o.wall('parse'), 7)} "
-              f"{ratio(o.floor_ratio(), 1)} {mib(program.peak_kib if program else None)} "
+              f"{ratio(o.floor_ratio(), 1)} "
+              f"{ratio(o.output_floor_ratio() if o.data_set.distinct() else None, 1)} "
+              f"{mib(program.peak_kib if program else None)} "
               f"{o.data_set.matrix_bytes() / MIB:7.1f}  "
               f"{'within' if within else 'EXCEEDED' if within is not None else '?':<7} "
               f"{'yes' if not o.problems else 'NO: ' + '; '.join(o.problems)}"
@@ -152,6 +158,20 @@ def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list]) 
         value = o.floor_ratio()
         targets.check(f"{name}: aggregate within {FLOOR_RATIO:g}x of the parse-only "
                       f"pass: {ratio(value, 1).strip()}", value is not None and value <= FLOOR_RATIO)
+    distinct = [(name, o) for name, o in sets.items() if o.data_set.distinct()]
+    for name, o in distinct:
+        value = o.output_floor_ratio()
+        targets.check(f"{name}: aggregate within {OUTPUT_FLOOR_RATIO:g}x of the parse-only pass and "
+                      f"the writing of its output: {ratio(value, 1).strip()}",
+                      value is not None and value <= OUTPUT_FLOOR_RATIO)
+    if sweep is not None:
+        far = [f"{o.data_set.name} {ratio(o.output_floor_ratio(), 1).strip()}" for o in sweep
+               if o.data_set.distinct() and (o.output_floor_ratio() is None
+                                             or o.output_floor_ratio() > OUTPUT_FLOOR_RATIO)]
+        targets.check(f"sweep: aggregate within {OUTPUT_FLOOR_RATIO:g}x of the parse-only pass and "
+                      f"the writing of its output on distinct patterns: beyond on {len(far)} of "
+                      f"{sum(o.data_set.distinct() for o in sweep)} shapes"
+                      + (f": {', '.join(far)}" if far else ""), not far)
     if sweep is not None:
         repeated = [o for o in sweep if o.data_set.npatterns]
         far = [f"{o.data_set.name} {ratio(o.floor_ratio(), 1).strip()}" for o in repeated

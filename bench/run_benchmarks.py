@@ -3,7 +3,8 @@
 
   run_benchmarks.py [--quick] [--micro] [SETS...]
 For each data set: generates the data file (or reuses it), then runs, in rounds
-on the same cached file, the floors (cat, the program's reader alone), aggregate
+on the same cached file, the floors (cat, the program's reader alone, the writing
+of the pattern file's bytes from memory), aggregate
 and the peers the set names (bench/peers.py); prints their median wall times,
 peak resident memory and ratios to aggregate, and checks that all give the same
 records (order-free digests, bench/count_digest) and that the ordered ones give
@@ -114,6 +115,7 @@ def make_setting(args: argparse.Namespace) -> Setting:
             tools.remove(tool)
     return Setting(runner=Runner(args.timeout, dict(os.environ, LC_ALL="C")),
                    program=program, parse_only=parse_only,
+                   write_only=standalone_tool("write_only", program, data_dir),
                    pandas=peers.pandas_python() if "pandas" in tools else None,
                    digester=standalone_tool("count_digest", program, data_dir),
                    generator=standalone_tool("generate_data", program, data_dir),
@@ -140,7 +142,9 @@ def main() -> int:
     print(f"timing:  wall time of the whole run, data file in the page cache; {args.repeat} "
           f"round(s), one tool after the other, the median shown; a peer over "
           f"{REPEAT_WITHIN:g} times the fastest peer's time in the first round runs once")
-    print("floors:  cat FILE > /dev/null, and the program's reader alone (bench/parse_only)")
+    print("floors:  cat FILE > /dev/null, the program's reader alone (bench/parse_only), and the "
+          "writing of the pattern file's bytes from memory (bench/write_only); on distinct "
+          "patterns the program is held to the reader and the writing together")
     print("note:    the awk hash counts whole lines as text, so it is right only when every "
           "case is one line spelled alike (the generated files are). sort | uniq -c gives "
           "the records in text order, every other tool in pattern order; the records are "

@@ -152,11 +152,17 @@ UnitRecord* ConsoleOutputRecord();
 // Closes the record's file, if this layer opened one, and frees the record
 // with its buffer.
 void DiscardUnitRecord(UnitRecord* record);
-// Places output bytes into a file unit's buffer, writing each full load.
+// Places output bytes into a file unit's buffer, writing each full load
+// once a byte follows it; the first bytes cut the file off where they go. A
+// full load that lies whole among the bytes is written from where it lies.
+// Returns why a write failed, its load then dropped; PlaceBytes raises it.
+platform::Cause TakeBytes(UnitRecord& unit, const char* bytes, size_t count);
 void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count);
 // Writes the unwritten bytes of a file unit's buffer.
 void FlushUnit(UnitRecord& unit);
-// Raises the run-time error for a failed write.
+// The run-time error for a failed write, and the detail its message adds
+// (null for none); RaiseWriteFailure raises it.
+int WriteFailureError(platform::Cause cause, const char*& detail);
 [[noreturn]] void RaiseWriteFailure(platform::Cause cause);
 
 // Console records (console_writer.cpp): pieces under the carriage-control convention.
@@ -173,5 +179,17 @@ int ReadConsoleLine(char* line, int capacity, int& length);
 // Record writer (record_writer.cpp).
 void ResetRecordWriter();
 void EndFormattedWrite();
+
+// Records edited apart (textio.h): a block's own statement state, its
+// layout compiled once, and the records it holds.
+struct RecordBlock {
+  RecordWriterState writer;
+  char* bytes;           // `capacity` bytes and kBufferSlack more
+  int64_t size;
+  int64_t capacity;
+  RecordTally tally;     // its records, counted from its first
+  int error;             // the run-time error met, the bytes before it kept; 0 for none
+  const char* errorDetail;
+};
 
 }  // namespace textio

@@ -35,7 +35,9 @@ inline int32_t LayoutItemsFor(int length) { return (length > 0 ? length : 0) + 1
 // ends with a layout end or, where the text stopped making sense, a layout error.
 int32_t CompileLayout(const char* text, int length, LayoutItem* items);
 
-enum class RecordDestination : uint8_t { File, Device, Internal };
+enum class RecordDestination : uint8_t { File, Device, Internal, Block };
+
+struct RecordBlock;
 
 struct RecordWriterState {
   int64_t pendingBlanks;  // wide, so that long position moves cannot overflow
@@ -48,6 +50,8 @@ struct RecordWriterState {
   UnitRecord* unit;       // file or device destination
   char* text;             // internal destination
   int64_t textLength;     // 0 once its one record has ended
+  RecordBlock* block;     // block destination
+  RecordTally* tally;     // what the records are counted into; none for an internal text
   // The compiled layout and the text it was compiled from, kept while the
   // text does not change; none before the first. Both have room for a text
   // of `capacity` - 1 characters.

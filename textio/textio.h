@@ -2,8 +2,9 @@
 // free-form reading, console lines, edited records, and the end of a run.
 // Every operation works on process-wide state (see layer_state.h), on one
 // thread; a statement runs from its begin to its end before another one
-// starts. Only the second reader's reading and the preparing of an array's
-// pages may run on another thread meanwhile, as said where they are declared.
+// starts. Only the second reader's reading, the preparing of an array's
+// pages and the editing and passing of record blocks may run on another
+// thread meanwhile, as said where they are declared.
 #pragma once
 
 #include <cstddef>
@@ -86,6 +87,15 @@ inline constexpr int kFileBlockSize = 1024;
 inline constexpr int kFileReadLoad = 1 << 18;
 inline constexpr int kConsoleBufferSize = 132;
 
+// What a record writer counts of the records it ends.
+struct RecordTally {
+  int64_t recordsWritten;
+  int64_t starredFields;       // fields written as asterisks, their values not fitting
+  int64_t firstStarredRecord;  // the first of them: its record and column, from 1, and value
+  int64_t firstStarredColumn;
+  int32_t firstStarredValue;
+};
+
 // One connection: a file, a device or a console record, with its transfer buffer.
 struct UnitRecord {
   char name[kMaxNameLength + 1];  // path as handed to the system, NUL-terminated
@@ -121,11 +131,7 @@ struct UnitRecord {
   int64_t secondReaderCases;      // of them, cases a second reader took (passSideCases)
   int64_t skippedRecords;         // records whose values a statement skipped unread
   int64_t firstSkippedLine;       // the line of the first of them
-  int64_t recordsWritten;         // records ended on the unit
-  int64_t starredFields;          // fields written as asterisks, their values not fitting
-  int64_t firstStarredRecord;     // the first of them: its record and column, from 1, and value
-  int64_t firstStarredColumn;
-  int32_t firstStarredValue;
+  RecordTally tally;              // the records written to the unit
 };
 
 struct UnitSlot {
@@ -278,6 +284,34 @@ struct TextPiece {
 // Copies the pieces one after the other into a fresh text of `length`
 // characters, cut where it is full and blank-filled, then into `destination`.
 void concatenate(char* destination, int length, const TextPiece* pieces, int pieceCount);
+
+// ---- Records edited apart -------------------------------------------------
+// A file unit's formatted records may be edited apart, on other threads
+// too, into blocks of memory that the unit then takes in the order of their
+// records: it writes the same bytes in the same loads, and counts the same
+// records and fields written as asterisks, as if its write statements had
+// placed them. Editing a block touches no state of the layer but the
+// block's own, and passing it only the unit's output; neither raises a
+// report: an error met in editing its records or in passing them on stays
+// with it, for RaiseBlockError to report on the statements' thread.
+struct RecordBlock;
+// On the statements' thread: a block of `capacity` bytes for records of the
+// layout; null when the memory cannot be had.
+RecordBlock* OpenRecordBlock(const char* layout, int layoutLength, int64_t capacity);
+void CloseRecordBlock(RecordBlock* block);
+// Whether a unit takes blocks: a file connected for writing only.
+bool takesRecordBlocks(int unit);
+// One record into the block, as a write statement of its layout edits it.
+void beginWrite(RecordBlock& block);
+void writeIntegers(RecordBlock& block, const int32_t* first, int count, ptrdiff_t stride);
+void writeInteger(RecordBlock& block, int32_t value);
+void endWrite(RecordBlock& block);
+// The unit takes the block's bytes, and the block is emptied: on one thread
+// at a time, while no statement runs. False when the block holds an error:
+// the unit has taken the bytes placed before it, and must take no more.
+bool PassRecordBlock(int unit, RecordBlock& block);
+// The block's error, reported as the unit's write statement reports it.
+[[noreturn]] void RaiseBlockError(int unit, const RecordBlock& block);
 
 // ---- Termination and arrays ------------------------------------------------
 

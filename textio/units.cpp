@@ -290,11 +290,15 @@ int Connect(int32_t unit, const char* fileName, int nameLength, const char* acti
   return status == kTakeSlot ? TooManyUnits : status;
 }
 
-// Writes the bytes collected in a file unit's buffer; on failure the load is
+// Writes the load collected in a file unit's buffer, its bytes at `bytes`;
+// once a load is written the later ones are larger. On failure the load is
 // dropped, so that it is reported once.
-platform::Cause WriteLoad(UnitRecord& unit) {
-  platform::Cause cause = platform::WriteAll(unit.handle, unit.buffer, static_cast<size_t>(unit.position));
-  if (cause == platform::Cause::None) unit.filePosition += unit.position;
+platform::Cause WriteLoad(UnitRecord& unit, const void* bytes) {
+  platform::Cause cause = platform::WriteAll(unit.handle, bytes, static_cast<size_t>(unit.position));
+  if (cause == platform::Cause::None) {
+    unit.filePosition += unit.position;
+    unit.bufferSize = unit.laterLoad;
+  }
   unit.position = 0;
   return cause;
 }
@@ -304,7 +308,7 @@ platform::Cause FinishOutput(UnitRecord& unit) {
   if (unit.kind == UnitKind::Sequential) {
     if (!unit.writing) return platform::Cause::None;
     unit.writing = false;
-    return unit.position > 0 ? WriteLoad(unit) : platform::Cause::None;
+    return unit.position > 0 ? WriteLoad(unit, unit.buffer) : platform::Cause::None;
   }
   if (!unit.lineOpen) return platform::Cause::None;
   unit.lineOpen = false;
@@ -417,12 +421,12 @@ void CloseAllUnits() {
   if (console != nullptr && console->lineOpen && !console->lineClosed) WriteConsoleLineEnd(*console);
 }
 
-void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count) {
+platform::Cause TakeBytes(UnitRecord& unit, const char* bytes, size_t count) {
   if (!unit.writing) {
     // The first write cuts the file off where the next byte goes.
     int64_t cut = unit.filePosition - (unit.lastIndex + 1) + unit.position;
     platform::Cause cause = platform::CutAt(unit.handle, cut);
-    if (cause != platform::Cause::None) RaiseWriteFailure(cause);
+    if (cause != platform::Cause::None) return cause;
     unit.filePosition = cut;
     unit.writing = true;
     unit.position = 0;
@@ -430,20 +434,38 @@ void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count) {
   }
   unit.written = true;
   while (count > 0) {
-    if (unit.position == unit.bufferSize) FlushUnit(unit);
-    size_t room = std::min(count, static_cast<size_t>(unit.bufferSize - unit.position));
+    if (unit.position == unit.bufferSize) {
+      platform::Cause cause = WriteLoad(unit, unit.buffer);
+      if (cause != platform::Cause::None) return cause;
+    }
+    auto load = static_cast<size_t>(unit.bufferSize);
+    if (unit.position == 0 && count > load) {
+      // A whole load with bytes after it: written as the buffer would be, without the copy.
+      unit.position = unit.bufferSize;
+      platform::Cause cause = WriteLoad(unit, bytes);
+      if (cause != platform::Cause::None) return cause;
+      bytes += load;
+      count -= load;
+      continue;
+    }
+    size_t room = std::min(count, load - static_cast<size_t>(unit.position));
     std::memcpy(unit.buffer + unit.position, bytes, room);
     unit.position += static_cast<int>(room);
     bytes += room;
     count -= room;
   }
+  return platform::Cause::None;
+}
+
+void PlaceBytes(UnitRecord& unit, const char* bytes, size_t count) {
+  platform::Cause cause = TakeBytes(unit, bytes, count);
+  if (cause != platform::Cause::None) RaiseWriteFailure(cause);
 }
 
 void FlushUnit(UnitRecord& unit) {
   if (unit.position == 0) return;
-  platform::Cause cause = WriteLoad(unit);
+  platform::Cause cause = WriteLoad(unit, unit.buffer);
   if (cause != platform::Cause::None) RaiseWriteFailure(cause);
-  unit.bufferSize = unit.laterLoad;
 }
 
 void DiscardUnitRecord(UnitRecord* record) {
@@ -452,10 +474,18 @@ void DiscardUnitRecord(UnitRecord* record) {
   ReleaseLayerMemory(record);
 }
 
+int WriteFailureError(platform::Cause cause, const char*& detail) {
+  detail = nullptr;
+  if (cause == platform::Cause::NoSpace) return DiskFull;
+  if (cause == platform::Cause::AccessDenied) return WriteAccessDenied;
+  detail = CauseText(cause);
+  return WriteFailed;
+}
+
 void RaiseWriteFailure(platform::Cause cause) {
-  if (cause == platform::Cause::NoSpace) RaiseRunError(DiskFull);
-  if (cause == platform::Cause::AccessDenied) RaiseRunError(WriteAccessDenied);
-  RaiseRunError(WriteFailed, CauseText(cause));
+  const char* detail = nullptr;
+  int number = WriteFailureError(cause, detail);
+  RaiseRunError(number, detail);
 }
 
 }  // namespace textio

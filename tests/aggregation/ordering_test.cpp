@@ -14,16 +14,8 @@
 
 namespace {
 
-using Row = std::vector<int32_t>;
-
-std::vector<int32_t> ColumnMajor(const std::vector<Row>& rows) {
-  size_t n = rows.size(), v = rows[0].size();
-  std::vector<int32_t> matrix(n * v);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t j = 0; j < v; ++j) matrix[i + j * n] = rows[i][j];
-  }
-  return matrix;
-}
+using test_support::ColumnMajor;
+using test_support::Row;
 
 // The matrix of the rows in the order PatternGreater defines.
 std::vector<int32_t> Ordered(std::vector<Row> rows) {

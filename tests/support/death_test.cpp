@@ -8,12 +8,12 @@
 
 namespace test_support {
 
-std::string TestFolder() {
+std::string TestFolder(bool kept) {
   static const std::filesystem::path base = std::filesystem::temp_directory_path() / "aggregate-tests";
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(test->test_suite_name()) + "." + test->name();
   std::replace(name.begin(), name.end(), '/', '_');
-  std::filesystem::remove_all(base / name);
+  if (!kept) std::filesystem::remove_all(base / name);
   std::filesystem::create_directories(base / name);
   return (base / name).string();
 }

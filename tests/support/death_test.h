@@ -13,8 +13,10 @@ namespace test_support {
 
 // A fresh, empty folder named after the current test, in the system's
 // temporary folder. On Windows the death-test child runs the test again from
-// its start, and so finds the same folder, made again the same way.
-std::string TestFolder();
+// its start, and so finds the same folder, made again the same way; a test
+// whose children leave files for one another takes it `kept`: made if
+// missing, never emptied.
+std::string TestFolder(bool kept = false);
 
 std::optional<std::string> ReadFile(const std::string& path);  // none when missing
 void WriteFile(const std::string& path, const std::string& bytes);
@@ -36,6 +38,17 @@ Sanitizer ActiveSanitizer();
 // bytes beyond what it maps now.
 bool AddressSpaceCanBeLimited();
 void LimitAddressSpace(size_t more);
+// In a death test's child whose address space is limited: no thread can be
+// started from here on, each asking for a stack larger than that limit.
+void RefuseThreads();
+
+// Whether a process here can be kept from growing its files; and, in a death
+// test's child, keeps every file it writes from growing past `bytes`: the
+// write that would pass them writes up to them and fails. The device that
+// takes no byte, as a full disk does, or null where there is none.
+bool FileSizeCanBeLimited();
+void LimitFileSize(int64_t bytes);
+const char* FullDevice();
 
 }  // namespace test_support
 

@@ -1,7 +1,9 @@
 // The response pattern file that a run must write, from a plain count of
-// the patterns, and the record layout the program builds.
+// the patterns; the record layout the program builds; case matrices made of
+// rows.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -43,6 +45,25 @@ inline std::string RecordLayout(int32_t nvars) {
   char layout[81];
   std::snprintf(layout, sizeof layout, "((%4d(I3)),1X,I6)%62s", static_cast<int>(nvars), "");
   return layout;
+}
+
+using Row = std::vector<int32_t>;
+
+// The rows as a case matrix, stored column by column.
+inline std::vector<int32_t> ColumnMajor(const std::vector<Row>& rows) {
+  size_t n = rows.size(), v = rows[0].size();
+  std::vector<int32_t> matrix(n * v);
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < v; ++j) matrix[i + j * n] = rows[i][j];
+  }
+  return matrix;
+}
+
+// The rows in pattern order, as a plain comparison gives it: the last variable first.
+inline std::vector<Row> InPatternOrder(std::vector<Row> rows) {
+  std::sort(rows.begin(), rows.end(),
+            [](const Row& a, const Row& b) { return std::lexicographical_compare(a.rbegin(), a.rend(), b.rbegin(), b.rend()); });
+  return rows;
 }
 
 }  // namespace test_support

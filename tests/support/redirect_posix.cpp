@@ -1,5 +1,6 @@
 // A death test's child's standard handles, on a POSIX system.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -31,5 +32,22 @@ void LimitAddressSpace(size_t more) {
   rlimit limit{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + more, RLIM_INFINITY};
   if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::abort();
 }
+
+void RefuseThreads() {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, size_t{1} << 30) != 0 ||
+      pthread_setattr_default_np(&attributes) != 0) {
+    std::abort();
+  }
+}
+
+bool FileSizeCanBeLimited() { return true; }
+
+void LimitFileSize(int64_t bytes) {
+  rlimit limit{static_cast<rlim_t>(bytes), RLIM_INFINITY};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
+}
+
+const char* FullDevice() { return "/dev/full"; }
 
 }  // namespace test_support

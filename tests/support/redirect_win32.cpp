@@ -35,4 +35,12 @@ bool AddressSpaceCanBeLimited() { return false; }
 
 void LimitAddressSpace(size_t) { std::abort(); }
 
+void RefuseThreads() { std::abort(); }
+
+bool FileSizeCanBeLimited() { return false; }
+
+void LimitFileSize(int64_t) { std::abort(); }
+
+const char* FullDevice() { return nullptr; }
+
 }  // namespace test_support

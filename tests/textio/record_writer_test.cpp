@@ -17,7 +17,9 @@ struct FieldCase {
 
 class Fields : public testing::TestWithParam<FieldCase> {};
 
-TEST_P(Fields, AreEditedIntoTheText) {
+// The same field into an internal text and, placed straight into its
+// buffer, as a record of a file.
+TEST_P(Fields, AreEditedIntoTheTextAndTheFile) {
   const FieldCase& c = GetParam();
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
@@ -26,12 +28,22 @@ TEST_P(Fields, AreEditedIntoTheText) {
   textio::writeInteger(c.value);
   textio::endWrite();
   EXPECT_EQ(text, c.text) << c.layout;
+  const std::string path = test_support::TestFolder() + "/out.txt";
+  ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+  textio::beginWrite(2, c.layout.data(), static_cast<int>(c.layout.size()));
+  textio::writeInteger(c.value);
+  textio::endWrite();
+  textio::CloseUnit(2);
+  EXPECT_EQ(test_support::ReadFile(path), c.text + "\r\n") << c.layout;
   textio::ResetLayer();
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, Fields,
                          testing::Values(FieldCase{"(I3)", INT32_MIN, "***"}, FieldCase{"(I4)", 9999, "9999"},
-                                         FieldCase{"(I6)", 999999, "999999"}, FieldCase{"(I6)", 1000000, "******"}));
+                                         FieldCase{"(I6)", 999999, "999999"}, FieldCase{"(I6)", 1000000, "******"},
+                                         FieldCase{"(1X,I6)", -99, "    -99"}, FieldCase{"(I4)", 999, " 999"},
+                                         FieldCase{"(I5)", -100, " -100"}, FieldCase{"(I4)", 1000, "1000"},
+                                         FieldCase{"(I2)", -10, "**"}, FieldCase{"(I6)", 0, "     0"}));
 
 }  // namespace
 
@@ -45,7 +57,7 @@ struct StarredCase {
 
 class StarredFields : public testing::TestWithParam<StarredCase> {};
 
-// Pattern records of two values and a count written to a file: the fields
+// Pattern records of a few values and a count written to a file: the fields
 // written as asterisks are counted, and the first is told by its record,
 // column and value, whichever way the record writer placed it.
 TEST_P(StarredFields, AreCountedWithTheFirst) {
@@ -54,9 +66,10 @@ TEST_P(StarredFields, AreCountedWithTheFirst) {
   textio::InitUnits(0, nullptr);
   const std::string path = test_support::TestFolder() + "/out.txt";
   ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
-  static const char kLayout[] = "((   2(I3)),1X,I6)";
   for (const std::vector<int32_t>& record : c.records) {
-    textio::beginWrite(2, kLayout, sizeof kLayout - 1);
+    const std::string values = std::to_string(record.size() - 1);
+    const std::string layout = "((" + std::string(4 - values.size(), ' ') + values + "(I3)),1X,I6)";
+    textio::beginWrite(2, layout.data(), static_cast<int>(layout.size()));
     textio::writeIntegers(record.data(), static_cast<int>(record.size()), 1);
     textio::endWrite();
   }
@@ -74,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
     Records, StarredFields,
     testing::Values(StarredCase{{{1, 2, 3}, {-99, 999, 999999}}, 0, {}},
                     StarredCase{{{1, 2, 3}, {1, 1000, 1}, {-100, 2, 7}}, 2, {2, 4, 1000}},
-                    StarredCase{{{1, 2, 3}, {4, 5, 1000000}, {-999, 2, 1}}, 2, {2, 8, 1000000}}));
+                    StarredCase{{{1, 2, 3}, {4, 5, 1000000}, {-999, 2, 1}}, 2, {2, 8, 1000000}},
+                    // Values placed four at a time: the one not fitting last of four.
+                    StarredCase{{{1, 2, 3, 4, 5, 6}, {1, 2, 3, 1000, 5, 6}}, 1, {2, 10, 1000}}));
 
 }  // namespace

@@ -3,6 +3,7 @@
 // pipe whose reader has gone.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/death_test.h"
 #include "textio/layer_state.h"
@@ -102,18 +103,38 @@ INSTANTIATE_TEST_SUITE_P(
                     ConnectCase{"lpt1.a.b", "write", textio::FileNotFound, false, Systems::WithDevices},
                     ConnectCase{"folder/lpt1.txt", "write", textio::FileNotFound, false, Systems::WithDevices}));
 
-TEST_F(Units, BuffersAreWrittenInWholeLoadsAndTheRestAtDisconnect) {
+struct LoadCase {
+  std::vector<size_t> placings;  // the bytes of each placing, one after the other
+  size_t writtenBefore;          // the bytes in the file before the disconnect
+};
+
+class Loads : public Units, public testing::WithParamInterface<LoadCase> {};
+
+// The first load holds 1,024 bytes, every later one 256 KiB; a full load is
+// written once a byte follows it, the last one at the disconnect, whether
+// the bytes came in small placings or in one larger than a load.
+TEST_P(Loads, AreWrittenWholeAndTheLastAtDisconnect) {
   ASSERT_EQ(Open(2, "out.txt", "write"), 0);
-  std::string record(3709, 'r');
-  record += "\r\n";
   textio::UnitRecord* unit = textio::SelectUnit(2, textio::StatementKind::Write);
   textio::BeginStatement(textio::StatementKind::Write, unit);
-  textio::PlaceBytes(*unit, record.data(), record.size());
-  size_t written = ReadFile("out.txt")->size();
-  EXPECT_TRUE(written > 0 && written % 1024 == 0 && written < record.size()) << written;
+  std::string placed;
+  for (size_t count : GetParam().placings) {
+    std::string bytes(count, ' ');
+    for (char& c : bytes) c = static_cast<char>('a' + placed.size() % 23), placed += c;
+    textio::PlaceBytes(*unit, bytes.data(), bytes.size());
+  }
+  EXPECT_EQ(ReadFile("out.txt")->size(), GetParam().writtenBefore);
   textio::CloseUnit(2);
-  EXPECT_EQ(ReadFile("out.txt"), record);
+  EXPECT_EQ(ReadFile("out.txt"), placed);
 }
+
+constexpr size_t kLater = 256 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(Placings, Loads,
+                         testing::Values(LoadCase{{1024}, 0}, LoadCase{{1025}, 1024}, LoadCase{{3711}, 1024},
+                                         LoadCase{{1024 + kLater}, 1024}, LoadCase{{1024 + kLater + 1}, 1024 + kLater},
+                                         LoadCase{{100, 1024 + 2 * kLater}, 1024 + 2 * kLater},
+                                         LoadCase{{100, 924 + 2 * kLater}, 1024 + kLater}));
 
 // Another opener keeps the file from the layer: on Windows one that shares
 // it with no one, elsewhere its permissions, for a user who is not root.

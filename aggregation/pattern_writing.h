@@ -1,0 +1,24 @@
+// The pattern records of the ordered case matrix, one for each run of equal
+// rows: written by the statements, or, where the pattern file takes blocks
+// of records and the records fill more than one, by two threads that take
+// the rows a piece at a time and pass each piece's records on in order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One pattern record to unit 2: `nvars` values, the k-th at values[k * stride],
+// and the count, with the layout `recordLayout`.
+void WritePatternRecord(const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count,
+                        const char* recordLayout);
+
+// The rows of a piece for a run's writing: their records fill about one block.
+int32_t PieceRows(int32_t nvars);
+
+// Writes to unit 2 the record of every run of equal rows of the ordered
+// matrix, with the pattern record layout, as the statements alone write
+// them: the same bytes, the same reports, the same counts of records and of
+// fields written as asterisks. Rows are taken `pieceRows` at a time, each
+// piece's records those of the runs that start in it.
+void WriteRunRecords(int32_t ncases, int32_t nvars, const int32_t* cases, const char* recordLayout,
+                     int32_t pieceRows);
