@@ -365,7 +365,7 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
                                             : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const int files = filesText != nullptr ? std::atoi(filesText) : 24;
   const std::string folder = test_support::TestFolder();
-  int switched = 0, threads = 0, reports = 0;
+  int switched = 0, threads = 0, reports = 0, warned = 0;
   for (int f = 0; f < files; ++f) {
     Generator generator(seed + static_cast<uint64_t>(f));
     // Kinds 0 to 2 in turn, and after each turn one of the large ones.
@@ -374,6 +374,7 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
     switched += model.switched;
     threads += model.secondThread;
     reports += !model.report.empty();
+    warned += model.report.empty() && !ExpectedStandardError(model, file.ncases).empty();
     const int status = RunProgram(folder, file);
     const std::string where = "file " + std::to_string(f) + " of seed " + std::to_string(seed) + " (" +
                               std::to_string(file.ncases) + " cases of " + std::to_string(file.nvars) +
@@ -388,7 +389,8 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
   }
   std::filesystem::remove_all(folder);
   std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads
-            << " start a second thread, " << reports << " end in a report\n";
+            << " start a second thread, " << reports << " end in a report, " << warned
+            << " end with warnings\n";
 }
 
 }  // namespace
