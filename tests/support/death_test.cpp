@@ -9,7 +9,7 @@
 namespace test_support {
 
 std::string TestFolder(bool kept) {
-  static const std::filesystem::path base = std::filesystem::temp_directory_path() / "aggregate-tests";
+  static const std::filesystem::path base = std::filesystem::temp_directory_path() / AGGREGATE_TEST_FOLDERS;
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(test->test_suite_name()) + "." + test->name();
   std::replace(name.begin(), name.end(), '/', '_');

@@ -11,8 +11,8 @@
 
 namespace test_support {
 
-// A fresh, empty folder named after the current test, in the system's
-// temporary folder. On Windows the death-test child runs the test again from
+// A fresh, empty folder named after the current test, in a folder of the
+// build's own in the system's temporary folder. On Windows the death-test child runs the test again from
 // its start, and so finds the same folder, made again the same way; a test
 // whose children leave files for one another takes it `kept`: made if
 // missing, never emptied.
