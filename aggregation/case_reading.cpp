@@ -250,6 +250,14 @@ int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_
   return counted + 1;
 }
 
+// Large pages for the matrix where the data file holds bytes enough for the
+// cases still to be read, a digit and a separator at least to a value, so
+// that its rows will be filled: a number of cases typed larger than the file
+// could hold still costs only the pages of the cases read.
+void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t casesLeft, int32_t nvars) {
+  if (textio::bytesAfterNextRecord(1) >= int64_t{2} * casesLeft * nvars) textio::PreferLargePages(matrix);
+}
+
 // The filling of the matrix from row `next` on, the later part of a large
 // file on a second thread.
 void FillMatrix(const MatrixFill& fill, int32_t next) {
@@ -271,6 +279,7 @@ bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatri
   auto* rows = reinterpret_cast<int32_t*>(block.data);
   int32_t counted = CountWhileRepeating(ncases, table, rows);
   if (counted == ncases) return true;
+  PreferLargePagesWhereFilled(caseMatrix, ncases - counted - 1, nvars);
   PagePreparer pages(caseMatrix, ncases, nvars);
   const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages};
   FillMatrix(fill, SwitchToMatrix(fill, table, counted));

@@ -282,4 +282,10 @@ int64_t nextRecordOffset(int unit) {
   return record->loadOffset + record->position;
 }
 
+int64_t bytesAfterNextRecord(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  const int64_t size = record->kind == UnitKind::Sequential ? platform::FileSize(record->handle) : -1;
+  return size < 0 ? -1 : std::max<int64_t>(size - nextRecordOffset(unit), 0);
+}
+
 }  // namespace textio

@@ -96,6 +96,10 @@ void PrepareBlock(void* block, size_t size, const BlockRanges& ranges);
 // The bytes of the pages PrepareBlock gets for the ranges, at most; 0 where
 // it gets none.
 size_t PreparedBytes(size_t size, const BlockRanges& ranges);
+// Asks for large pages for the block's pages not yet touched, where the
+// system gives them: fewer page faults and address translations, but a
+// large page is taken whole as soon as one of its bytes is touched.
+void PreferLargePages(void* block, size_t size);
 
 [[noreturn]] void EndProcess(int status);
 

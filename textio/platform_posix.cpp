@@ -219,8 +219,7 @@ void* AllocateBlock(size_t size) {
 }
 
 // Asking for many pages of a large (mapped) block at once costs far less
-// than a fault per page. Huge pages are not asked for: getting them can
-// stall for seconds while the system gathers them.
+// than a fault per page.
 void PrepareBlock(void* block, size_t size, const BlockRanges& ranges) {
   if (!Preparable(size, ranges)) return;
   if (OneRun(ranges)) {
@@ -242,6 +241,11 @@ size_t PreparedBytes(size_t size, const BlockRanges& ranges) {
   }
   // A range takes at most the pages its bytes fill and one more, wherever it starts.
   return ranges.count * ((ranges.bytes - 1) / page + 2) * page;
+}
+
+// Only a mapped block has pages of its own to ask huge pages for.
+void PreferLargePages(void* block, size_t size) {
+  if (size >= kLargeBlock) (void)madvise(block, size, MADV_HUGEPAGE);
 }
 
 void ReleaseBlock(void* block, size_t size) {

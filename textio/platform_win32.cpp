@@ -361,6 +361,9 @@ void PrepareBlock(void*, size_t, const BlockRanges&) {}
 
 size_t PreparedBytes(size_t, const BlockRanges&) { return 0; }
 
+// Large pages need a privilege a user seldom holds.
+void PreferLargePages(void*, size_t) {}
+
 void ReleaseBlock(void* block, size_t size) {
   if (size < kLargeBlock) {
     HeapFree(GetProcessHeap(), 0, block);

@@ -148,6 +148,10 @@ size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t cou
   return array.data != nullptr ? platform::PreparedBytes(array.byteCount, RowRanges(array, first, count)) : 0;
 }
 
+void PreferLargePages(const ArrayDescriptor& array) {
+  if (array.data != nullptr) platform::PreferLargePages(array.data, array.byteCount);
+}
+
 void ReleaseArray(ArrayDescriptor& array) {
   BeginStatement(StatementKind::Other, nullptr);
   if (array.data == nullptr) RaiseRunError(ArrayNotAllocated);

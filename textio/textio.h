@@ -262,6 +262,9 @@ void CloseSideReader(SideReader* side);
 void passSideCases(int unit, int64_t cases, const SideCaseEnd& end);
 // The file offset where the unit's next read statement begins.
 int64_t nextRecordOffset(int unit);
+// The bytes of the unit's file from there to its end; -1 where the
+// connection is not a regular file.
+int64_t bytesAfterNextRecord(int unit);
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -361,5 +364,10 @@ void PrepareRows(const ArrayDescriptor& array, int64_t first, int64_t count);
 // The bytes of the pages PrepareRows gets for those rows, at most; 0 where
 // the system gives pages no faster that way.
 size_t PreparedRowBytes(const ArrayDescriptor& array, int64_t first, int64_t count);
+// Asks for large pages for the array's pages not yet touched, where the
+// system gives them: far fewer page faults and address translations where
+// every row is filled, but a large page is taken whole once one of its
+// bytes is touched, so only for an array whose rows will all be filled.
+void PreferLargePages(const ArrayDescriptor& array);
 
 }  // namespace textio
