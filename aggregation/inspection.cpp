@@ -457,12 +457,14 @@ void Finish(Reading& reading) {
 
 void InspectUnit(Inspection& inspection) {
   Reading reading(inspection);
+  int64_t runOnLines = 0;  // lines a failing value runs on to, past its record's first
   for (;;) {
     textio::RecordShape shape{};
     int room = 0;
     int32_t* into = Destination(reading, room);
     int status = textio::readRecord(1, into, room, shape);
     inspection.lines += shape.lines;
+    if (shape.valueRunsOn) runOnLines += inspection.lines - shape.line;
     if (status == 0 || InValue(status) || status == textio::EndOfFile) {
       LookForOutside(reading, into, std::min<int64_t>(shape.values, room), shape.line);
     }
@@ -476,7 +478,7 @@ void InspectUnit(Inspection& inspection) {
     }
     if (status == textio::kNoMoreRecords || status == textio::EndOfFile) break;
   }
-  inspection.blankLines = inspection.lines - inspection.records - reading.allFailing.count;
+  inspection.blankLines = inspection.lines - inspection.records - reading.allFailing.count - runOnLines;
   Finish(reading);
   // A file that holds nothing: the report of its end says how it ends.
   if (inspection.records == 0 && reading.allFailing.count == 0) {

@@ -227,6 +227,29 @@ TEST(TwoThreads, CountInTheLastLoadOfAFileWithoutALastLineEnd) {
   EXPECT_GT(run.secondReaderCases, 0) << "the second reader's cases were read again in order";
 }
 
+struct LeftValueCase {
+  const char* name;
+  int64_t at;  // the offset of the one value after the case read
+};
+
+class DataLeft : public testing::TestWithParam<LeftValueCase> {};
+
+// The value after the last case is found and its line told wherever it lies
+// against the loads: past the bytes loaded, the file is looked at 16 KiB at
+// a time.
+TEST_P(DataLeft, FoundWhereverItLies) {
+  const std::string folder = test_support::TestFolder(), in = folder + "/cases.dat";
+  test_support::WriteFile(in, "1\n" + std::string(static_cast<size_t>(GetParam().at - 2), ' ') + "7\n");
+  RunResult run = RunOn(in, folder + "/patterns.txt", 1, 1, 8);
+  EXPECT_EQ(run.passed.lineLeft, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DataLeft,
+                         testing::Values(LeftValueCase{"LastByteOfTheLoad", textio::kFileReadLoad - 1},
+                                         LeftValueCase{"FirstByteAfterTheLoad", textio::kFileReadLoad},
+                                         LeftValueCase{"LastByteOfAPieceAfterTheLoad", textio::kFileReadLoad + 16383}),
+                         [](const testing::TestParamInfo<LeftValueCase>& row) { return std::string(row.param.name); });
+
 #ifdef _WIN32
 // A named pipe as the data file, large enough that a regular file would get
 // a second reader: it gets none, and its cases are read in order as they
