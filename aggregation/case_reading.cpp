@@ -23,25 +23,25 @@ constexpr int64_t kRecordBytes = int64_t{4} << 20;     // record texts remembere
 constexpr int64_t kLaterPartBytes = int64_t{4} << 20;  // a second thread reads at least this much
 
 // Record texts met before, each with the pattern of the case read from it
-// alone and whether that case skipped values after its last one: twice as
-// many texts as the table has patterns, of about 16 bytes a value; none
-// (capacity 0) when the storage cannot be had.
+// alone and whether that case skipped values after its last one (kSkipping
+// set in its entry, so that one load gives both): twice as many texts as the
+// table has patterns, of about 16 bytes a value; none (capacity 0) when the
+// storage cannot be had.
 struct RecordMemo {
   RecordMemo(int32_t patterns, int32_t nvars)
       : capacity(2 * patterns),
         byteRoom(std::min(kRecordBytes, int64_t{16} * nvars * capacity)),
-        storage(KeyTableBytes(capacity, byteRoom) + int64_t{5} * capacity) {
+        storage(KeyTableBytes(capacity, byteRoom) + int64_t{4} * capacity) {
     if (storage.data == nullptr) return;
     MakeKeyTable(texts, capacity, byteRoom, storage.data);
-    patternOf = reinterpret_cast<int32_t*>(storage.data + KeyTableBytes(capacity, byteRoom));
-    skipping = reinterpret_cast<bool*>(patternOf + capacity);
+    entries = reinterpret_cast<uint32_t*>(storage.data + KeyTableBytes(capacity, byteRoom));
   }
+  static constexpr uint32_t kSkipping = uint32_t{1} << 31;
   int32_t capacity;
   int64_t byteRoom;
   Scratch storage;
   KeyTable texts;
-  int32_t* patternOf = nullptr;
-  bool* skipping = nullptr;
+  uint32_t* entries = nullptr;
 };
 
 void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
@@ -62,8 +62,9 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
     int32_t known = FindKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (known >= 0) {
       textio::passRecord(1, length);
-      if (memo.skipping[known]) textio::countSkippedValues(1);
-      CountPattern(table, memo.patternOf[known]);
+      const uint32_t entry = memo.entries[known];
+      if ((entry & RecordMemo::kSkipping) != 0) textio::countSkippedValues(1);
+      CountPattern(table, static_cast<int32_t>(entry & ~RecordMemo::kSkipping));
       return true;
     }
   }
@@ -79,8 +80,8 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   if (peeked && textio::recordEndsPassed(1) == recordEnds + 1) {
     int32_t key = AddKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (key >= 0) {
-      memo.patternOf[key] = pattern;
-      memo.skipping[key] = textio::recordsSkippingValues(1, firstSkipped) != skippedBefore;
+      const bool skipping = textio::recordsSkippingValues(1, firstSkipped) != skippedBefore;
+      memo.entries[key] = static_cast<uint32_t>(pattern) | (skipping ? RecordMemo::kSkipping : 0);
     }
   }
   return true;
