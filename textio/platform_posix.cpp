@@ -243,7 +243,8 @@ size_t PreparedBytes(size_t size, const BlockRanges& ranges) {
   return ranges.count * ((ranges.bytes - 1) / page + 2) * page;
 }
 
-// Only a mapped block has pages of its own to ask huge pages for.
+// Only a mapped block has pages of its own to ask huge pages for. The
+// system may first gather free memory into them, as its own setting says.
 void PreferLargePages(void* block, size_t size) {
   if (size >= kLargeBlock) (void)madvise(block, size, MADV_HUGEPAGE);
 }
