@@ -36,8 +36,8 @@ constexpr int64_t kLoad = textio::kFileReadLoad;
 // What a run on a data file gives, as the model reads it.
 struct Model {
   test_support::PatternCounts counts;
-  std::string report;        // the run-time error report that ends the run, if one does
-  bool switched = false;     // the patterns outgrew the counting table
+  std::string report;     // the run-time error report that ends the run, if one does
+  bool switched = false;  // the patterns outgrew the counting table
   bool secondThread = false;
   // What the reading passed over: records whose values after a case's last
   // one it skipped, and the first one's line; the line of the first value
@@ -52,8 +52,8 @@ bool HoldsValue(std::string_view bytes) {
 }
 
 std::string Report(int number, const std::string& detail) {
-  return "\r\nrun-time error F" + std::to_string(number) + ": READ(data.txt)\r\n- " +
-         textio::RunErrorMessage(number) + ": " + detail + "\r\n";
+  return "\r\nrun-time error F" + std::to_string(number) + ": READ(data.txt)\r\n- " + textio::RunErrorMessage(number) +
+         ": " + detail + "\r\n";
 }
 
 // What the run writes on standard error: the report that ends it, or after
@@ -69,22 +69,29 @@ std::string ExpectedStandardError(const Model& model, int32_t ncases) {
     for (size_t j = 0; j < reversed.size(); ++j) {
       const int32_t value = reversed[reversed.size() - 1 - j];
       if (value >= -99 && value <= 999) continue;
-      if (starred++ == 0) first = "variable " + std::to_string(j + 1) + " of record " + std::to_string(record) + ", value " + std::to_string(value);
+      if (starred++ == 0)
+        first = "variable " + std::to_string(j + 1) + " of record " + std::to_string(record) + ", value " +
+                std::to_string(value);
     }
-    if (count > 999999 && starred++ == 0) first = "the count of record " + std::to_string(record) + ", " + std::to_string(count);
+    if (count > 999999 && starred++ == 0)
+      first = "the count of record " + std::to_string(record) + ", " + std::to_string(count);
   }
   if (starred > 0) {
-    warnings += "aggregate: warning: " + std::to_string(starred) + (starred == 1 ? " field" : " fields") +
-                " written as asterisks, not fitting the pattern file (values -99 to 999, counts up to 999999); the first: " + first + "\n";
+    warnings +=
+        "aggregate: warning: " + std::to_string(starred) + (starred == 1 ? " field" : " fields") +
+        " written as asterisks, not fitting the pattern file (values -99 to 999, counts up to 999999); the first: " +
+        first + "\n";
   }
   if (model.lineLeft > 0) {
     warnings += "aggregate: warning: data left unread: the data file holds more than the " + std::to_string(ncases) +
-                (ncases == 1 ? " case" : " cases") + " read; the first value left: line " + std::to_string(model.lineLeft) + "\n";
+                (ncases == 1 ? " case" : " cases") + " read; the first value left: line " +
+                std::to_string(model.lineLeft) + "\n";
   }
   if (model.skippedRecords > 0) {
     warnings += "aggregate: warning: values skipped: " + std::to_string(model.skippedRecords) +
                 (model.skippedRecords == 1 ? " record held" : " records held") +
-                " values after their case's last one, not read; the first: line " + std::to_string(model.firstSkippedLine) + "\n";
+                " values after their case's last one, not read; the first: line " +
+                std::to_string(model.firstSkippedLine) + "\n";
   }
   return warnings;
 }
@@ -163,7 +170,8 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
       }
       int32_t given = 0;
       if (int error = token.empty() ? 0 : Convert(token, given); error != 0) {
-        model.report = Report(error, Shown(value) + " in case " + std::to_string(c) + ", line " + std::to_string(valueLine));
+        model.report =
+            Report(error, Shown(value) + " in case " + std::to_string(c) + ", line " + std::to_string(valueLine));
         return model;
       }
       for (; count > 0 && k < nvars; --count, ++k) {
@@ -172,7 +180,8 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
     }
     if (!endedByLineEnd) {
       const size_t next = text.find('\n', at) + 1;
-      if (HoldsValue(std::string_view(text).substr(at, next - at)) && model.skippedRecords++ == 0) model.firstSkippedLine = line;
+      if (HoldsValue(std::string_view(text).substr(at, next - at)) && model.skippedRecords++ == 0)
+        model.firstSkippedLine = line;
       at = next;
       ++line;
     }
@@ -206,14 +215,16 @@ struct Generator {
 
   std::mt19937_64 random;
   std::string eol;
-  double variedShare = 0;      // of the cases, those written in the other forms
-  bool valuePerLine = false;   // of a plain case
-  double extraShare = 0;       // of the plain cases, those with values after their last
+  double variedShare = 0;     // of the cases, those written in the other forms
+  bool valuePerLine = false;  // of a plain case
+  double extraShare = 0;      // of the plain cases, those with values after their last
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
   bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
   template <typename T, size_t n>
-  T Pick(const T (&choices)[n]) { return choices[Uniform(0, n - 1)]; }
+  T Pick(const T (&choices)[n]) {
+    return choices[Uniform(0, n - 1)];
+  }
 
   // Neither a digit, a sign, a separator nor a byte the rules give a meaning of its own.
   std::string RefusedByte() {
@@ -246,7 +257,8 @@ struct Generator {
       text += Chance(extraShare) ? " 9 -9" + eol : eol;
       return;
     }
-    const std::string blankLines[] = {eol, "  " + eol, "\t" + eol}, ends[] = {eol, " " + eol, " 9 -9" + eol, " 1.5 NA" + eol, ",," + eol};
+    const std::string blankLines[] = {eol, "  " + eol, "\t" + eol},
+                      ends[] = {eol, " " + eol, " 9 -9" + eol, " 1.5 NA" + eol, ",," + eol};
     if (Chance(0.3)) text += Pick(blankLines);
     bool nullBefore = false;
     for (size_t j = 0; j < values.size();) {
@@ -290,14 +302,18 @@ struct Generator {
   DataFile Generate(int kind) {
     DataFile file;
     const bool large = kind >= 3, taken = kind >= 4;
-    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300) : Uniform(taken ? 8 : large ? 4 : 1, 12));
+    file.nvars = static_cast<int32_t>(kind == 2 && Chance(0.3) ? Uniform(30, 300)
+                                                               : Uniform(taken   ? 8
+                                                                         : large ? 4
+                                                                                 : 1,
+                                                                         12));
     const int64_t capacity = CountingCapacity(file.nvars);
     eol = Chance(0.5) ? "\r\n" : "\n";
     variedShare = kind == 0 ? 0.4 : kind == 3 ? 0.001 * static_cast<double>(Uniform(1, 2)) : taken ? 0 : 0.03;
     valuePerLine = kind == 4;
     extraShare = large ? 0.1 : 0;
     const int64_t bytes = taken ? Uniform(7000, 8000) * 1024 : large ? Uniform(5000, 6500) * 1024 : int64_t{4} << 20;
-    const int64_t cases = kind == 0 ? Uniform(1, 300)
+    const int64_t cases = kind == 0   ? Uniform(1, 300)
                           : kind == 1 ? Uniform(1000, 30000)
                           : kind == 2 ? std::min(Uniform(2 * capacity, 110000), bytes / (2 * file.nvars))
                                       : INT32_MAX;
@@ -307,7 +323,12 @@ struct Generator {
     const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
     const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
     const int64_t low = lows[Uniform(0, taken ? 0 : large ? 4 : 8)];
-    const int64_t badCase = Chance(kind == 0 ? 0.4 : taken ? 0 : large ? 0.15 : 0.3) ? Uniform(0, std::min<int64_t>(cases - 1, 300000)) : -1;
+    const int64_t badCase = Chance(kind == 0 ? 0.4
+                                   : taken   ? 0
+                                   : large   ? 0.15
+                                             : 0.3)
+                                ? Uniform(0, std::min<int64_t>(cases - 1, 300000))
+                                : -1;
     const auto badAt = static_cast<size_t>(Uniform(0, file.nvars - 1));
     const std::string bad = BadValue();
     std::vector<int32_t> values(static_cast<size_t>(file.nvars));
@@ -318,9 +339,9 @@ struct Generator {
         if (large && written > 0 && limit == INT64_MAX) limit = static_cast<int64_t>(file.text.size()) + bytes;
         fresh = large ? written == 0 || Chance(0.5) : kind == 2 && written > 0 && Chance(0.8);
         first = written;
-        end = written + (large && written == 0 ? capacity + Uniform(1, 20000)
+        end = written + (large && written == 0       ? capacity + Uniform(1, 20000)
                          : kind == 2 && written == 0 ? Uniform(1, cases / 3)
-                                                      : Uniform(1, std::min(cases, int64_t{1} << 20) - written));
+                                                     : Uniform(1, std::min(cases, int64_t{1} << 20) - written));
         pool = patterns;
         size = fresh ? std::min(end - first, Uniform(capacity, 100000)) : Uniform(1, kind == 0 ? 30 : 300);
         patterns += size;
@@ -354,15 +375,18 @@ int RunProgram(const std::string& folder, const DataFile& file) {
 // Where a file's bytes first differ from those expected.
 std::string Difference(const std::optional<std::string>& got, const std::optional<std::string>& wanted) {
   if (!got || !wanted) return got ? "a file that should not be there" : "no file";
-  size_t at = static_cast<size_t>(std::mismatch(got->begin(), got->end(), wanted->begin(), wanted->end()).first - got->begin());
-  return "from byte " + std::to_string(at) + ": \"" + got->substr(at, 60) + "\" where \"" + wanted->substr(at, 60) + "\" was expected";
+  size_t at =
+      static_cast<size_t>(std::mismatch(got->begin(), got->end(), wanted->begin(), wanted->end()).first - got->begin());
+  return "from byte " + std::to_string(at) + ": \"" + got->substr(at, 60) + "\" where \"" + wanted->substr(at, 60) +
+         "\" was expected";
 }
 
 TEST(RandomDataFiles, RunAsTheModelReadsThem) {
   const char* seedText = std::getenv("AGGREGATE_RANDOM_SEED");
   const char* filesText = std::getenv("AGGREGATE_RANDOM_FILES");
-  const uint64_t seed = seedText != nullptr ? std::strtoull(seedText, nullptr, 10)
-                                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t seed = seedText != nullptr
+                            ? std::strtoull(seedText, nullptr, 10)
+                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const int files = filesText != nullptr ? std::atoi(filesText) : 24;
   const std::string folder = test_support::TestFolder();
   int switched = 0, threads = 0, reports = 0, warned = 0;
@@ -382,15 +406,15 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
                               " AGGREGATE_RANDOM_FILES=" + std::to_string(f + 1) + " runs it again";
     const std::string error = test_support::ReadFile(folder + "/stderr").value_or("");
     const auto patterns = test_support::ReadFile(folder + "/patterns.txt");
-    const auto expected = model.report.empty() ? std::optional(test_support::PatternRecords(model.counts)) : std::nullopt;
+    const auto expected =
+        model.report.empty() ? std::optional(test_support::PatternRecords(model.counts)) : std::nullopt;
     ASSERT_EQ(status, model.report.empty() ? 0 : 1) << where;
     ASSERT_EQ(error, ExpectedStandardError(model, file.ncases)) << where;
     ASSERT_TRUE(patterns == expected) << "patterns.txt " << Difference(patterns, expected) << ", " << where;
   }
   std::filesystem::remove_all(folder);
   std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads
-            << " start a second thread, " << reports << " end in a report, " << warned
-            << " end with warnings\n";
+            << " start a second thread, " << reports << " end in a report, " << warned << " end with warnings\n";
 }
 
 }  // namespace
