@@ -280,6 +280,7 @@ struct MistypedCase {
   int32_t nvars;
   int32_t typed;  // cases typed
   int32_t read;   // cases the file holds
+  bool regularFile = false;  // else a pipe that stays open a while after its last case
 };
 
 class MistypedCount : public testing::TestWithParam<MistypedCase> {};
@@ -296,13 +297,14 @@ int64_t PagesOfRows(int64_t rows, int64_t ncases, int64_t nvars) {
   return bytes;
 }
 
-// A number of cases typed far too large, read from a pipe that stays open a
-// while after its last case: the run ends at its end having taken the
-// matrix pages of the cases read, and beyond them at most the 32 MiB of
-// pages got ahead, however wide a case, though the system would give every
-// page meanwhile. (Windows gives pages only as they are first touched.) The
-// child's memory before the reading is counted apart; the room of 16 MiB is
-// for the reading's own buffers.
+// A number of cases typed far too large: the run ends at the file's end
+// having taken the matrix pages of the cases read, and beyond them at most
+// the 32 MiB of pages got ahead, however wide a case, though the system
+// would give every page meanwhile (read from a pipe that stays open a
+// while), or large pages (a regular file too short for the cases typed).
+// (Windows gives pages only as they are first touched.) The child's memory
+// before the reading is counted apart; the room of 16 MiB is for the
+// reading's own buffers.
 TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
   const MistypedCase& c = GetParam();
   const test_support::Sanitizer sanitizer = test_support::ActiveSanitizer();
@@ -310,17 +312,23 @@ TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
     GTEST_SKIP() << "ThreadSanitizer's shadow is several times the memory it watches";
   }
   const std::string folder = test_support::TestFolder(), in = folder + "/cases";
-  ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+  std::string cases;
+  for (int32_t i = 0; i < c.read; ++i) {
+    cases += std::to_string(i);
+    for (int32_t j = 1; j < c.nvars; ++j) cases += ' ' + std::to_string(j % 10);
+    cases += '\n';
+  }
+  if (c.regularFile) {
+    test_support::WriteFile(in, cases);
+  } else {
+    ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+  }
   EXPECT_CHILD_EXIT(folder, false, 1, {
-    if (fork() == 0) {
+    if (!c.regularFile && fork() == 0) {
       alarm(10);  // never left waiting for a reader that has gone
       {
         std::ofstream pipe(in);
-        for (int32_t i = 0; i < c.read; ++i) {
-          pipe << i;
-          for (int32_t j = 1; j < c.nvars; ++j) pipe << ' ' << j % 10;
-          pipe << '\n';
-        }
+        pipe << cases;
         pipe.flush();
         std::this_thread::sleep_for(std::chrono::seconds(2));
       }
@@ -350,7 +358,9 @@ TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, MistypedCount,
-                         testing::Values(MistypedCase{"OneVariable", 1, int32_t{1} << 28, 100000},
+                         // The file first: a child's peak is the largest of all this process has had.
+                         testing::Values(MistypedCase{"WideCasesInAFile", 300, 1000000, 2000, true},
+                                         MistypedCase{"OneVariable", 1, int32_t{1} << 28, 100000},
                                          MistypedCase{"WideCases", 9999, 100000, 300}),
                          [](const testing::TestParamInfo<MistypedCase>& row) { return std::string(row.param.name); });
 #endif
