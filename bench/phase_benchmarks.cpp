@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "aggregation/Corvanesubs.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "textio/layer_state.h"
 
 namespace {

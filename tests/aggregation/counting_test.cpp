@@ -23,8 +23,8 @@
 #include <thread>
 #endif
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/case_reading.h"
+#include "aggregation/reading/case_reading.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "aggregation/key_table.h"
+#include "aggregation/reading/key_table.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/pattern_table.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"

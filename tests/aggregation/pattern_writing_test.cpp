@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/pattern_writing.h"
+#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/writing/pattern_writing.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "aggregation/row_claims.h"
+#include "aggregation/reading/row_claims.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <utility>
 
-#include "aggregation/pattern_table.h"
+#include "aggregation/reading/pattern_table.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/textio.h"
@@ -28,7 +28,7 @@
 namespace {
 
 // After the switch a second thread reads the later part of the file when the
-// cases left should take this many bytes (aggregation/case_reading.cpp); it
+// cases left should take this many bytes (aggregation/reading/case_reading.cpp); it
 // opens on the first record within one load after the middle of them.
 constexpr int64_t kLaterPartBytes = int64_t{4} << 20;
 constexpr int64_t kLoad = textio::kFileReadLoad;

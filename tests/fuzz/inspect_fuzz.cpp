@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "aggregation/inspection.h"
+#include "aggregation/inspection/inspection.h"
 #include "fuzz_layer.h"
 #include "textio/layer_state.h"
 

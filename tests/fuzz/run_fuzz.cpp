@@ -11,8 +11,8 @@
 
 #include <algorithm>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/case_reading.h"
+#include "aggregation/reading/case_reading.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "fuzz_layer.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/case_reading.h"
-#include "aggregation/command_line.h"
-#include "aggregation/matrix.h"
-#include "aggregation/pattern_table.h"
-#include "aggregation/run_warnings.h"
-#include "aggregation/usage.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/reading/case_reading.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/run/command_line.h"
+#include "aggregation/run/run_warnings.h"
+#include "aggregation/run/usage.h"
 #include "textio/textio.h"
 
 namespace {

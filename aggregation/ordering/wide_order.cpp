@@ -3,16 +3,16 @@
 // ordered by the highest window, runs of equal windows by the next window,
 // and so on down the key. The columns in the highest window are then taken
 // from the entries, and every other column is rearranged by the row numbers.
-#include "aggregation/wide_order.h"
+#include "aggregation/ordering/wide_order.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <optional>
 
-#include "aggregation/key_sort.h"
-#include "aggregation/scratch.h"
-#include "aggregation/side_by_side.h"
+#include "aggregation/core/scratch.h"
+#include "aggregation/core/side_by_side.h"
+#include "aggregation/ordering/key_sort.h"
 
 namespace {
 // A second thread gathers half of the columns when its own column of scratch

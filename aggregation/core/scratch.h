@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "aggregation/matrix.h"
+#include "aggregation/core/matrix.h"
 #include "textio/textio.h"
 
 // `bytes` zero-filled bytes, released when it goes out of scope; `data`

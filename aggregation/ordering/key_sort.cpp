@@ -1,11 +1,11 @@
 // Ordering 64-bit pattern keys in place: a radix sort orders them eight bits
 // at a time from the most significant, moving each key straight to its
 // bucket; with many keys, two threads order the buckets.
-#include "aggregation/key_sort.h"
+#include "aggregation/ordering/key_sort.h"
 
 #include <algorithm>
 
-#include "aggregation/side_by_side.h"
+#include "aggregation/core/side_by_side.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The pages of the case matrix got on a second thread (see page_preparer.h).
-#include "aggregation/page_preparer.h"
+#include "aggregation/reading/page_preparer.h"
 
 #include <algorithm>
 #include <exception>

@@ -2,7 +2,7 @@
 // the reader's own rules; the numbers of values the records hold and the
 // shape of cases they fit; the cases' patterns counted as a run counts
 // them, and each variable's values.
-#include "aggregation/inspection.h"
+#include "aggregation/inspection/inspection.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <optional>
 
-#include "aggregation/pattern_table.h"
+#include "aggregation/reading/pattern_table.h"
 #include "textio/textio.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "aggregation/pattern_table.h"
+#include "aggregation/reading/pattern_table.h"
 #include "textio/textio.h"
 
 // Reads `ncases` cases of `nvars` values from unit 1, one read statement a

@@ -1,5 +1,5 @@
 // The rows of the case matrix that two threads fill at once (see row_claims.h).
-#include "aggregation/row_claims.h"
+#include "aggregation/reading/row_claims.h"
 
 #include <algorithm>
 

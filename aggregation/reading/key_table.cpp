@@ -1,7 +1,7 @@
 // The hash table of keys of bytes: open addressing, a slot chosen by the
 // high bits of a key's hash, the next slot taken on a collision; the slots
 // in use doubled, and every key placed again, when half of them are taken.
-#include "aggregation/key_table.h"
+#include "aggregation/reading/key_table.h"
 
 #include <algorithm>
 #include <bit>

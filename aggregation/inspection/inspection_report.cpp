@@ -9,9 +9,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/inspection.h"
-#include "aggregation/shell_words.h"
+#include "aggregation/inspection/inspection.h"
+#include "aggregation/inspection/shell_words.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "textio/textio.h"
 
 namespace {

@@ -2,15 +2,15 @@
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
 // whole; wider ones are ordered by windows (wide_order.cpp). Without scratch
 // storage the rows are heap-sorted in place.
-#include "aggregation/case_order.h"
+#include "aggregation/ordering/case_order.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "aggregation/key_sort.h"
-#include "aggregation/matrix.h"
-#include "aggregation/scratch.h"
-#include "aggregation/wide_order.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/core/scratch.h"
+#include "aggregation/ordering/key_sort.h"
+#include "aggregation/ordering/wide_order.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The run asked for on the command line: its options and its data file's
 // name taken from the arguments, checked before anything is read, and the
 // counts not given told by an inspection of the data file.
-#include "aggregation/command_line.h"
+#include "aggregation/run/command_line.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "aggregation/inspection.h"
+#include "aggregation/inspection/inspection.h"
 #include "textio/textio.h"
 
 namespace {

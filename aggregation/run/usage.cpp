@@ -1,11 +1,11 @@
 // The usage text and the version, written as console lines, for a user who
 // asks the program what it does instead of answering its questions.
-#include "aggregation/usage.h"
+#include "aggregation/run/usage.h"
 
 #include <cstring>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/inspection.h"
+#include "aggregation/inspection/inspection.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "textio/textio.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The warnings of a run. Each names how many and where the first stands, in
 // the shape of a tool's warning: the program's name, "warning", the finding.
-#include "aggregation/run_warnings.h"
+#include "aggregation/run/run_warnings.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "aggregation/key_table.h"
-#include "aggregation/scratch.h"
+#include "aggregation/core/scratch.h"
+#include "aggregation/reading/key_table.h"
 
 struct PatternTable {
   // Room for `capacity` patterns of `nvars` values; none (capacity 0) when

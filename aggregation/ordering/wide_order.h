@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "aggregation/matrix.h"
+#include "aggregation/core/matrix.h"
 
 // The fields of the pattern key, planned from the last column down only as
 // far as an ordering needs them: wide keys seldom need more than their

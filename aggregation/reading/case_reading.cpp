@@ -5,17 +5,17 @@
 // are read a block at a time into rows and moved into the columns of the
 // case matrix (a case read straight into its columns would touch a cache
 // line in every column), the later part of a large file on a second thread.
-#include "aggregation/case_reading.h"
+#include "aggregation/reading/case_reading.h"
 
 #include <algorithm>
 #include <exception>
 #include <thread>
 
-#include "aggregation/key_table.h"
-#include "aggregation/matrix.h"
-#include "aggregation/page_preparer.h"
-#include "aggregation/row_claims.h"
-#include "aggregation/scratch.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/core/scratch.h"
+#include "aggregation/reading/key_table.h"
+#include "aggregation/reading/page_preparer.h"
+#include "aggregation/reading/row_claims.h"
 
 namespace {
 

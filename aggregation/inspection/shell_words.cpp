@@ -1,5 +1,5 @@
 // Quoting for the shells a user types commands at.
-#include "aggregation/shell_words.h"
+#include "aggregation/inspection/shell_words.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "aggregation/scratch.h"
+#include "aggregation/core/scratch.h"
 
 inline constexpr int32_t kMostVariables = 9999;  // the pattern record's layout holds the count in 4 digits
 inline constexpr int kListedLengths = 4;         // numbers of values per record told one by one

@@ -1,6 +1,6 @@
 // Counting rows by response pattern in the program's hash table, keyed by
 // the bytes of each row's values.
-#include "aggregation/pattern_table.h"
+#include "aggregation/reading/pattern_table.h"
 
 #include <algorithm>
 

@@ -1,14 +1,14 @@
 // The aggregation run's procedures: the dialog and its check, the ordering
 // of the cases by response pattern, and the pattern records.
-#include "aggregation/Corvanesubs.h"
+#include "aggregation/run/Corvanesubs.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "aggregation/case_order.h"
-#include "aggregation/matrix.h"
-#include "aggregation/pattern_table.h"
-#include "aggregation/pattern_writing.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/ordering/case_order.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/writing/pattern_writing.h"
 #include "textio/textio.h"
 
 namespace {

@@ -4,15 +4,15 @@
 // each edits a piece's records into a block of memory of its own, and the
 // pattern file takes the blocks in the order of their pieces, so that its
 // bytes, loads and reports are those of the statements writing alone.
-#include "aggregation/pattern_writing.h"
+#include "aggregation/writing/pattern_writing.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
-#include "aggregation/Corvanesubs.h"
-#include "aggregation/matrix.h"
-#include "aggregation/side_by_side.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/core/side_by_side.h"
+#include "aggregation/run/Corvanesubs.h"
 #include "textio/textio.h"
 
 namespace {
