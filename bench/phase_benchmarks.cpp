@@ -14,7 +14,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/run/Corvanesubs.h"
+#include "aggregation/writing/pattern_record.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -72,13 +74,13 @@ void StartLayer() {
 }
 
 void ReadAll(const DataSet& set, int32_t* cases) {
-  if (textio::OpenUnit(1, set.path.data(), static_cast<int>(set.path.size()), "read", true) != 0) std::abort();
+  if (textio::OpenUnit(kDataUnit, set.path.data(), static_cast<int>(set.path.size()), "read", true) != 0) std::abort();
   for (int32_t i = 0; i < kCases; ++i) {
-    textio::beginRead(1);
+    textio::beginRead(kDataUnit);
     textio::readIntegers(cases + i, kVariables, kCases);
     textio::endRead();
   }
-  textio::CloseUnit(1);
+  textio::CloseUnit(kDataUnit);
 }
 
 std::vector<int32_t> Matrix() { return std::vector<int32_t>(static_cast<size_t>(kCases) * kVariables); }
@@ -162,18 +164,16 @@ void Writing(benchmark::State& state, const DataSet& set, const std::string& out
   std::vector<int32_t> cases = Matrix();
   ReadAll(set, cases.data());
   SortCases(kCases, kVariables, cases.data());
-  const char layout[] = "((  20(I3)),1X,I6)";
   char recordLayout[kRecordLayoutLength];
-  const textio::TextPiece piece{layout, static_cast<int>(sizeof layout - 1)};
-  textio::concatenate(recordLayout, kRecordLayoutLength, &piece, 1);
+  BuildRecordLayout(kVariables, recordLayout);
   int64_t bytes = 0;
   for (auto _ : state) {
     if (out != kNullDevice) std::remove(out.c_str());
-    if (textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
+    if (textio::OpenUnit(kPatternUnit, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
     WritePatterns(kCases, kVariables, cases.data(), recordLayout);
-    bytes += textio::SelectUnit(2, textio::StatementKind::Write)->filePosition +
-             textio::SelectUnit(2, textio::StatementKind::Write)->position;
-    textio::CloseUnit(2);
+    bytes += textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->filePosition +
+             textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->position;
+    textio::CloseUnit(kPatternUnit);
   }
   state.SetBytesProcessed(bytes);
   if (out != kNullDevice) std::remove(out.c_str());

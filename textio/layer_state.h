@@ -21,6 +21,64 @@ inline constexpr int kNameScratchSize = 512;
 // The first bytes of a value that a report shows.
 inline constexpr int kShownSize = 40;
 
+// What a record writer counts of the records it ends.
+struct RecordTally {
+  int64_t recordsWritten;
+  int64_t starredFields;       // fields written as asterisks, their values not fitting
+  int64_t firstStarredRecord;  // the first of them: its record and column, from 1, and value
+  int64_t firstStarredColumn;
+  int32_t firstStarredValue;
+};
+
+// One connection: a file, a device or a console record, with its transfer buffer.
+struct UnitRecord {
+  char name[kMaxNameLength + 1];  // path as handed to the system, NUL-terminated
+  int handle;                     // 0, 1, 2 standard handles; 3 and up files
+  UnitKind kind;
+  UnitAction action;
+  bool console;                   // transfers go through the console records
+  bool controlCarriage;           // each output record starts with a control character
+  unsigned char* buffer;
+  int bufferSize;                 // bytes one read asks for / one write load holds
+  int laterLoad;                  // what a write load holds once the first one is written
+  int position;                   // next byte to transfer
+  int lastIndex;                  // last valid byte; -1 when empty
+  int64_t filePosition;           // system file position after the buffer's bytes
+  int64_t loadOffset;             // file offset of the buffer's byte 0, when it holds bytes read
+  bool writing;                   // a file's output state: the last transfer was a write, or
+                                  // the connect created the file and nothing has been read since
+  bool lineOpen;                  // console or device: a line was written and its CR LF was not
+  bool written;                   // bytes have been placed for the file since the connect
+  bool endOfFile;
+  bool recordContinued;           // the current console record has sent its first piece
+  bool lineClosed;                // a disconnect has written the device line's end
+  bool terminalInput;             // console input from a terminal: one typed line per read
+  bool lastByteLineEnd;           // the last byte read was LF (or nothing was read yet)
+  bool loadedBefore;              // a load has been read: a byte order mark counts only before it
+  bool endAfterLoad;              // console: the line after this load ends the input
+  bool madeByConnect;             // the connect created the file, which was empty then
+  int64_t lineEnds;               // line ends taken so far, a supplied one included
+  int64_t loadStart;              // input offset of the buffer's byte 0 (a byte order mark not counted)
+  int64_t lineStart;              // input offset where the current line starts; kept by the
+                                  // move to the next record, not by the fast path of readIntegers
+  int64_t statements;             // read statements begun on the unit, or cases taken in their stead
+  int64_t secondReaderCases;      // of them, cases a second reader took (PassSideCases)
+  int64_t skippedRecords;         // records whose values a statement skipped unread
+  int64_t firstSkippedLine;       // the line of the first of them
+  RecordTally tally;              // the records written to the unit
+};
+
+struct UnitSlot {
+  int32_t unit;        // kFreeSlot when free
+  UnitRecord* record;
+};
+
+struct UnitTable {
+  UnitSlot slots[kUnitSlots];
+};
+
+UnitRecord* SelectUnit(int unit, StatementKind kind);  // nullptr: not connected
+
 enum class ScanMode : uint8_t { Plain, Parenthesised, Delimited };
 
 // Where a statement of one record stands among its separators, to find the

@@ -38,6 +38,7 @@ int32_t CompileLayout(const char* text, int length, LayoutItem* items);
 enum class RecordDestination : uint8_t { File, Device, Internal, Block };
 
 struct RecordBlock;
+struct RecordTally;
 
 struct RecordWriterState {
   int64_t pendingBlanks;  // wide, so that long position moves cannot overflow

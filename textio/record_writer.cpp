@@ -488,7 +488,7 @@ void CloseRecordBlock(RecordBlock* block) {
   ReleaseLayerMemory(block);
 }
 
-bool takesRecordBlocks(int unit) {
+bool TakesRecordBlocks(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
   return record != nullptr && record->kind == UnitKind::Sequential && record->action == UnitAction::Write;
 }
@@ -531,7 +531,7 @@ void RaiseBlockError(int unit, const RecordBlock& block) {
   RaiseRunError(block.error, block.errorDetail);
 }
 
-int64_t fieldsStarred(int unit, StarredField& first) {
+int64_t FieldsStarred(int unit, StarredField& first) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
   if (record == nullptr) return 0;
   const RecordTally& tally = record->tally;
@@ -539,7 +539,7 @@ int64_t fieldsStarred(int unit, StarredField& first) {
   return tally.starredFields;
 }
 
-int64_t recordsWritten(int unit) {
+int64_t RecordsWritten(int unit) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Write);
   return record != nullptr ? record->tally.recordsWritten : 0;
 }

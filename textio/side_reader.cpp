@@ -123,7 +123,7 @@ int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count)
   return count;
 }
 
-void passSideCases(int unit, int64_t cases, const SideCaseEnd& end) {
+void PassSideCases(int unit, int64_t cases, const SideCaseEnd& end) {
   UnitRecord& record = *SelectUnit(unit, StatementKind::Read);
   record.statements += cases;
   record.secondReaderCases += cases;

@@ -87,69 +87,19 @@ inline constexpr int kFileBlockSize = 1024;
 inline constexpr int kFileReadLoad = 1 << 18;
 inline constexpr int kConsoleBufferSize = 132;
 
-// What a record writer counts of the records it ends.
-struct RecordTally {
-  int64_t recordsWritten;
-  int64_t starredFields;       // fields written as asterisks, their values not fitting
-  int64_t firstStarredRecord;  // the first of them: its record and column, from 1, and value
-  int64_t firstStarredColumn;
-  int32_t firstStarredValue;
-};
-
-// One connection: a file, a device or a console record, with its transfer buffer.
-struct UnitRecord {
-  char name[kMaxNameLength + 1];  // path as handed to the system, NUL-terminated
-  int handle;                     // 0, 1, 2 standard handles; 3 and up files
-  UnitKind kind;
-  UnitAction action;
-  bool console;                   // transfers go through the console records
-  bool controlCarriage;           // each output record starts with a control character
-  unsigned char* buffer;
-  int bufferSize;                 // bytes one read asks for / one write load holds
-  int laterLoad;                  // what a write load holds once the first one is written
-  int position;                   // next byte to transfer
-  int lastIndex;                  // last valid byte; -1 when empty
-  int64_t filePosition;           // system file position after the buffer's bytes
-  int64_t loadOffset;             // file offset of the buffer's byte 0, when it holds bytes read
-  bool writing;                   // a file's output state: the last transfer was a write, or
-                                  // the connect created the file and nothing has been read since
-  bool lineOpen;                  // console or device: a line was written and its CR LF was not
-  bool written;                   // bytes have been placed for the file since the connect
-  bool endOfFile;
-  bool recordContinued;           // the current console record has sent its first piece
-  bool lineClosed;                // a disconnect has written the device line's end
-  bool terminalInput;             // console input from a terminal: one typed line per read
-  bool lastByteLineEnd;           // the last byte read was LF (or nothing was read yet)
-  bool loadedBefore;              // a load has been read: a byte order mark counts only before it
-  bool endAfterLoad;              // console: the line after this load ends the input
-  bool madeByConnect;             // the connect created the file, which was empty then
-  int64_t lineEnds;               // line ends taken so far, a supplied one included
-  int64_t loadStart;              // input offset of the buffer's byte 0 (a byte order mark not counted)
-  int64_t lineStart;              // input offset where the current line starts; kept by the
-                                  // move to the next record, not by the fast path of readIntegers
-  int64_t statements;             // read statements begun on the unit, or cases taken in their stead
-  int64_t secondReaderCases;      // of them, cases a second reader took (passSideCases)
-  int64_t skippedRecords;         // records whose values a statement skipped unread
-  int64_t firstSkippedLine;       // the line of the first of them
-  RecordTally tally;              // the records written to the unit
-};
-
-struct UnitSlot {
-  int32_t unit;        // kFreeSlot when free
-  UnitRecord* record;
-};
-
-struct UnitTable {
-  UnitSlot slots[kUnitSlots];
-};
+// One connection (a file, a device or a console record, with its transfer
+// buffer) and the table of them: the layer's own, in layer_state.h.
+struct UnitRecord;
+struct UnitTable;
 
 void InitUnits(int argc, const char* const* argv);
-UnitRecord* SelectUnit(int unit, StatementKind kind);  // nullptr: not connected
 // Connects `unit` to the file named by name[0..nameLength). Returns 0, or the
 // error number when statusWanted; without a status a failure is reported.
 int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted);
 void CloseUnit(int unit);
 void CloseAllUnits();
+// Whether the unit is connected to the console (the name CON).
+bool ConnectedToConsole(int unit);
 // Whether the file (or device) that a connect of this name would open is
 // there already: the connect would make an empty file where it is not.
 bool InquireExists(const char* name, int nameLength);
@@ -199,37 +149,40 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape);
 // record of a file unit, between statements, when it lies whole in the bytes
 // loaded: its text without its line end. False when it does not, or the
 // unit is not a file.
-bool peekRecord(int unit, const char*& text, int& length);
-// Passes over the record of `length` bytes that peekRecord gave, as a read
+bool PeekRecord(int unit, const char*& text, int& length);
+// Passes over the record of `length` bytes that PeekRecord gave, as a read
 // statement does that finds all its values there.
-void passRecord(int unit, int length);
+void PassRecord(int unit, int length);
 // Counts the record just passed among those whose values after a
 // statement's last item were skipped unread, as a statement reading the
-// same text found (recordsSkippingValues).
-void countSkippedValues(int unit);
+// same text found (RecordsSkippingValues).
+void CountSkippedValues(int unit);
+// Cases that a second reader took in the unit's statements' stead
+// (PassSideCases).
+int64_t SecondReaderCases(int unit);
 // The record ends a unit's statements have passed so far: a statement that
 // took its values from one record alone passes one.
-int64_t recordEndsPassed(int unit);
+int64_t RecordEndsPassed(int unit);
 
 // What the statements on a unit passed over or could not show, told to the
 // user once the run is over.
 // Records whose values after a statement's last item, or after a lone CR,
 // were skipped unread; `firstLine` the line of the first of them.
-int64_t recordsSkippingValues(int unit, int64_t& firstLine);
+int64_t RecordsSkippingValues(int unit, int64_t& firstLine);
 // Whether a unit's input holds a value after the record where its next
 // statement begins, and the line where the first one stands. Only what can
 // be had without waiting is looked at: the bytes loaded, and for a regular
 // file a few loads more; never the rest of a pipe or the console.
-bool valuesLeft(int unit, int64_t& line);
+bool ValuesLeft(int unit, int64_t& line);
 // Fields written as asterisks to a unit, their values not fitting them.
 struct StarredField {
   int64_t record;  // from 1
   int64_t column;  // where the field starts in its record, from 1
   int32_t value;
 };
-int64_t fieldsStarred(int unit, StarredField& first);
+int64_t FieldsStarred(int unit, StarredField& first);
 // Records written to a unit since it was connected.
-int64_t recordsWritten(int unit);
+int64_t RecordsWritten(int unit);
 
 // ---- A second reader -------------------------------------------------------
 // Another thread may read the later part of a data file while the statements
@@ -259,12 +212,12 @@ void CloseSideReader(SideReader* side);
 // On this thread, once the unit's statements have reached the second
 // reader's first record and its `cases` cases are taken in their stead: the
 // unit stands where its statements would after them, at `end`.
-void passSideCases(int unit, int64_t cases, const SideCaseEnd& end);
+void PassSideCases(int unit, int64_t cases, const SideCaseEnd& end);
 // The file offset where the unit's next read statement begins.
-int64_t nextRecordOffset(int unit);
+int64_t NextRecordOffset(int unit);
 // The bytes of the unit's file from there to its end; -1 where the
 // connection is not a regular file.
-int64_t bytesAfterNextRecord(int unit);
+int64_t BytesAfterNextRecord(int unit);
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -303,7 +256,7 @@ struct RecordBlock;
 RecordBlock* OpenRecordBlock(const char* layout, int layoutLength, int64_t capacity);
 void CloseRecordBlock(RecordBlock* block);
 // Whether a unit takes blocks: a file connected for writing only.
-bool takesRecordBlocks(int unit);
+bool TakesRecordBlocks(int unit);
 // One record into the block, as a write statement of its layout edits it.
 void beginWrite(RecordBlock& block);
 void writeIntegers(RecordBlock& block, const int32_t* first, int count, ptrdiff_t stride);

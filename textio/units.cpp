@@ -375,6 +375,11 @@ UnitRecord* SelectUnit(int unit, StatementKind kind) {
   return nullptr;
 }
 
+bool ConnectedToConsole(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record != nullptr && record->console;
+}
+
 UnitRecord* ConsoleOutputRecord() {
   UnitSlot* slots = Slots();
   return slots[kConsoleOutputSlot].record != nullptr ? slots[kConsoleOutputSlot].record

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/reading/pattern_table.h"
 #include "textio/textio.h"
 
@@ -120,7 +121,7 @@ int32_t* Destination(Reading& reading, int& room) {
 void LookForOutside(Reading& reading, const int32_t* values, int64_t count, int64_t line) {
   if (reading.result.outsideLine != 0 || values == nullptr) return;
   for (int64_t k = 0; k < count; ++k) {
-    if (static_cast<uint32_t>(values[k]) + 99u < 1099u) continue;
+    if (FitsField(values[k])) continue;
     reading.result.outsideLine = line;
     reading.result.outsideValue = values[k];
     reading.outsideRecord = reading.cycle == 0 ? reading.staged : reading.shapeRecords;
@@ -135,8 +136,8 @@ void TakeFacts(Reading& reading, const int32_t* row, int64_t cases) {
     int32_t value = row[j];
     facts.smallest = std::min(facts.smallest, value);
     facts.largest = std::max(facts.largest, value);
-    uint32_t bit = static_cast<uint32_t>(value) + 99u;
-    if (bit < 1099) {
+    if (FitsField(value)) {
+      const int32_t bit = value - kSmallestFitting;
       facts.seen[bit / 64] |= uint64_t{1} << (bit % 64);
     } else {
       facts.outside += cases;
@@ -462,7 +463,7 @@ void InspectUnit(Inspection& inspection) {
     textio::RecordShape shape{};
     int room = 0;
     int32_t* into = Destination(reading, room);
-    int status = textio::readRecord(1, into, room, shape);
+    int status = textio::readRecord(kDataUnit, into, room, shape);
     inspection.lines += shape.lines;
     if (shape.valueRunsOn) runOnLines += inspection.lines - shape.line;
     if (status == 0 || InValue(status) || status == textio::EndOfFile) {
@@ -502,5 +503,5 @@ bool AnswersGiven(const Inspection& inspection) {
 
 bool RunWouldSucceed(const Inspection& inspection) {
   return AnswersGiven(inspection) && inspection.skipped.count == 0 && inspection.afterSlash.count == 0 &&
-         inspection.outsideLine == 0 && inspection.largestCount <= 999999;
+         inspection.outsideLine == 0 && FitsCount(inspection.largestCount);
 }

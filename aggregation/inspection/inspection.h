@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "aggregation/core/scratch.h"
+#include "aggregation/writing/pattern_record.h"
 
-inline constexpr int32_t kMostVariables = 9999;  // the pattern record's layout holds the count in 4 digits
 inline constexpr int kListedLengths = 4;         // numbers of values per record told one by one
 inline constexpr int32_t kLongestCycle = 16;     // records a case may run over and still be recognised
 inline constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
@@ -33,8 +33,8 @@ struct LengthCount {
 struct VariableFacts {
   int32_t smallest;
   int32_t largest;
-  int64_t outside;    // values above 999 or below -99, written as *** in the pattern file
-  uint64_t seen[18];  // which of the values -99 to 999 occur: bit value + 99
+  int64_t outside;    // values not fitting the pattern file's field, written as ***
+  uint64_t seen[(kFittingValues + 63) / 64];  // which of the fitting values occur: bit value - kSmallestFitting
   bool rising;        // each case's value is one more than the case's before
   int32_t last;       // the value of the last case taken
 };
@@ -126,9 +126,3 @@ void WriteInspection(const char* program, const char* name, const Inspection& in
 // Why a run with the inspection's answers would not read every value and
 // write every value in its field, in a few words, into text[0..size).
 void InspectionReason(const Inspection& inspection, char* text, size_t size);
-
-// The inspection of the named file as a report on the console; ends the run
-// with status 0 when a run with the answers it gives reads every value and
-// ends with "Done.", and with status 1 otherwise, or when the file cannot be
-// read (the reason on standard error, no file made).
-[[noreturn]] void InspectDataFile(const char* program, const char* name);

@@ -11,7 +11,6 @@
 
 #include "aggregation/inspection/inspection.h"
 #include "aggregation/inspection/shell_words.h"
-#include "aggregation/run/Corvanesubs.h"
 #include "textio/textio.h"
 
 namespace {
@@ -259,10 +258,10 @@ void SayVariables(const Inspection& inspection) {
     anyOutside = anyOutside || facts.outside > 0;
   }
   if (anyOutside) {
-    Say("Values above 999 or below -99 do not fit the pattern file's 3-character field and are "
+    Say("Values above %d or below %d do not fit the pattern file's %d-character field and are "
         "written as ***; Distinct counts the others (marked +). The first is %d, of variable %s, on line %s: "
         "recode such values into that range (a missing-value code of -999 as -9, for example).",
-        inspection.outsideValue, Grouped(inspection.outsideVariable).text, Grouped(inspection.outsideLine).text);
+        kLargestFitting, kSmallestFitting, kValueWidth, inspection.outsideValue, Grouped(inspection.outsideVariable).text, Grouped(inspection.outsideLine).text);
   }
   Say("Distinct response patterns: %s%s.", inspection.morePatterns ? "more than " : "",
       Grouped(inspection.patterns).text);
@@ -272,10 +271,10 @@ void SayVariables(const Inspection& inspection) {
         Grouped(inspection.idVariable).text,
         inspection.idRising ? "counts up by one from case to case" : "takes a different value in every case");
   }
-  if (inspection.largestCount > 999999) {
-    Say("The commonest pattern is given by %s: counts above 999,999 do not fit the pattern file's "
-        "6-character field and are written as ******.",
-        Counted(inspection.largestCount, "case", "cases").text);
+  if (!FitsCount(inspection.largestCount)) {
+    Say("The commonest pattern is given by %s: counts above %s do not fit the pattern file's "
+        "%d-character field and are written as ******.",
+        Counted(inspection.largestCount, "case", "cases").text, Grouped(kLargestCount).text, kCountWidth);
   }
 }
 
@@ -319,35 +318,7 @@ void SayAnswers(const char* program, const char* name, const Inspection& inspect
   Say("Type the numbers as digits alone: 1,000 would be read as 1.");
 }
 
-// The inspection cannot be made: one line on standard error, status 1.
-[[noreturn]] void CannotInspect(const char* name, const char* reason) {
-  char line[2048];
-  std::snprintf(line, sizeof line, "aggregate: cannot inspect %s: %s", name, reason);
-  textio::WriteErrorLine(line);
-  textio::ExitRun(1);
-}
-
 }  // namespace
-
-void InspectDataFile(const char* program, const char* name) {
-  if (name == nullptr) {
-    textio::WriteErrorLine("aggregate: --inspect needs the name of a data file");
-    textio::ExitRun(1);
-  }
-  const auto length = static_cast<int>(std::min(std::strlen(name), size_t{INT32_MAX}));
-  if (length > textio::kMaxNameLength) CannotInspect(name, "name longer than 259 characters");
-  // A connect would make the file that is not there.
-  if (!textio::InquireExists(name, length)) CannotInspect(name, textio::RunErrorMessage(textio::FileNotFound));
-  if (int status = textio::OpenUnit(1, name, length, "read", true); status != 0) {
-    CannotInspect(name, textio::RunErrorMessage(status));
-  }
-  Inspection inspection;
-  InspectUnit(inspection);
-  textio::CloseUnit(1);
-  if (inspection.readFailure != 0) CannotInspect(name, textio::RunErrorMessage(inspection.readFailure));
-  WriteInspection(program, name, inspection);
-  textio::ExitRun(RunWouldSucceed(inspection) ? 0 : 1);
-}
 
 void InspectionReason(const Inspection& inspection, char* text, size_t size) {
   const auto line = [](const Occurrences& occurrences) { return static_cast<long long>(occurrences.firstLine); };
@@ -369,8 +340,8 @@ void InspectionReason(const Inspection& inspection, char* text, size_t size) {
     std::snprintf(text, size, "values would be written as *** (the first: %d, variable %lld, line %lld)",
                   inspection.outsideValue, static_cast<long long>(inspection.outsideVariable),
                   static_cast<long long>(inspection.outsideLine));
-  } else if (inspection.largestCount > 999999) {
-    std::snprintf(text, size, "a count above 999999 would be written as ******");
+  } else if (!FitsCount(inspection.largestCount)) {
+    std::snprintf(text, size, "a count above %lld would be written as ******", static_cast<long long>(kLargestCount));
   } else if (inspection.skipped.count > 0) {
     std::snprintf(text, size, "line %lld holds a value after its case's last one, which a run would skip",
                   line(inspection.skipped));

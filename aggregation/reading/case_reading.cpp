@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "aggregation/core/matrix.h"
+#include "aggregation/core/run_units.h"
 #include "aggregation/core/scratch.h"
 #include "aggregation/reading/key_table.h"
 #include "aggregation/reading/page_preparer.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr int64_t kRecordBytes = int64_t{4} << 20;     // record texts remembered, their bytes at most
-constexpr int64_t kLaterPartBytes = int64_t{4} << 20;  // a second thread reads at least this much
 
 // Record texts met before, each with the pattern of the case read from it
 // alone and whether that case skipped values after its last one (kSkipping
@@ -45,7 +45,7 @@ struct RecordMemo {
 };
 
 void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
-  textio::beginRead(1);
+  textio::beginRead(kDataUnit);
   textio::readIntegers(first, nvars, stride);
   textio::endRead();
 }
@@ -55,32 +55,32 @@ void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
 bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   const char* text = nullptr;
   int length = 0;
-  bool peeked = memo.texts.capacity > 0 && textio::peekRecord(1, text, length);
+  bool peeked = memo.texts.capacity > 0 && textio::PeekRecord(kDataUnit, text, length);
   uint64_t hash = 0;
   if (peeked) {
     hash = HashBytes(text, static_cast<size_t>(length));
     int32_t known = FindKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (known >= 0) {
-      textio::passRecord(1, length);
+      textio::PassRecord(kDataUnit, length);
       const uint32_t entry = memo.entries[known];
-      if ((entry & RecordMemo::kSkipping) != 0) textio::countSkippedValues(1);
+      if ((entry & RecordMemo::kSkipping) != 0) textio::CountSkippedValues(kDataUnit);
       CountPattern(table, static_cast<int32_t>(entry & ~RecordMemo::kSkipping));
       return true;
     }
   }
-  int64_t recordEnds = textio::recordEndsPassed(1);
+  int64_t recordEnds = textio::RecordEndsPassed(kDataUnit);
   int64_t firstSkipped = 0;
-  int64_t skippedBefore = textio::recordsSkippingValues(1, firstSkipped);
+  int64_t skippedBefore = textio::RecordsSkippingValues(kDataUnit, firstSkipped);
   // Values a case leaves without one stay 0, as in the matrix.
   std::fill_n(row, table.nvars, 0);
   ReadCase(row, table.nvars, 1);
   int32_t pattern = CountRow(table, row);
   if (pattern < 0) return false;
   // The text is still where it was read only when the case took that one record.
-  if (peeked && textio::recordEndsPassed(1) == recordEnds + 1) {
+  if (peeked && textio::RecordEndsPassed(kDataUnit) == recordEnds + 1) {
     int32_t key = AddKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (key >= 0) {
-      const bool skipping = textio::recordsSkippingValues(1, firstSkipped) != skippedBefore;
+      const bool skipping = textio::RecordsSkippingValues(kDataUnit, firstSkipped) != skippedBefore;
       memo.entries[key] = static_cast<uint32_t>(pattern) | (skipping ? RecordMemo::kSkipping : 0);
     }
   }
@@ -116,7 +116,7 @@ int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t s
   int32_t read = 0;
   while (read < count) {
     ReadCase(fill.rows + static_cast<size_t>(read++) * width, fill.nvars, 1);
-    if (stop != INT64_MAX && textio::nextRecordOffset(1) >= stop) break;
+    if (stop != INT64_MAX && textio::NextRecordOffset(kDataUnit) >= stop) break;
   }
   MoveIntoColumns(fill.rows, read, fill, next);
   fill.pages.Reached(next + read);
@@ -192,12 +192,12 @@ int32_t FillAlongside(LaterPart& later, int32_t next) {
     // No row left at all: the second thread's cases are not the ones that follow.
     if (count == 0) break;
     next += ReadBlock(fill, next, count, later.start);
-    int64_t at = textio::nextRecordOffset(1);
+    int64_t at = textio::NextRecordOffset(kDataUnit);
     if (at == later.start) {
       later.claims.HandOver(next);
       if (!later.Close()) return next;
       // The unit then stands after the last case, as a reading in order would.
-      textio::passSideCases(1, fill.ncases - next, later.lastEnd);
+      textio::PassSideCases(kDataUnit, fill.ncases - next, later.lastEnd);
       return fill.ncases;
     }
     if (at > later.start) break;
@@ -212,13 +212,13 @@ int32_t FillAlongside(LaterPart& later, int32_t next) {
 // take, judged by those read so far, where the work pays for a thread.
 // Returns the row from which the reading goes on in order.
 int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
-  int64_t at = textio::nextRecordOffset(1);
-  int64_t bytes = at / next * (fill.ncases - next);
-  if (bytes < kLaterPartBytes) return next;
+  const int64_t at = textio::NextRecordOffset(kDataUnit);
+  const int64_t from = LaterPartStart(at, next, fill.ncases);
+  if (from < 0) return next;
   Scratch laterRows(int64_t{4} * fill.blockRows * fill.nvars);  // the second thread's block
   Scratch laterEnds(int64_t{sizeof(textio::SideCaseEnd)} * fill.blockRows);  // and where its cases end
   if (laterRows.data == nullptr || laterEnds.data == nullptr) return next;
-  textio::SideReader* side = textio::OpenSideReader(1, at + bytes / 2, fill.nvars);
+  textio::SideReader* side = textio::OpenSideReader(kDataUnit, from, fill.nvars);
   if (side == nullptr) return next;
   LaterPart later(fill, next, side);
   auto* block = reinterpret_cast<int32_t*>(laterRows.data);
@@ -256,7 +256,7 @@ int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_
 // that its rows will be filled: a number of cases typed larger than the file
 // could hold still costs only the pages of the cases read.
 void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t casesLeft, int32_t nvars) {
-  if (textio::bytesAfterNextRecord(1) >= int64_t{2} * casesLeft * nvars) textio::PreferLargePages(matrix);
+  if (textio::BytesAfterNextRecord(kDataUnit) >= int64_t{2} * casesLeft * nvars) textio::PreferLargePages(matrix);
 }
 
 // The filling of the matrix from row `next` on, the later part of a large
@@ -268,6 +268,11 @@ void FillMatrix(const MatrixFill& fill, int32_t next) {
 }
 
 }  // namespace
+
+int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases) {
+  const int64_t bytes = offset / read * (ncases - read);
+  return bytes < kLaterPartBytes ? -1 : offset + bytes / 2;
+}
 
 bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
   auto* cases = static_cast<int32_t*>(caseMatrix.data);

@@ -7,9 +7,19 @@
 #include "aggregation/reading/pattern_table.h"
 #include "textio/textio.h"
 
-// Reads `ncases` cases of `nvars` values from unit 1, one read statement a
-// case. The cases are counted in `table` while it has room for their
+// Reads `ncases` cases of `nvars` values from the data file's unit, each as
+// a read statement of its own takes it (a record whose text was met before
+// gives the case it gave then, unread). The cases are counted in `table` while it has room for their
 // patterns; returns true when every case was counted there, the case matrix
 // left untouched. Otherwise the cases counted so far are written into the
 // matrix, the rest follow them, and it returns false.
 bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table);
+
+// A second thread reads the later part of a data file where the cases still
+// to be read should take this many bytes or more.
+inline constexpr int64_t kLaterPartBytes = int64_t{4} << 20;
+// Where that thread begins, after `read` cases took the bytes before
+// `offset`: half way through the bytes the other ncases - read should take,
+// judged by those; -1 when they should take fewer than kLaterPartBytes. It
+// takes the first record that starts after that offset.
+int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases);

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr int64_t kStepBytes = int64_t{8} << 20;       // the values of a step's rows, about
-constexpr int64_t kPreparedAhead = int64_t{32} << 20;  // pages got ahead of the rows read, at most
 constexpr int64_t kPageRows = 1024;                    // the values of a page of 4 KiB
 
 }  // namespace

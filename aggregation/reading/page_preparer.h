@@ -10,10 +10,12 @@
 
 #include "textio/textio.h"
 
+inline constexpr int64_t kPreparedAhead = int64_t{32} << 20;  // bytes of pages got ahead of the rows read, at most
+
 // The system takes about as long to give the matrix its pages as the reading
 // takes to fill them: a second thread gets them meanwhile, in steps of rows,
-// a few steps ahead of the rows read and never more than 32 MiB of pages
-// ahead, so that a number of cases typed too large costs the pages of the
+// a few steps ahead of the rows read and never more than kPreparedAhead bytes
+// of pages ahead, so that a number of cases typed too large costs the pages of the
 // cases the file holds and no more than that beyond them, whatever the width
 // of a case. No thread is started where the system gives pages no faster
 // that way, or where a single step would pass that bound.

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "aggregation/core/matrix.h"
 #include "aggregation/ordering/case_order.h"
-#include "aggregation/reading/pattern_table.h"
 #include "aggregation/writing/pattern_writing.h"
 #include "textio/textio.h"
 
@@ -28,6 +26,12 @@ void ReadCount(int32_t& count) {
   textio::endRead();
 }
 
+// A refusal of the dialog: its message line, then the stop.
+[[noreturn]] void Refuse(const char* message) {
+  WriteConsoleLine(message);
+  textio::StopRun();
+}
+
 // A name is blank when all its characters are blanks; a NUL is not a blank.
 bool IsBlank(const char* name) {
   return std::all_of(name, name + kNameLength, [](char c) { return c == ' '; });
@@ -39,11 +43,6 @@ void WriteConsoleLine(const char* text) {
   textio::beginWrite();
   textio::writeCharacter(text, static_cast<int>(std::strlen(text)));
   textio::endWrite();
-}
-
-void Refuse(const char* message) {
-  WriteConsoleLine(message);
-  textio::StopRun();
 }
 
 void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases, int32_t& nvars) {
@@ -86,10 +85,3 @@ void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* c
   WriteRunRecords(ncases, nvars, caseMatrix, recordLayout, PieceRows(nvars));
 }
 
-void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {
-  for (int32_t p = 0; p < table.patterns.keys; ++p) {
-    int32_t pattern = table.order[p];
-    WritePatternRecord(table.values + static_cast<size_t>(pattern) * static_cast<size_t>(table.nvars), 1,
-                       table.nvars, static_cast<int32_t>(table.counts[pattern]), recordLayout);
-  }
-}

@@ -6,21 +6,13 @@
 
 #include "textio/textio.h"
 
-struct PatternTable;
-
 // A typed file name is kept whole up to the longest name a connection takes;
 // its variable holds a NUL after it.
 inline constexpr int kNameLength = textio::kMaxNameLength;
 inline constexpr int kNameFieldLength = kNameLength + 1;  // the name variable handed to the connection
-inline constexpr int kRecordLayoutLength = 80;
 
-// The whole run, from the greeting to "Done.".
-void RunAggregation();
-
-// One console line.
+// One console line: a write statement of one character item.
 void WriteConsoleLine(const char* text);
-// A refusal: its message line, then the stop.
-[[noreturn]] void Refuse(const char* message);
 
 // Writes the greeting, asks the four questions and checks the answers; returns
 // only when they pass. The names are the first kNameLength characters of
@@ -37,9 +29,6 @@ void SortCases(const int32_t& ncases, const int32_t& nvars, int32_t* caseMatrix)
 int32_t PatternGreater(const int32_t& nvars, const int32_t* a, const int32_t* b);
 
 // Writes one record per run of equal adjacent rows of the ordered matrix to
-// unit 2, with the layout `recordLayout` (80 characters).
+// the pattern file's unit, with the layout `recordLayout` (80 characters).
 void WritePatterns(const int32_t& ncases, const int32_t& nvars, const int32_t* caseMatrix,
                    const char* recordLayout);
-// Writes one record per counted pattern to unit 2, in pattern order (the
-// table's patterns ordered already), with the layout `recordLayout`.
-void WriteCountedPatterns(const PatternTable& table, const char* recordLayout);

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
+#include "aggregation/run/refusal.h"
 #include "textio/textio.h"
 
 namespace {
@@ -34,56 +36,75 @@ const OptionName* OptionOf(const char* argument, const char*& value) {
   return nullptr;
 }
 
-[[noreturn]] void Refuse(const char* format, const char* a, const char* b = "", const char* c = "") {
-  char reason[2048];
-  std::snprintf(reason, sizeof reason, format, a, b, c);
-  RefuseCommandLine(reason);
-}
-
 // A count given as digits alone, from 1 to the largest 32-bit whole number.
-int32_t Count(const char* option, const char* text) {
+// Returns 0, or the refusal's status.
+int TakeCount(const char* option, const char* text, int32_t& count) {
   int64_t value = 0;
   const char* c = text;
   for (; *c >= '0' && *c <= '9' && value <= INT32_MAX; ++c) value = value * 10 + (*c - '0');
   if (c == text || *c != '\0' || value > INT32_MAX) {
-    Refuse("%s takes a number written in digits alone, at most 2147483647, not \"%s\"", option, text);
+    return Refuse("%s takes a number written in digits alone, at most 2147483647, not \"%s\"", option, text);
   }
-  if (value < 1) Refuse("%s must be at least 1, not %s", option, text);
-  return static_cast<int32_t>(value);
+  if (value < 1) return Refuse("%s must be at least 1, not %s", option, text);
+  count = static_cast<int32_t>(value);
+  return 0;
 }
 
-// A name a connection takes as it stands: not blank, not longer than it takes.
-void CheckName(const char* what, const char* name) {
-  if (name[std::strspn(name, " ")] == '\0') Refuse("the name of the %s is blank", what);
+// A name a connection takes as it stands: not blank, not longer than it
+// takes. Returns 0, or the refusal's status.
+int CheckName(const char* what, const char* name) {
+  if (name[std::strspn(name, " ")] == '\0') return Refuse("the name of the %s is blank", what);
   if (std::strlen(name) > static_cast<size_t>(textio::kMaxNameLength)) {
-    Refuse("the name of the %s is longer than 259 characters: %s", what, name);
+    return Refuse("the name of the %s is longer than %d characters: %s", what, textio::kMaxNameLength, name);
   }
+  return 0;
 }
 
 // The numbers of cases and variables that --inspect gives for the data file,
-// when a run with them reads every value and writes every value in its field.
-void InferCounts(CommandLineRun& run) {
+// when a run with them reads every value and writes every value in its
+// field. Returns 0, or the refusal's status.
+int InferCounts(CommandLineRun& run) {
   const auto length = static_cast<int>(std::strlen(run.dataName));
-  if (int status = textio::OpenUnit(1, run.dataName, length, "read", true); status != 0) {
-    Refuse("cannot read %s: %s", run.dataName, textio::RunErrorMessage(status));
+  if (int status = textio::OpenUnit(kDataUnit, run.dataName, length, "read", true); status != 0) {
+    return Refuse("cannot read %s: %s", run.dataName, textio::RunErrorMessage(status));
   }
-  if (textio::SelectUnit(1, textio::StatementKind::Read)->console) {
-    Refuse("the numbers of cases and variables of data from the console cannot be told before a run: give "
-           "them with --cases and --variables",
-           "");
+  if (textio::ConnectedToConsole(kDataUnit)) {
+    return Refuse("the numbers of cases and variables of data from the console cannot be told before a run: give "
+                  "them with --cases and --variables");
   }
   Inspection inspection;
   InspectUnit(inspection);
-  textio::CloseUnit(1);
+  textio::CloseUnit(kDataUnit);
   if (!RunWouldSucceed(inspection)) {
     char reason[512];
     InspectionReason(inspection, reason, sizeof reason);
-    Refuse("cannot tell the numbers of cases and variables of %s: %s. Give them with --cases and --variables; "
-           "aggregate --inspect %s tells more",
-           run.dataName, reason, run.dataName);
+    return Refuse("cannot tell the numbers of cases and variables of %s: %s. Give them with --cases and "
+                  "--variables; aggregate --inspect %s tells more",
+                  run.dataName, reason, run.dataName);
   }
   run.ncases = static_cast<int32_t>(inspection.cases);
   run.nvars = static_cast<int32_t>(inspection.variables);
+  return 0;
+}
+
+// Takes one option and its value, the next argument when not given after
+// "="; `i` is left at the last argument taken. Returns 0, or the refusal's
+// status.
+int TakeOption(int argc, const char* const* argv, int& i, const OptionName& option, const char* value,
+               CommandLineRun& run) {
+  if (value == nullptr) {
+    const char* ignored = nullptr;
+    if (i + 1 == argc || OptionOf(argv[i + 1], ignored) != nullptr) return Refuse("%s needs a value after it", option.name);
+    value = argv[++i];
+  }
+  const bool given = option.option == Option::Output ? run.outputName != nullptr
+                     : option.option == Option::Cases ? run.ncases != 0
+                                                      : run.nvars != 0;
+  if (given) return Refuse("%s is given twice", option.name);
+  if (option.option == Option::Output) run.outputName = value;
+  if (option.option == Option::Cases) return TakeCount(option.name, value, run.ncases);
+  if (option.option == Option::Variables) return TakeCount(option.name, value, run.nvars);
+  return 0;
 }
 
 }  // namespace
@@ -96,52 +117,34 @@ bool AsksForCommandLineRun(int argc, const char* const* argv) {
   return false;
 }
 
-void TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run) {
+int TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     const char* value = nullptr;
     const OptionName* option = optionsEnded ? nullptr : OptionOf(argument, value);
     if (option != nullptr) {
-      if (value == nullptr) {
-        const char* ignored = nullptr;
-        if (i + 1 == argc || OptionOf(argv[i + 1], ignored) != nullptr) Refuse("%s needs a value after it", option->name);
-        value = argv[++i];
-      }
-      bool given = option->option == Option::Output ? run.outputName != nullptr
-                   : option->option == Option::Cases ? run.ncases != 0
-                                                     : run.nvars != 0;
-      if (given) Refuse("%s is given twice", option->name);
-      if (option->option == Option::Output) run.outputName = value;
-      if (option->option == Option::Cases) run.ncases = Count(option->name, value);
-      if (option->option == Option::Variables) run.nvars = Count(option->name, value);
+      if (int status = TakeOption(argc, argv, i, *option, value, run); status != 0) return status;
     } else if (!optionsEnded && std::strcmp(argument, "--") == 0) {
       optionsEnded = true;
     } else if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
-      Refuse("unknown option %s (aggregate --help shows the options; -- before a data file whose name starts "
-             "with -)",
-             argument);
+      return Refuse("unknown option %s (aggregate --help shows the options; -- before a data file whose name "
+                    "starts with -)",
+                    argument);
     } else if (run.dataName != nullptr) {
-      Refuse("one data file at a time, not %s and %s", run.dataName, argument);
+      return Refuse("one data file at a time, not %s and %s", run.dataName, argument);
     } else {
       run.dataName = argument;
     }
   }
-  if (run.outputName == nullptr) Refuse("--output PATTERNS names the pattern file to make", "");
-  if (run.dataName == nullptr) Refuse("the name of the data file is missing: aggregate --output %s DATA", run.outputName);
-  CheckName("pattern file", run.outputName);
-  CheckName("data file", run.dataName);
+  if (run.outputName == nullptr) return Refuse("--output PATTERNS names the pattern file to make");
+  if (run.dataName == nullptr) return Refuse("the name of the data file is missing: aggregate --output %s DATA", run.outputName);
+  if (int status = CheckName("pattern file", run.outputName); status != 0) return status;
+  if (int status = CheckName("data file", run.dataName); status != 0) return status;
   // A connect would make the file that is not there.
   if (!textio::InquireExists(run.dataName, static_cast<int>(std::strlen(run.dataName)))) {
-    Refuse("no such data file: %s", run.dataName);
+    return Refuse("no such data file: %s", run.dataName);
   }
-  if ((run.ncases == 0) != (run.nvars == 0)) Refuse("give both --cases and --variables, or neither", "");
-  if (run.ncases == 0) InferCounts(run);
-}
-
-void RefuseCommandLine(const char* reason) {
-  char line[2100];
-  std::snprintf(line, sizeof line, "aggregate: %s", reason);
-  textio::WriteErrorLine(line);
-  textio::ExitRun(1);
+  if ((run.ncases == 0) != (run.nvars == 0)) return Refuse("give both --cases and --variables, or neither");
+  return run.ncases == 0 ? InferCounts(run) : 0;
 }

@@ -17,11 +17,6 @@ struct CommandLineRun {
 bool AsksForCommandLineRun(int argc, const char* const* argv);
 
 // Takes the run from the arguments, and the counts not given from an
-// inspection of the data file. What it cannot take it refuses: one line on
-// standard error, in words for a user at a shell, and exit status 1, before
-// any file is made.
-void TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run);
-
-// A refusal of a run asked for on the command line: "aggregate: " and the
-// reason on standard error, then the end of the run with status 1.
-[[noreturn]] void RefuseCommandLine(const char* reason);
+// inspection of the data file. Returns 0, or, for what it cannot take, the
+// status of its refusal (refusal.h), before any file is made.
+int TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run);

@@ -1,15 +1,19 @@
 // The aggregation run: the dialog (or the answers from the command line), the
 // reading of the cases, their ordering and the response pattern file, one
-// step after the other.
+// step after the other. Of the program's files, this one alone ends the
+// process: every other step hands its exit status back to it.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "aggregation/core/matrix.h"
-#include "aggregation/reading/case_reading.h"
+#include "aggregation/core/run_units.h"
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
+#include "aggregation/run/case_pipeline.h"
 #include "aggregation/run/command_line.h"
+#include "aggregation/run/refusal.h"
 #include "aggregation/run/run_warnings.h"
 #include "aggregation/run/usage.h"
 #include "textio/textio.h"
@@ -21,88 +25,56 @@ char dataFileName[kNameFieldLength];
 char outputFileName[kNameFieldLength];
 int32_t ncases = 0;
 int32_t nvars = 0;
-int32_t openStatus = 0;
-int32_t allocationStatus = 0;
 textio::ArrayDescriptor caseMatrix{};
-char recordLayout[kRecordLayoutLength];
-RunFindings findings;
-// The run was asked for on the command line: it shows no dialog, and tells
-// its refusals and what it did in words for a user at a shell.
-bool fromCommandLine = false;
 
-// The layout of a pattern record: nvars three-character values, a blank and
-// a six-character count.
-void BuildRecordLayout() {
-  char count[4];
-  textio::beginWrite(count, 4, "(I4)", 4);
-  textio::writeInteger(nvars);
-  textio::endWrite();
-  const textio::TextPiece pieces[] = {{"((", 2}, {count, 4}, {"(I3)),1X,I6)", 12}};
-  textio::concatenate(recordLayout, kRecordLayoutLength, pieces, 3);
+// How the run was asked for, and what it found: told once it is over.
+struct RunAccount {
+  // Asked for on the command line: no dialog, and its refusals and what it
+  // did in words for a user at a shell.
+  bool fromCommandLine = false;
+  RunFindings findings;
+};
+RunAccount thisRun;
+
+// A refusal of the run: in the dialog its message line and the stop; from
+// the command line the reason, in words for a user at a shell.
+[[noreturn]] void RefuseRun(const RunAccount& account, const char* message, const char* reason) {
+  if (!account.fromCommandLine) {
+    WriteConsoleLine(message);
+    textio::StopRun();
+  }
+  textio::ExitRun(Refuse("%s", reason));
 }
 
-// A line of the dialog's progress, which a run from the command line does not show.
-void Progress(const char* line) {
-  if (!fromCommandLine) WriteConsoleLine(line);
-}
-
-// A refusal: the dialog's message line and the stop; from the command line,
-// the reason in words for a user at a shell.
-[[noreturn]] void RefuseRun(const char* message, const char* reason) {
-  if (!fromCommandLine) Refuse(message);
-  RefuseCommandLine(reason);
-}
-
-// A file that cannot be connected, for a user at a shell.
-[[noreturn]] void RefuseConnect(const char* message, const char* what, const char* name, int status) {
+// A file that cannot be connected.
+[[noreturn]] void RefuseConnect(const RunAccount& account, const char* message, const char* what, const char* name,
+                                int status) {
   char reason[1024];
   std::snprintf(reason, sizeof reason, "cannot %s %s: %s", what, name,
                 status == textio::FileNotFound ? "a folder of its path does not exist" : textio::RunErrorMessage(status));
-  RefuseRun(message, reason);
+  RefuseRun(account, message, reason);
 }
 
-// The run from its answers on: the data file read into the case matrix or
-// counted, the cases ordered, the pattern file written.
-void RunWithAnswers() {
-  openStatus = textio::OpenUnit(1, dataFileName, kNameFieldLength, "read", true);
-  if (openStatus != 0) RefuseConnect("Error opening individual level data file.", "read", dataFileName, openStatus);
-  allocationStatus = 0;
+// The run from its answers on: the data file connected, the case matrix
+// allocated, then the cases read, ordered and written.
+void RunWithAnswers(RunAccount& account) {
+  if (int32_t openStatus = textio::OpenUnit(kDataUnit, dataFileName, kNameFieldLength, "read", true); openStatus != 0) {
+    RefuseConnect(account, "Error opening individual level data file.", "read", dataFileName, openStatus);
+  }
+  int32_t allocationStatus = 0;
   caseMatrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(caseMatrix, &allocationStatus);
   if (allocationStatus != 0) {
     char reason[160];
     std::snprintf(reason, sizeof reason, "no memory for %" PRId32 " cases of %" PRId32 " variables (4 GiB at most)",
                   ncases, nvars);
-    RefuseRun("Program could not allocate space for individual level data.", reason);
+    RefuseRun(account, "Program could not allocate space for individual level data.", reason);
   }
-  int32_t* cases = static_cast<int32_t*>(caseMatrix.data);
-
-  // Cases are counted by pattern while they are read, as long as the
-  // patterns repeat; the matrix takes them only when they stop repeating.
-  PatternTable patterns(nvars, CountingCapacity(nvars));
-  Progress("Reading the data...");
-  bool counted = ReadCases(ncases, nvars, caseMatrix, patterns);
-  NoteReading(ncases, findings);
-
-  BuildRecordLayout();
-  Progress("Sorting....");
-  if (counted) {
-    OrderPatterns(patterns);
-  } else {
-    SortCases(ncases, nvars, cases);
+  CaseRun run{ncases, nvars, caseMatrix, outputFileName, kNameFieldLength, !account.fromCommandLine,
+              CountingCapacity(nvars)};
+  if (int32_t openStatus = AggregateCases(run, account.findings); openStatus != 0) {
+    RefuseConnect(account, "Error creating output file.", "make", outputFileName, openStatus);
   }
-  textio::CloseUnit(1);
-
-  openStatus = textio::OpenUnit(2, outputFileName, kNameFieldLength, "write", true);
-  if (openStatus != 0) RefuseConnect("Error creating output file.", "make", outputFileName, openStatus);
-  Progress("Writing output file...");
-  if (counted) {
-    WriteCountedPatterns(patterns, recordLayout);
-  } else {
-    WritePatterns(ncases, nvars, cases, recordLayout);
-  }
-  Progress("Done.");
-  NoteWriting(nvars, findings);
 }
 
 // The names and counts of a run asked for on the command line, as the
@@ -112,12 +84,11 @@ void TakeAnswers(const CommandLineRun& run) {
   std::strncpy(outputFileName, run.outputName, kNameLength);
   ncases = run.ncases;
   nvars = run.nvars;
-  fromCommandLine = true;
 }
 
 // What a run asked for on the command line did, in one line on standard
 // error, where it never mixes with pattern records on standard output.
-void WriteSummary() {
+void WriteSummary(const RunFindings& findings) {
   char line[1024];
   std::snprintf(line, sizeof line, "aggregate: %" PRId32 " %s of %" PRId32 " %s read; %" PRId64 " %s written to %s",
                 ncases, ncases == 1 ? "case" : "cases", nvars, nvars == 1 ? "variable" : "variables",
@@ -127,19 +98,21 @@ void WriteSummary() {
 
 }  // namespace
 
+// The whole run, from the greeting to "Done.".
 void RunAggregation() {
   AskRunParameters(dataFileName, outputFileName, ncases, nvars);
-  RunWithAnswers();
+  RunWithAnswers(thisRun);
 }
 
 int main(int argc, char** argv) {
   textio::InitUnits(argc, argv);
-  AnswerInformationRequest(argc, argv);
+  if (std::optional<int> answered = AnswerInformationRequest(argc, argv)) textio::ExitRun(*answered);
   if (AsksForCommandLineRun(argc, argv)) {
     CommandLineRun run;
-    TakeCommandLine(argc, argv, run);
+    if (int status = TakeCommandLine(argc, argv, run); status != 0) textio::ExitRun(status);
     TakeAnswers(run);
-    RunWithAnswers();
+    thisRun.fromCommandLine = true;
+    RunWithAnswers(thisRun);
   } else {
     RunAggregation();
   }
@@ -147,8 +120,8 @@ int main(int argc, char** argv) {
   // has ended and the pattern file is complete.
   textio::CloseAllUnits();
   if (!textio::ClosingFailed()) {
-    if (fromCommandLine) WriteSummary();
-    WriteRunWarnings(findings);
+    if (thisRun.fromCommandLine) WriteSummary(thisRun.findings);
+    WriteRunWarnings(thisRun.findings);
   }
   textio::ExitRun(0);
 }

@@ -5,6 +5,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "aggregation/core/run_units.h"
+#include "aggregation/writing/pattern_record.h"
+
 namespace {
 
 void Warn(const char* text) {
@@ -17,14 +20,14 @@ void Warn(const char* text) {
 
 void NoteReading(int32_t ncases, RunFindings& findings) {
   findings.casesRead = ncases;
-  findings.skippedRecords = textio::recordsSkippingValues(1, findings.firstSkippedLine);
-  findings.dataLeft = textio::valuesLeft(1, findings.dataLeftLine);
+  findings.skippedRecords = textio::RecordsSkippingValues(kDataUnit, findings.firstSkippedLine);
+  findings.dataLeft = textio::ValuesLeft(kDataUnit, findings.dataLeftLine);
 }
 
 void NoteWriting(int32_t nvars, RunFindings& findings) {
   findings.nvars = nvars;
-  findings.recordsWritten = textio::recordsWritten(2);
-  findings.starredFields = textio::fieldsStarred(2, findings.firstStarred);
+  findings.recordsWritten = textio::RecordsWritten(kPatternUnit);
+  findings.starredFields = textio::FieldsStarred(kPatternUnit, findings.firstStarred);
 }
 
 void WriteRunWarnings(const RunFindings& findings) {
@@ -32,8 +35,7 @@ void WriteRunWarnings(const RunFindings& findings) {
   if (findings.starredFields > 0) {
     const textio::StarredField& first = findings.firstStarred;
     char where[96];
-    // A pattern record holds nvars fields of 3 characters, a blank and the count.
-    const int64_t item = (first.column - 1) / 3 + 1;
+    const int64_t item = FieldAtColumn(first.column);
     if (item <= findings.nvars) {
       std::snprintf(where, sizeof where, "variable %" PRId64 " of record %" PRId64 ", value %" PRId32, item,
                     first.record, first.value);
@@ -41,9 +43,10 @@ void WriteRunWarnings(const RunFindings& findings) {
       std::snprintf(where, sizeof where, "the count of record %" PRId64 ", %" PRId32, first.record, first.value);
     }
     std::snprintf(text, sizeof text,
-                  "%" PRId64 " %s written as asterisks, not fitting the pattern file (values -99 to 999, counts up "
-                  "to 999999); the first: %s",
-                  findings.starredFields, findings.starredFields == 1 ? "field" : "fields", where);
+                  "%" PRId64 " %s written as asterisks, not fitting the pattern file (values %d to %d, counts up "
+                  "to %" PRId64 "); the first: %s",
+                  findings.starredFields, findings.starredFields == 1 ? "field" : "fields", kSmallestFitting,
+                  kLargestFitting, kLargestCount, where);
     Warn(text);
   }
   if (findings.dataLeft) {

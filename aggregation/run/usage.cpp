@@ -1,11 +1,13 @@
-// The usage text and the version, written as console lines, for a user who
-// asks the program what it does instead of answering its questions.
+// The usage text, the version and the inspection of a data file, for a user
+// who asks the program before answering its questions.
 #include "aggregation/run/usage.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
-#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/run/refusal.h"
 #include "textio/textio.h"
 
 namespace {
@@ -64,20 +66,47 @@ constexpr const char* kUsage[] = {
     "Windows, aggregate.txt beside the program.",
 };
 
+// The inspection of the named data file, its report on standard output.
+// Returns 0 when a run with the answers it gives reads every value, writes
+// every value in its field and ends with "Done.", 1 otherwise; a file that
+// cannot be read is refused (no file made).
+int InspectDataFile(const char* program, const char* name) {
+  if (name == nullptr) return Refuse("--inspect needs the name of a data file");
+  const auto length = static_cast<int>(std::min(std::strlen(name), size_t{INT32_MAX}));
+  if (length > textio::kMaxNameLength) {
+    return Refuse("cannot inspect %s: name longer than %d characters", name, textio::kMaxNameLength);
+  }
+  // A connect would make the file that is not there.
+  if (!textio::InquireExists(name, length)) {
+    return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(textio::FileNotFound));
+  }
+  if (int status = textio::OpenUnit(kDataUnit, name, length, "read", true); status != 0) {
+    return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(status));
+  }
+  Inspection inspection;
+  InspectUnit(inspection);
+  textio::CloseUnit(kDataUnit);
+  if (inspection.readFailure != 0) {
+    return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(inspection.readFailure));
+  }
+  WriteInspection(program, name, inspection);
+  return RunWouldSucceed(inspection) ? 0 : 1;
+}
+
 }  // namespace
 
-void AnswerInformationRequest(int argc, const char* const* argv) {
-  if (argc < 2) return;
+std::optional<int> AnswerInformationRequest(int argc, const char* const* argv) {
+  if (argc < 2) return std::nullopt;
   const char* request = argv[1];
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
     for (const char* line : kUsage) textio::WriteOutputLine(line);
   } else if (std::strcmp(request, "--inspect") == 0) {
-    InspectDataFile(argv[0], argc > 2 ? argv[2] : nullptr);
+    return InspectDataFile(argv[0], argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
     textio::WriteOutputLine("aggregate " AGGREGATE_VERSION);
   } else {
-    return;
+    return std::nullopt;
   }
-  textio::ExitRun(0);
+  return 0;
 }

@@ -1,7 +1,11 @@
-// What the program says of itself when asked with --help or --version.
+// What the program says of itself when asked: its usage text (--help, -h,
+// /?), its version (--version), and a look at a data file before a run
+// (--inspect FILE).
 #pragma once
 
-// Handles a first argument of --help, -h, /? or --version: writes the usage
-// text or the version and ends the run. Any other argument is left to its
-// role as a file name.
-void AnswerInformationRequest(int argc, const char* const* argv);
+#include <optional>
+
+// Answers a first argument of --help, -h, /?, --version or --inspect, and
+// returns the exit status to end the run with. Any other argument is left
+// to its role as a file name or an option: nothing is returned.
+std::optional<int> AnswerInformationRequest(int argc, const char* const* argv);

@@ -11,8 +11,10 @@
 #include <mutex>
 
 #include "aggregation/core/matrix.h"
+#include "aggregation/core/run_units.h"
 #include "aggregation/core/side_by_side.h"
-#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/writing/pattern_record.h"
 #include "textio/textio.h"
 
 namespace {
@@ -20,10 +22,6 @@ namespace {
 constexpr int64_t kBlockBytes = 256 * 1024;  // the values of a block of rows, at most
 constexpr int32_t kRowsPerLine = 16;         // 4-byte values in a 64-byte cache line
 constexpr int64_t kPieceBytes = int64_t{1} << 20;  // the records of a piece, about
-
-// The bytes of a pattern record: three characters a value, a blank, six for
-// the count, and the line end.
-int64_t PatternRecordBytes(int32_t nvars) { return int64_t{3} * nvars + 9; }
 
 struct OrderedRows {
   const int32_t* cases;
@@ -133,7 +131,7 @@ void TakePieces(Pieces& pieces, textio::RecordBlock& block) {
     pieces.passed.wait(lock, [&] { return pieces.next == piece || pieces.failed != nullptr; });
     if (pieces.failed != nullptr) return;
     lock.unlock();
-    bool taken = textio::PassRecordBlock(2, block);
+    bool taken = textio::PassRecordBlock(kPatternUnit, block);
     lock.lock();
     if (taken) {
       ++pieces.next;
@@ -157,7 +155,7 @@ bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pi
   }
   Pieces pieces(rows, pieceRows, count);
   RunSideBySide([&] { TakePieces(pieces, *beside); }, [&] { TakePieces(pieces, *here); });
-  if (pieces.failed != nullptr) textio::RaiseBlockError(2, *pieces.failed);
+  if (pieces.failed != nullptr) textio::RaiseBlockError(kPatternUnit, *pieces.failed);
   textio::CloseRecordBlock(here);
   textio::CloseRecordBlock(beside);
   return true;
@@ -167,7 +165,7 @@ bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pi
 
 void WritePatternRecord(const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count,
                         const char* recordLayout) {
-  textio::beginWrite(2, recordLayout, kRecordLayoutLength);
+  textio::beginWrite(kPatternUnit, recordLayout, kRecordLayoutLength);
   textio::writeIntegers(values, nvars, stride);
   textio::writeInteger(count);
   textio::endWrite();
@@ -181,7 +179,15 @@ void WriteRunRecords(int32_t ncases, int32_t nvars, const int32_t* cases, const 
                      int32_t pieceRows) {
   const OrderedRows rows{cases, ncases, nvars};
   const auto count = static_cast<int32_t>((int64_t{ncases} + pieceRows - 1) / pieceRows);
-  if (count > 1 && textio::takesRecordBlocks(2) && WriteInPieces(rows, recordLayout, pieceRows, count)) return;
+  if (count > 1 && textio::TakesRecordBlocks(kPatternUnit) && WriteInPieces(rows, recordLayout, pieceRows, count)) return;
   StatementRecords records{recordLayout};
   WriteRuns(rows, 0, ncases, records);
+}
+
+void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {
+  for (int32_t p = 0; p < table.patterns.keys; ++p) {
+    int32_t pattern = table.order[p];
+    WritePatternRecord(table.values + static_cast<size_t>(pattern) * static_cast<size_t>(table.nvars), 1,
+                       table.nvars, static_cast<int32_t>(table.counts[pattern]), recordLayout);
+  }
 }

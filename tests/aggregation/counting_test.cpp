@@ -23,8 +23,11 @@
 #include <thread>
 #endif
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/reading/case_reading.h"
-#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/reading/page_preparer.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/run/case_pipeline.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"
@@ -97,40 +100,44 @@ struct RunResult {
   Passed passed;              // what the reading passed over, as the run warns of it
 };
 
-// Reads `ncases` cases of `nvars` values from the file `in` as a run does,
-// and writes their pattern file as `out`. The run opens no file while it
-// reads the cases: a second reader reads through the connection.
+// Reads `ncases` cases of `nvars` values from the file `in` and writes their
+// pattern file as `out`, by the run's own sequence. The run opens no file
+// but the pattern file: a second reader reads through the connection.
 RunResult RunOn(const std::string& in, const std::string& out, int32_t ncases, int32_t nvars, int32_t capacity) {
   RunResult run{};
   textio::ResetLayer();
   textio::InitUnits(0, nullptr);
-  EXPECT_EQ(textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", true), 0);
+  EXPECT_EQ(textio::OpenUnit(kDataUnit, in.data(), static_cast<int>(in.size()), "read", true), 0);
   textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(matrix, nullptr);
-  PatternTable table(nvars, capacity);
   const int64_t opened = textio::platform::OpenRequests();
-  run.counted = ReadCases(ncases, nvars, matrix, table);
-  EXPECT_EQ(textio::platform::OpenRequests(), opened) << "files opened while the cases were read";
-  run.secondReaderCases = textio::SelectUnit(1, textio::StatementKind::Read)->secondReaderCases;
-  run.passed.skippedRecords = textio::recordsSkippingValues(1, run.passed.firstSkippedLine);
-  if (run.passed.skippedRecords == 0) run.passed.firstSkippedLine = 0;
-  if (!textio::valuesLeft(1, run.passed.lineLeft)) run.passed.lineLeft = 0;
-  const std::string layout = test_support::RecordLayout(nvars);
-  EXPECT_EQ(textio::OpenUnit(2, out.data(), static_cast<int>(out.size()), "write", true), 0);
-  auto* cases = static_cast<int32_t*>(matrix.data);
-  if (run.counted) {
-    OrderPatterns(table);
-    WriteCountedPatterns(table, layout.data());
-  } else {
-    SortCases(ncases, nvars, cases);
-    WritePatterns(ncases, nvars, cases, layout.data());
-  }
-  textio::CloseUnit(1);
-  textio::CloseUnit(2);
+  CaseRun caseRun{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), false, capacity};
+  RunFindings findings;
+  EXPECT_EQ(AggregateCases(caseRun, findings), 0);
+  EXPECT_EQ(textio::platform::OpenRequests(), opened + 1) << "files opened besides the pattern file";
+  run.counted = caseRun.held == CasesHeld::Counted;
+  run.secondReaderCases = caseRun.secondReaderCases;
+  run.passed = {findings.skippedRecords, findings.skippedRecords > 0 ? findings.firstSkippedLine : 0,
+                findings.dataLeft ? findings.dataLeftLine : 0};
+  textio::CloseUnit(kPatternUnit);
   textio::ReleaseArray(matrix);
   textio::ResetLayer();
   run.patterns = test_support::ReadFile(out).value_or("");
   return run;
+}
+
+// A run of the file `in` that ends at a report in its reading, in a death
+// test's child; no pattern is counted.
+void RunToItsReport(const std::string& in, int32_t ncases, int32_t nvars) {
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  textio::OpenUnit(kDataUnit, in.data(), static_cast<int>(in.size()), "read", false);
+  textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
+  textio::AllocateArray(matrix, nullptr);
+  const std::string out = in + ".patterns";
+  CaseRun run{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), false, 0};
+  RunFindings findings;
+  AggregateCases(run, findings);
 }
 
 TEST_P(Counting, WritesEachCaseOnce) {
@@ -182,13 +189,7 @@ TEST(TwoThreads, ReportAsInOrder) {
   test_support::WriteFile(in, data);
   const int64_t line = std::count(data.begin(), data.begin() + static_cast<ptrdiff_t>(data.find('x')), '\n') + 1;
   EXPECT_CHILD_EXIT(folder, false, 1, {
-    textio::ResetLayer();
-    textio::InitUnits(0, nullptr);
-    textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
-    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.ncases, c.nvars);
-    textio::AllocateArray(matrix, nullptr);
-    PatternTable table(c.nvars, 0);
-    ReadCases(c.ncases, c.nvars, matrix, table);
+    RunToItsReport(in, c.ncases, c.nvars);
   });
   EXPECT_EQ(test_support::ReadFile(folder + "/stderr"),
             "\r\nrun-time error F6101: READ(" + in + ")\r\n- character not allowed in a whole number: \"x\" in case " +
@@ -339,13 +340,7 @@ TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
     int64_t resident = 0;
     statm >> pages >> resident;
     test_support::WriteFile(folder + "/resident", std::to_string(resident * sysconf(_SC_PAGESIZE)));
-    textio::ResetLayer();
-    textio::InitUnits(0, nullptr);
-    textio::OpenUnit(1, in.data(), static_cast<int>(in.size()), "read", false);
-    textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), c.typed, c.nvars);
-    textio::AllocateArray(matrix, nullptr);
-    PatternTable table(c.nvars, 0);
-    ReadCases(c.typed, c.nvars, matrix, table);
+    RunToItsReport(in, c.typed, c.nvars);
   });
   rusage children{};
   getrusage(RUSAGE_CHILDREN, &children);
@@ -353,7 +348,7 @@ TEST_P(MistypedCount, TakesOnlyThePagesOfTheCasesRead) {
   // AddressSanitizer's shadow takes a page for each page of the matrix read where they lie far apart.
   const int64_t read =
       PagesOfRows(c.read, c.typed, c.nvars) * (sanitizer == test_support::Sanitizer::Address ? 2 : 1);
-  const int64_t bound = before + read + (int64_t{32} << 20) + (int64_t{16} << 20);
+  const int64_t bound = before + read + kPreparedAhead + (int64_t{16} << 20);
   EXPECT_LT(int64_t{children.ru_maxrss} * 1024, bound) << "bytes, " << before << " before the reading";
 }
 

@@ -8,6 +8,7 @@
 
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
+#include "aggregation/writing/pattern_writing.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"

@@ -2,12 +2,14 @@
 // for byte against the statements writing them alone: the pattern file,
 // the report and exit status, and the counts of records and of fields
 // written as asterisks that the run's warnings tell.
+#include <climits>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "aggregation/run/Corvanesubs.h"
+#include "aggregation/writing/pattern_record.h"
 #include "aggregation/writing/pattern_writing.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
@@ -96,8 +98,8 @@ void WriteInChild(const SplitCase& c, const std::string& folder, int32_t pieceRo
   bool statements = pieceRows >= ncases || c.output == Output::Console || c.output == Output::NullDevice;
   if ((textio::layer.recordWriter.items != nullptr) != statements) std::_Exit(4);
   textio::StarredField first{};
-  int64_t starred = textio::fieldsStarred(2, first);
-  const std::string counts = std::to_string(textio::recordsWritten(2)) + " records; " + std::to_string(starred) +
+  int64_t starred = textio::FieldsStarred(2, first);
+  const std::string counts = std::to_string(textio::RecordsWritten(2)) + " records; " + std::to_string(starred) +
                              " starred, the first in record " + std::to_string(first.record) + ", column " +
                              std::to_string(first.column) + ", value " + std::to_string(first.value);
   textio::WriteOutputLine(counts.c_str());
@@ -168,5 +170,29 @@ INSTANTIATE_TEST_SUITE_P(
         // An error in editing a piece's first record, reported as the statement's.
         SplitCase{"layout_error", Drawn(40, 2, 0, 9), 4, 1, Output::NewFile, 0, false, TooManyVariablesLayout()}),
     [](const testing::TestParamInfo<SplitCase>& param) { return std::string(param.param.name); });
+
+// What shows in a field and what is written as asterisks, at the edges.
+TEST(PatternRecord, FieldsFitAtTheirEdges) {
+  const std::pair<int64_t, bool> values[] = {{INT32_MIN, false}, {-100, false}, {-99, true}, {0, true},
+                                             {999, true},        {1000, false}, {INT32_MAX, false}};
+  for (const auto& [value, fits] : values) EXPECT_EQ(FitsField(value), fits) << value;
+  EXPECT_TRUE(FitsCount(999999));
+  EXPECT_FALSE(FitsCount(1000000));
+}
+
+// The layout the run builds, against its text written out; past 9,999
+// variables its count does not fit, and the first record refuses it.
+TEST(PatternRecord, LayoutAsTheRunBuildsIt) {
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  char layout[kRecordLayoutLength];
+  for (int32_t nvars : {1, 12, 1234, 9999}) {
+    BuildRecordLayout(nvars, layout);
+    EXPECT_EQ(std::string(layout, sizeof layout), test_support::RecordLayout(nvars));
+  }
+  BuildRecordLayout(10000, layout);
+  EXPECT_EQ(std::string(layout, sizeof layout), TooManyVariablesLayout());
+  textio::ResetLayer();
+}
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <utility>
 
+#include "aggregation/reading/case_reading.h"
 #include "aggregation/reading/pattern_table.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
@@ -27,10 +28,6 @@
 
 namespace {
 
-// After the switch a second thread reads the later part of the file when the
-// cases left should take this many bytes (aggregation/reading/case_reading.cpp); it
-// opens on the first record within one load after the middle of them.
-constexpr int64_t kLaterPartBytes = int64_t{4} << 20;
 constexpr int64_t kLoad = textio::kFileReadLoad;
 
 // What a run on a data file gives, as the model reads it.
@@ -188,8 +185,9 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
     ++model.counts[reversed];
     if (model.switched || model.counts.size() <= static_cast<size_t>(CountingCapacity(nvars))) continue;
     model.switched = true;
-    int64_t bytes = static_cast<int64_t>(at) / c * (ncases - c), from = static_cast<int64_t>(at) + bytes / 2;
-    model.secondThread = c < ncases && bytes >= kLaterPartBytes && from < static_cast<int64_t>(text.size()) &&
+    // The second reader takes the first record that starts within a load of where it begins.
+    const int64_t from = LaterPartStart(static_cast<int64_t>(at), c, ncases);
+    model.secondThread = c < ncases && from >= 0 && from < static_cast<int64_t>(text.size()) &&
                          static_cast<int64_t>(text.find('\n', static_cast<size_t>(from - 1))) < from - 1 + kLoad;
   }
   for (int64_t left = line; at < text.size(); ++at) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
 #include "fuzz_layer.h"
 #include "textio/layer_state.h"
@@ -24,9 +25,9 @@ constexpr size_t kMaxData = 4096;
 
 std::unique_ptr<Inspection> Inspect(const std::string& path, int load) {
   fuzz::FreshLayer();
-  fuzz::Connect(1, path, "read");
+  fuzz::Connect(kDataUnit, path, "read");
   // The buffer was made for full loads and slack: asking for less is safe.
-  textio::SelectUnit(1, textio::StatementKind::Read)->bufferSize = load;
+  textio::SelectUnit(kDataUnit, textio::StatementKind::Read)->bufferSize = load;
   auto inspection = std::make_unique<Inspection>();
   InspectUnit(*inspection);
   return inspection;
@@ -66,23 +67,23 @@ std::string Summary(const Inspection& inspection) {
 std::vector<int32_t> ReadCases(const std::string& path, const Inspection& inspection) {
   const auto ncases = static_cast<int32_t>(inspection.cases), nvars = static_cast<int32_t>(inspection.variables);
   fuzz::FreshLayer();
-  fuzz::Connect(1, path, "read");
+  fuzz::Connect(kDataUnit, path, "read");
   std::vector<int32_t> rows(static_cast<size_t>(ncases) * static_cast<size_t>(nvars));
   int32_t i = 0;
   try {
     for (; i < ncases; ++i) {
-      textio::beginRead(1);
+      textio::beginRead(kDataUnit);
       textio::layer.run.statusWanted = true;  // an error now returns as a StatementReturn
       textio::readIntegers(rows.data() + static_cast<size_t>(i) * static_cast<size_t>(nvars), nvars, 1);
       textio::endRead();
     }
     int64_t firstSkipped = 0;
-    if (RunWouldSucceed(inspection) && textio::recordsSkippingValues(1, firstSkipped) > 0) {
+    if (RunWouldSucceed(inspection) && textio::RecordsSkippingValues(kDataUnit, firstSkipped) > 0) {
       fuzz::Finding("values skipped in a file called clean", Summary(inspection), "line " + std::to_string(firstSkipped));
     }
     // Every case was read: the next statement meets the end of the file.
     int32_t more = 0;
-    textio::beginRead(1);
+    textio::beginRead(kDataUnit);
     textio::layer.run.statusWanted = true;
     textio::readInteger(more);
     fuzz::Finding("values after the answers' cases", Summary(inspection), "");

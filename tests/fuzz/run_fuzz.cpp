@@ -4,15 +4,14 @@
 // anywhere) or ordered, and the response pattern file written. When the
 // reading succeeds, the file must hold one record per distinct pattern, in
 // order, with its count, as a plain count of the cases read one by one says.
-#include <unistd.h>
-
+#include <algorithm>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-#include <algorithm>
-
-#include "aggregation/reading/case_reading.h"
-#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/core/matrix.h"
+#include "aggregation/core/run_units.h"
+#include "aggregation/run/case_pipeline.h"
 #include "fuzz_layer.h"
 #include "support/patterns.h"
 #include "textio/layer_state.h"
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   unlink(outputPath.c_str());
 
   fuzz::FreshLayer();
-  fuzz::Connect(1, dataPath, "read");
+  fuzz::Connect(kDataUnit, dataPath, "read");
   textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   int32_t status = 0;
   textio::AllocateArray(matrix, &status);
@@ -38,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t* cases = static_cast<int32_t*>(matrix.data);
   try {
     for (int32_t i = 0; i < ncases; ++i) {
-      textio::beginRead(1);
+      textio::beginRead(kDataUnit);
       textio::layer.run.statusWanted = true;  // an error now returns as a StatementReturn
       textio::readIntegers(cases + i, nvars, ncases);
       textio::endRead();
@@ -49,26 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::vector<int32_t> read(cases, cases + static_cast<size_t>(ncases) * static_cast<size_t>(nvars));
 
-  // The run's own reading, afresh.
-  textio::CloseUnit(1);
-  fuzz::Connect(1, dataPath, "read");
+  // The run's own sequence, afresh.
+  textio::CloseUnit(kDataUnit);
+  fuzz::Connect(kDataUnit, dataPath, "read");
   std::fill_n(cases, read.size(), 0);
-  PatternTable table(nvars, capacity);
-  bool counted = ReadCases(ncases, nvars, matrix, table);
-  const std::string layout = test_support::RecordLayout(nvars);
-  if (counted) {
-    OrderPatterns(table);
-  } else {
-    SortCases(ncases, nvars, cases);
-  }
-  textio::CloseUnit(1);
-  fuzz::Connect(2, outputPath, "write");
-  if (counted) {
-    WriteCountedPatterns(table, layout.data());
-  } else {
-    WritePatterns(ncases, nvars, cases, layout.data());
-  }
-  textio::CloseUnit(2);
+  CaseRun run{ncases, nvars, matrix, outputPath.data(), static_cast<int>(outputPath.size()), false, capacity};
+  RunFindings findings;
+  if (AggregateCases(run, findings) != 0) fuzz::Finding("no pattern file", outputPath, "");
+  textio::CloseUnit(kPatternUnit);
   textio::ReleaseArray(matrix);
 
   std::string written = fuzz::ReadScratchFile(outputPath);

@@ -74,7 +74,7 @@ TEST_P(StarredFields, AreCountedWithTheFirst) {
     textio::endWrite();
   }
   textio::StarredField first{};
-  EXPECT_EQ(textio::fieldsStarred(2, first), c.starred);
+  EXPECT_EQ(textio::FieldsStarred(2, first), c.starred);
   if (c.starred > 0) {
     EXPECT_EQ(first.record, c.first.record);
     EXPECT_EQ(first.column, c.first.column);

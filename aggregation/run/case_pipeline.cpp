@@ -1,0 +1,53 @@
+// The run from its first case read to its last record written, one step
+// after the other.
+#include "aggregation/run/case_pipeline.h"
+
+#include "aggregation/core/run_units.h"
+#include "aggregation/reading/case_reading.h"
+#include "aggregation/reading/pattern_table.h"
+#include "aggregation/run/Corvanesubs.h"
+#include "aggregation/writing/pattern_record.h"
+#include "aggregation/writing/pattern_writing.h"
+#include "textio/textio.h"
+
+namespace {
+
+void Progress(const CaseRun& run, const char* line) {
+  if (run.progressLines) WriteConsoleLine(line);
+}
+
+}  // namespace
+
+int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
+  auto* cases = static_cast<int32_t*>(run.caseMatrix.data);
+  PatternTable patterns(run.nvars, run.countingCapacity);
+  Progress(run, "Reading the data...");
+  const bool counted = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns);
+  run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
+  run.secondReaderCases = textio::SecondReaderCases(kDataUnit);
+  NoteReading(run.ncases, findings);
+
+  char recordLayout[kRecordLayoutLength];
+  BuildRecordLayout(run.nvars, recordLayout);
+  Progress(run, "Sorting....");
+  if (counted) {
+    OrderPatterns(patterns);
+  } else {
+    SortCases(run.ncases, run.nvars, cases);
+  }
+  textio::CloseUnit(kDataUnit);
+
+  if (int32_t status = textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true);
+      status != 0) {
+    return status;
+  }
+  Progress(run, "Writing output file...");
+  if (counted) {
+    WriteCountedPatterns(patterns, recordLayout);
+  } else {
+    WritePatterns(run.ncases, run.nvars, cases, recordLayout);
+  }
+  Progress(run, "Done.");
+  NoteWriting(run.nvars, findings);
+  return 0;
+}

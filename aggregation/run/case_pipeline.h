@@ -1,0 +1,34 @@
+// The run's sequence once the data file is connected and the case matrix
+// allocated: the cases read, counted by pattern while their patterns repeat
+// and into the case matrix once they stop; the record layout built; the
+// cases ordered; the data file disconnected; the pattern file connected and
+// one record written for each distinct pattern. The run and the tests call
+// it alike, so that the tests run the run's own sequence.
+#pragma once
+
+#include <cstdint>
+
+#include "aggregation/run/run_warnings.h"
+#include "textio/textio.h"
+
+// How the cases were held once read.
+enum class CasesHeld : uint8_t { Counted, InMatrix };
+
+struct CaseRun {
+  int32_t ncases;
+  int32_t nvars;
+  textio::ArrayDescriptor& caseMatrix;  // allocated, zero-filled
+  const char* outputFileName;           // as handed to the connection
+  int outputNameLength;
+  bool progressLines;                   // the dialog's lines, "Reading the data..." to "Done."
+  int32_t countingCapacity;             // patterns counted at most: CountingCapacity(nvars) in a run
+
+  // How the run went, once it has: for the tests and the benchmark.
+  CasesHeld held = CasesHeld::InMatrix;
+  int64_t secondReaderCases = 0;  // cases a second reader took in the reading in order's stead
+};
+
+// Returns 0 once every record is written (and "Done." said), or the nonzero
+// status of the pattern file's connect, with nothing written. What the
+// reading and the writing found goes into `findings`.
+int32_t AggregateCases(CaseRun& run, RunFindings& findings);
