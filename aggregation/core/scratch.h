@@ -10,11 +10,10 @@
 // `bytes` zero-filled bytes, released when it goes out of scope; `data`
 // stays null when the storage cannot be had.
 struct Scratch {
-  textio::ArrayDescriptor array = ArrayOf(1, 0);
+  textio::ArrayDescriptor array;
   unsigned char* data = nullptr;
 
-  explicit Scratch(int64_t bytes) {
-    array = ArrayOf(1, bytes);
+  explicit Scratch(int64_t bytes) : array(ArrayOf(1, bytes)) {
     int32_t status = 0;
     textio::AllocateArray(array, &status);
     if (status == 0) data = static_cast<unsigned char*>(array.data);

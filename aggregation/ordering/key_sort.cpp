@@ -94,7 +94,8 @@ void SortSharedBuckets(const Buckets& buckets, size_t count) {
     SortBuckets(buckets, split + 1, 256, false);
     return;
   }
-  RunSideBySide([&] { SortBuckets(buckets, split, 256, false); }, [&] { SortBuckets(buckets, 0, split, false); });
+  RunSideBySide([&]() noexcept { SortBuckets(buckets, split, 256, false); },
+                [&]() noexcept { SortBuckets(buckets, 0, split, false); });
 }
 
 }  // namespace

@@ -241,7 +241,8 @@ bool OrderByKeyWindows(KeyPlan& key) {
   Scratch second(shared ? int64_t{4} * ncases : 0);
   if (shared && second.data != nullptr) {
     auto* secondMoved = reinterpret_cast<int32_t*>(second.data);
-    RunSideBySide([&] { gather(nvars / 2, nvars, secondMoved); }, [&] { gather(0, nvars / 2, moved); });
+    RunSideBySide([&]() noexcept { gather(nvars / 2, nvars, secondMoved); },
+                  [&]() noexcept { gather(0, nvars / 2, moved); });
   } else {
     gather(0, nvars, moved);
   }

@@ -135,8 +135,20 @@ void FillInOrder(const MatrixFill& fill, int32_t next) {
 // record where they begin; else its work is dropped and the reading goes on
 // in order, so that every report is that of a reading in order.
 struct LaterPart {
-  LaterPart(const MatrixFill& matrix, int32_t next, textio::SideReader* reader)
-      : fill(matrix), side(reader), start(textio::SideReaderStart(reader)), claims(next, matrix.ncases) {}
+  LaterPart(const MatrixFill& matrix, int32_t next)
+      : fill(matrix),
+        rows(int64_t{4} * matrix.blockRows * matrix.nvars),
+        ends(int64_t{sizeof(textio::SideCaseEnd)} * matrix.blockRows),
+        claims(next, matrix.ncases) {}
+  // Opens the second reader on the first record after `from`; false when
+  // it or the second thread's storage cannot be had.
+  bool Open(int64_t from) {
+    if (rows.data == nullptr || ends.data == nullptr) return false;
+    side = textio::OpenSideReader(kDataUnit, from, fill.nvars);
+    if (side != nullptr) start = textio::SideReaderStart(side);
+    return side != nullptr;
+  }
+  // The second thread is joined before the members it uses are released.
   ~LaterPart() {
     if (side == nullptr) return;
     claims.Abandon();
@@ -152,8 +164,10 @@ struct LaterPart {
   }
 
   const MatrixFill& fill;
-  textio::SideReader* side;
-  int64_t start;  // the file offset of its first record
+  Scratch rows;  // the second thread's block of cases, and where each ends
+  Scratch ends;
+  textio::SideReader* side = nullptr;
+  int64_t start = 0;  // the file offset of its first record
   RowClaims claims;
   std::thread thread;
   // Where the last case the second thread placed ends: written by it, read
@@ -163,10 +177,12 @@ struct LaterPart {
 
 // The second thread: cases read a block at a time into its own rows, each
 // block moved into the rows of the matrix it can take. Touches only the
-// side reader, `rows`, `ends`, the claims, the matrix rows taken and
+// side reader, its own rows and ends, the claims, the matrix rows taken and
 // `later.lastEnd`; raises no report.
-void ReadLaterPart(LaterPart& later, int32_t* rows, textio::SideCaseEnd* ends) {
+void ReadLaterPart(LaterPart& later) {
   const MatrixFill& fill = later.fill;
+  auto* rows = reinterpret_cast<int32_t*>(later.rows.data);
+  auto* ends = reinterpret_cast<textio::SideCaseEnd*>(later.ends.data);
   for (;;) {
     int32_t read = textio::ReadSideCases(later.side, rows, ends, fill.blockRows);
     for (int32_t placed = 0; placed < read;) {
@@ -215,16 +231,10 @@ int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
   const int64_t at = textio::NextRecordOffset(kDataUnit);
   const int64_t from = LaterPartStart(at, next, fill.ncases);
   if (from < 0) return next;
-  Scratch laterRows(int64_t{4} * fill.blockRows * fill.nvars);  // the second thread's block
-  Scratch laterEnds(int64_t{sizeof(textio::SideCaseEnd)} * fill.blockRows);  // and where its cases end
-  if (laterRows.data == nullptr || laterEnds.data == nullptr) return next;
-  textio::SideReader* side = textio::OpenSideReader(kDataUnit, from, fill.nvars);
-  if (side == nullptr) return next;
-  LaterPart later(fill, next, side);
-  auto* block = reinterpret_cast<int32_t*>(laterRows.data);
-  auto* ends = reinterpret_cast<textio::SideCaseEnd*>(laterEnds.data);
+  LaterPart later(fill, next);
+  if (!later.Open(from)) return next;
   try {
-    later.thread = std::thread([&later, block, ends] { ReadLaterPart(later, block, ends); });
+    later.thread = std::thread([&later] { ReadLaterPart(later); });
   } catch (const std::exception&) {  // no thread to be had
     return next;
   }

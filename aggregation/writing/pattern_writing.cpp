@@ -70,7 +70,8 @@ void WriteRecord(textio::RecordBlock& block, const int32_t* values, ptrdiff_t st
 
 // Writes the record of every run of equal rows that starts in rows
 // [begin, end), counting the last one to its end, past `end` if it goes on.
-// A record is written as soon as its run is known to end.
+// A record is written as soon as its run is known to end. Second thread too,
+// into a block: touches only the rows and the block; raises no report.
 template <typename Records>
 void WriteRuns(const OrderedRows& rows, int32_t begin, int32_t end, Records& records) {
   int32_t start = begin;
@@ -116,9 +117,11 @@ struct Pieces {
 };
 
 // Takes pieces until none is left or a block has failed: the piece's records
-// into the block, then, in its turn, the block to unit 2. A piece waits only
-// for those taken before it, so that this thread alone takes them all when
-// no other can be had.
+// into the block, then, in its turn, the block to the pattern file's unit. A
+// piece waits only for those taken before it, so that this thread alone
+// takes them all when no other can be had. Second thread too: touches the
+// rows, its block, `pieces` under its mutex and, in its turn, the unit's
+// output; raises no report.
 void TakePieces(Pieces& pieces, textio::RecordBlock& block) {
   std::unique_lock<std::mutex> lock(pieces.mutex);
   while (pieces.failed == nullptr && pieces.taken < pieces.count) {
@@ -154,7 +157,7 @@ bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pi
     return false;
   }
   Pieces pieces(rows, pieceRows, count);
-  RunSideBySide([&] { TakePieces(pieces, *beside); }, [&] { TakePieces(pieces, *here); });
+  RunSideBySide([&]() noexcept { TakePieces(pieces, *beside); }, [&]() noexcept { TakePieces(pieces, *here); });
   if (pieces.failed != nullptr) textio::RaiseBlockError(kPatternUnit, *pieces.failed);
   textio::CloseRecordBlock(here);
   textio::CloseRecordBlock(beside);
