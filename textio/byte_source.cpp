@@ -114,29 +114,30 @@ int Refill(UnitRecord& unit) {
 // An error met while taking bytes: the end of the input, a read failure, a
 // typed line too long.
 [[noreturn]] void RaiseReadError(UnitRecord& unit, int number) {
-  char detail[160];
-  FixedText text(detail, sizeof detail);
-  int64_t line = unit.lineEnds + 1;
+  RunErrorReport& report = StartRunErrorReport(number);
+  report.detailed = true;
+  FixedText before(report.before, sizeof report.before);
+  report.line = unit.lineEnds + 1;
+  report.caseNumber = unit.statements;
   if (number == EndOfFile) {
     unit.endOfFile = true;
     if (unit.console) {
-      text.Add("the input ends on line ").Add(line);
+      before.Add("the input ends ");
+      report.place = ReportPlace::OnConsoleLine;
     } else if (unit.kind == UnitKind::Sequential && unit.filePosition == 0) {
       // Nothing was ever read. A file the connect made is one whose name was
       // mistyped; the next run with that name finds it there, empty.
-      text.Add(unit.madeByConnect ? "the file did not exist, so an empty file of that name was made"
-                                  : "the file is empty");
+      before.Add(unit.madeByConnect ? "the file did not exist, so an empty file of that name was made"
+                                    : "the file is empty");
     } else {
-      int64_t complete = unit.statements - 1;
-      text.Add(complete).Add(complete == 1 ? " case read, " : " cases read, ");
-      text.Add("the file ends in case ").Add(unit.statements).Add(", line ").Add(line);
+      report.place = ReportPlace::FileEndInCase;
     }
   } else if (number == ReadFailed) {
-    text.Add(CauseText(layer.reader.readFailure));
+    before.Add(CauseText(layer.reader.readFailure));
   } else {
-    text.Add("line ").Add(line);
+    before.Add("line ").Add(report.line);
   }
-  RaiseRunError(number, detail);
+  RaiseStartedRunError();
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ inline constexpr int kBufferSlack = kFieldSpan;
 inline constexpr int kNameScratchSize = 512;
 
 // The first bytes of a value that a report shows.
-inline constexpr int kShownSize = 40;
+inline constexpr int kShownSize = kReportValueBytes;
 
 // What a record writer counts of the records it ends.
 struct RecordTally {
@@ -153,6 +153,12 @@ void ReleaseLayerMemory(void* block);
 // The layer's own memory could not be had: error 6700, reported with no
 // unit, whatever statement asked for the memory.
 [[noreturn]] void RaiseNoLayerMemory();
+
+// A run-time error whose detail has a place or a value: its report is
+// started with the statement's kind and unit, its parts filled in by the
+// caller, then raised as RaiseRunError raises.
+RunErrorReport& StartRunErrorReport(int number);
+[[noreturn]] void RaiseStartedRunError();
 
 // Starts a statement: its kind and unit for a report, and whether it wants a status.
 void BeginStatement(StatementKind kind, UnitRecord* unit, bool statusWanted = false);

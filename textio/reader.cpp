@@ -18,12 +18,10 @@ ReaderState& Reader() { return layer.reader; }
 
 // Where the read stands, for a report: the case (read statement) and line of
 // a file, the line of the console.
-void AddPlace(FixedText& text, const UnitRecord& unit, int64_t line) {
-  if (unit.console) {
-    text.Add("on line ").Add(line);
-  } else {
-    text.Add("in case ").Add(unit.statements).Add(", line ").Add(line);
-  }
+void SetPlace(RunErrorReport& report, const UnitRecord& unit, int64_t line) {
+  report.place = unit.console ? ReportPlace::OnConsoleLine : ReportPlace::InCase;
+  report.caseNumber = unit.statements;
+  report.line = line;
 }
 
 int DigitValue(unsigned char c) {
@@ -102,19 +100,25 @@ void AddShownValue(FixedText& text) {
   text.Add(reader.valueLength > kShownSize ? "...\"" : "\"");
 }
 
-// Room for a value's report: its place, its first bytes each shown in up to
-// four characters, and the words around them.
-constexpr int kValueDetailSize = kShownSize * 4 + 160;
+// A report of the value being scanned: its first bytes, kept as read.
+RunErrorReport& StartValueReport(int number) {
+  const ReaderState& reader = Reader();
+  RunErrorReport& report = StartRunErrorReport(number);
+  report.detailed = true;
+  report.valueLength = static_cast<int>(std::min<int64_t>(reader.valueLength, kShownSize));
+  std::memcpy(report.value, reader.shown, static_cast<size_t>(report.valueLength));
+  return report;
+}
 
 // Raises `number` for the value being scanned: what it was and where it starts.
 [[noreturn]] void RaiseValueError(int number) {
   const ReaderState& reader = Reader();
-  char detail[kValueDetailSize];
-  FixedText text(detail, sizeof detail);
-  AddShownValue(text);
-  text.Add(" ");
-  AddPlace(text, *reader.unit, reader.valueLength > 0 ? reader.valueLine : reader.unit->lineEnds + 1);
-  RaiseRunError(number, detail);
+  RunErrorReport& report = StartValueReport(number);
+  FixedText before(report.before, sizeof report.before);
+  AddShownValue(before);
+  before.Add(" ");
+  SetPlace(report, *reader.unit, reader.valueLength > 0 ? reader.valueLine : reader.unit->lineEnds + 1);
+  RaiseStartedRunError();
 }
 
 // A quoted or parenthesised value for a whole-number item that runs on past
@@ -122,13 +126,14 @@ constexpr int kValueDetailSize = kShownSize * 4 + 160;
 // (a stray quote far above is what the reader meets), then its first bytes.
 [[noreturn]] void RaiseRunawayValue() {
   const ReaderState& reader = Reader();
-  char detail[kValueDetailSize];
-  FixedText text(detail, sizeof detail);
-  text.Add(reader.scanMode == ScanMode::Delimited ? "a quoted value starts " : "a parenthesised value starts ");
-  AddPlace(text, *reader.unit, reader.valueLine);
-  text.Add(" and runs on past 1 MiB: ");
-  AddShownValue(text);
-  RaiseRunError(DelimitedForInteger, detail);
+  RunErrorReport& report = StartValueReport(DelimitedForInteger);
+  FixedText(report.before, sizeof report.before)
+      .Add(reader.scanMode == ScanMode::Delimited ? "a quoted value starts " : "a parenthesised value starts ");
+  SetPlace(report, *reader.unit, reader.valueLine);
+  FixedText after(report.after, sizeof report.after);
+  after.Add(" and runs on past 1 MiB: ");
+  AddShownValue(after);
+  RaiseStartedRunError();
 }
 
 // Notes a byte of the value being scanned: the line where the value starts,

@@ -9,34 +9,50 @@ namespace textio {
 namespace {
 
 // ORDER StatementKind: the text a report shows after the error number.
-constexpr const char* kStatementTexts[] = {
-    ": (",         ": CLOSE(",   ": WRITE(",           ": ENDFILE(",          ": INQUIRE(",
-    ": LOCKING(",  ": OPEN(",    ": READ(",            ": REWIND(",           ": BACKSPACE(",
-    ": EOF(",      ": $DEBUG\r\n- ", ": ALLOCATE\r\n- ", ": DEALLOCATE\r\n- ", ": BEGINTHREAD\r\n- ",
-    ": MATH\r\n- ", "\r\n- ",
-};
+constexpr const char* kStatementTexts[] = {": (", ": CLOSE(", ": WRITE(", ": OPEN(", ": READ(", "\r\n- "};
 static_assert(sizeof kStatementTexts / sizeof kStatementTexts[0] ==
               static_cast<size_t>(StatementKind::Other) + 1);
 
-bool NamesUnit(StatementKind kind) { return kind <= StatementKind::Eof; }
+bool NamesUnit(StatementKind kind) { return kind < StatementKind::Other; }
 
 void CopyName(const char* name) {
   std::strncpy(layer.nameScratch, name, kNameScratchSize - 1);
   layer.nameScratch[kNameScratchSize - 1] = '\0';
 }
 
-// The last report made, reported or not. Made without the heap: a report
-// must come out when memory has run out.
-char lastReport[kNameScratchSize + 512];
+// The last report made, reported or not, as parts and as text. Made
+// without the heap: a report must come out when memory has run out.
+RunErrorReport lastError;
+char lastReport[sizeof lastError.unitName + 3 * kReportTextSize];
 
-// Makes the report of an error into lastReport; returns its length.
-size_t ComposeReport(int number, const char* message, StatementKind kind) {
-  FixedText text(lastReport, sizeof lastReport);
-  text.Add("\r\nrun-time error ").Add(kind == StatementKind::Arithmetic ? "M" : "F").Add(int64_t{number});
-  text.Add(kStatementTexts[static_cast<int>(kind)]);
-  if (NamesUnit(kind)) text.Add(layer.nameScratch).Add(*message != '\0' ? ")\r\n- " : ")\r\n");
-  text.Add(message).Add("\r\n");
-  return static_cast<size_t>(text.next - lastReport);
+void AddPlace(FixedText& text, const RunErrorReport& report) {
+  switch (report.place) {
+    case ReportPlace::None:
+      break;
+    case ReportPlace::InCase:
+      text.Add("in case ").Add(report.caseNumber).Add(", line ").Add(report.line);
+      break;
+    case ReportPlace::OnConsoleLine:
+      text.Add("on line ").Add(report.line);
+      break;
+    case ReportPlace::FileEndInCase: {
+      const int64_t complete = report.caseNumber - 1;
+      text.Add(complete).Add(complete == 1 ? " case read, " : " cases read, ");
+      text.Add("the file ends in case ").Add(report.caseNumber).Add(", line ").Add(report.line);
+      break;
+    }
+  }
+}
+
+// Writes out the report of the error raised, unless its statement wants a
+// status or the run is ending already; then returns to its caller.
+void ReportUnlessReturned() {
+  RunState& run = layer.run;
+  const size_t length = FormatRunErrorReport(lastError, lastReport, sizeof lastReport);
+  if (run.statusWanted) return;  // kept for the statement's caller
+  // Nothing is left to tell anyone if standard error itself fails.
+  (void)platform::WriteAll(2, lastReport, length);
+  if (!run.endingRun) ExitRun(1);
 }
 
 // Rows [first, first + count) of a rank-2 array, as ranges of its bytes.
@@ -49,12 +65,23 @@ platform::BlockRanges RowRanges(const ArrayDescriptor& array, int64_t first, int
 
 }  // namespace
 
-void ReportRunError(int number, const char* message, StatementKind kind) {
-  size_t length = ComposeReport(number, message, kind);
-  // Nothing is left to tell anyone if standard error itself fails.
-  (void)platform::WriteAll(2, lastReport, length);
-  if (!layer.run.endingRun) ExitRun(1);
+size_t FormatRunErrorReport(const RunErrorReport& report, char* buffer, size_t size) {
+  FixedText text(buffer, size);
+  text.Add("\r\nrun-time error F").Add(int64_t{report.number});
+  text.Add(kStatementTexts[static_cast<int>(report.kind)]);
+  const char* message = RunErrorMessage(report.number);
+  if (NamesUnit(report.kind)) text.Add(report.unitName).Add(*message != '\0' || report.detailed ? ")\r\n- " : ")\r\n");
+  text.Add(message);
+  if (report.detailed) {
+    text.Add(": ").Add(report.before);
+    AddPlace(text, report);
+    text.Add(report.after);
+  }
+  text.Add("\r\n");
+  return static_cast<size_t>(text.next - buffer);
 }
+
+const RunErrorReport& LastRunError() { return lastError; }
 
 const char* LastRunErrorReport() { return lastReport; }
 
@@ -71,23 +98,37 @@ void WriteErrorLine(const char* text) { WriteLine(2, text); }
 
 void WriteOutputLine(const char* text) { WriteLine(1, text); }
 
-void RaiseRunError(int number, const char* detail) {
+RunErrorReport& StartRunErrorReport(int number) {
   RunState& run = layer.run;
   if (NamesUnit(run.kind) && run.kind != StatementKind::Open) {
     CopyName(run.currentUnit != nullptr ? run.currentUnit->name : "");
   }
-  static char message[512];
-  FixedText text(message, sizeof message);
-  text.Add(RunErrorMessage(number));
-  if (detail != nullptr) text.Add(": ").Add(detail);
-  if (run.statusWanted) {
-    ComposeReport(number, message, run.kind);  // kept for the statement's caller
-  } else {
-    ReportRunError(number, message, run.kind);
-  }
+  lastError.number = number;
+  lastError.kind = run.kind;
+  std::strncpy(lastError.unitName, layer.nameScratch, sizeof lastError.unitName - 1);
+  lastError.unitName[sizeof lastError.unitName - 1] = '\0';
+  lastError.detailed = false;
+  lastError.before[0] = lastError.after[0] = '\0';
+  lastError.place = ReportPlace::None;
+  lastError.caseNumber = lastError.line = 0;
+  lastError.valueLength = 0;
+  return lastError;
+}
+
+void RaiseStartedRunError() {
+  ReportUnlessReturned();
   // Only a statement with a status, or the end-of-run closing, gets here.
-  run.statusWanted = false;
-  throw StatementReturn{number};
+  layer.run.statusWanted = false;
+  throw StatementReturn{lastError.number};
+}
+
+void RaiseRunError(int number, const char* detail) {
+  RunErrorReport& report = StartRunErrorReport(number);
+  if (detail != nullptr) {
+    report.detailed = true;
+    FixedText(report.before, sizeof report.before).Add(detail);
+  }
+  RaiseStartedRunError();
 }
 
 bool ClosingFailed() { return layer.run.closingFailed; }

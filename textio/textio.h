@@ -64,11 +64,8 @@ enum RunError : int {
 const char* RunErrorMessage(int number);
 
 // The kind of the statement in progress; it chooses the statement text of a
-// report. ORDER: kinds 0 to 10 are input/output statements naming a unit.
-enum class StatementKind : uint8_t {
-  None = 0, Close, Write, EndFile, Inquire, Locking, Open, Read, Rewind, Backspace, Eof,
-  Debug, Allocate, Deallocate, BeginThread, Arithmetic, Other,
-};
+// report. ORDER: every kind before Other is an input/output statement naming a unit.
+enum class StatementKind : uint8_t { None = 0, Close, Write, Open, Read, Other };
 
 // ---- Units -----------------------------------------------------------------
 
@@ -275,11 +272,36 @@ bool PassRecordBlock(int unit, RecordBlock& block);
 [[noreturn]] void StopRun();
 // `detail`, when given, follows the number's message text after ": ".
 [[noreturn]] void RaiseRunError(int number, const char* detail = nullptr);
-void ReportRunError(int number, const char* message, StatementKind kind);
-// The report of the last run-time error raised, reported or returned as a
-// status, as standard error shows it: an empty line, then the line naming
+
+// Where a report places what went wrong: a file's case (its read statement)
+// and line, a console line, or the end of a file met in a case.
+enum class ReportPlace : uint8_t { None, InCase, OnConsoleLine, FileEndInCase };
+inline constexpr int kReportValueBytes = 40;  // the first bytes of a failing value that a report shows
+inline constexpr int kReportTextSize = 320;
+// A run-time error report as its parts. Its detail, after the number's
+// message, is `before`, then the place, then `after`: the value shown in
+// quotes, then "in case 7, line 7"; or "10 cases read, the file ends in
+// case 11, line 11", all of it the place.
+struct RunErrorReport {
+  int number;
+  StatementKind kind;
+  char unitName[kMaxNameLength + 1];  // for a statement naming a unit
+  bool detailed;                      // the detail is given
+  char before[kReportTextSize];
+  ReportPlace place;
+  int64_t caseNumber;
+  int64_t line;
+  char after[kReportTextSize];
+  char value[kReportValueBytes];      // the failing value's first bytes as read
+  int valueLength;                    // of them; 0 when no value failed
+};
+// The last run-time error raised, reported or returned as a status.
+const RunErrorReport& LastRunError();
+// A report as standard error shows it: an empty line, then the line naming
 // the error and the statement, then the line saying what went wrong, each
-// ended by CR LF. Empty before the first.
+// ended by CR LF. Returns its length, at most size - 1.
+size_t FormatRunErrorReport(const RunErrorReport& report, char* text, size_t size);
+// The last report's text; empty before the first.
 const char* LastRunErrorReport();
 // One line on standard error, ended as this system ends lines: a failure or
 // a warning told in words of the program's own rather than as a run-time error.

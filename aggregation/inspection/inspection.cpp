@@ -357,11 +357,9 @@ void Take(Reading& reading, const textio::RecordShape& shape) {
   Place(reading, shape, nullptr);
 }
 
-// Whether the value of a run-time error report holds `c`: the value is
-// shown in the report's last line, after the statement's.
-bool ValueHolds(const char* report, char c) {
-  const char* detail = std::strstr(report, ")\r\n- ");
-  return detail != nullptr && std::strchr(detail, c) != nullptr;
+// Whether the value that a run-time error report names holds `c`.
+bool ValueHolds(const textio::RunErrorReport& report, char c) {
+  return std::memchr(report.value, c, static_cast<size_t>(report.valueLength)) != nullptr;
 }
 
 // A record with a value that cannot be read. The file's first record, when
@@ -369,8 +367,8 @@ bool ValueHolds(const char* report, char c) {
 // row of the records after it, if they read.
 void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
   Inspection& result = reading.result;
-  FailedRecord failed = {shape.line, shape.column, shape.values, 0, status, InValue(status) && !shape.valueRunsOn, {}};
-  std::strncpy(failed.report, textio::LastRunErrorReport(), kReportSize - 1);
+  FailedRecord failed = {shape.line, shape.column, shape.values, 0, status, InValue(status) && !shape.valueRunsOn,
+                               textio::LastRunError()};
   if (reading.allFailing.count == 0) reading.firstFailure = failed;
   Note(reading.allFailing, 1, shape.line);
   if (ValueHolds(failed.report, ';')) {
@@ -383,20 +381,6 @@ void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
     return;
   }
   Place(reading, shape, &failed);
-}
-
-// Writes the case `number` into the report of a run-time error in place of
-// the number of the record's read statement, as a run reading cases over
-// several records numbers it.
-void NumberCase(char* report, int64_t number) {
-  char* detail = std::strstr(report, ")\r\n- ");
-  char* place = detail != nullptr ? std::strstr(detail, " in case ") : nullptr;
-  if (place == nullptr) return;
-  place += std::strlen(" in case ");
-  char* rest = place + std::strspn(place, "0123456789");
-  char tail[kReportSize];
-  std::snprintf(tail, sizeof tail, "%s", rest);
-  std::snprintf(place, static_cast<size_t>(report + kReportSize - place), "%lld%s", static_cast<long long>(number), tail);
 }
 
 // The variables' values, the patterns, and the variable that looks like an ID.
@@ -435,7 +419,8 @@ void Finish(Reading& reading) {
     result.failure = reading.firstFailure;
     return;
   }
-  if (result.failing.count > 0) NumberCase(result.failure.report, result.failure.shapeRecord / reading.cycle + 1);
+  // A run reading cases over several records numbers its read statements by case.
+  if (result.failing.count > 0) result.failure.report.caseNumber = result.failure.shapeRecord / reading.cycle + 1;
   if (reading.header.has_value()) {
     // A run fails at the header row, the first record, before anything else.
     result.failure = *reading.header;
@@ -484,7 +469,7 @@ void InspectUnit(Inspection& inspection) {
   // A file that holds nothing: the report of its end says how it ends.
   if (inspection.records == 0 && reading.allFailing.count == 0) {
     inspection.failure.status = textio::EndOfFile;
-    std::strncpy(inspection.failure.report, textio::LastRunErrorReport(), kReportSize - 1);
+    inspection.failure.report = textio::LastRunError();
   }
 }
 

@@ -10,12 +10,12 @@
 
 #include "aggregation/core/scratch.h"
 #include "aggregation/writing/pattern_record.h"
+#include "textio/textio.h"
 
 inline constexpr int kListedLengths = 4;         // numbers of values per record told one by one
 inline constexpr int32_t kLongestCycle = 16;     // records a case may run over and still be recognised
 inline constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most
 inline constexpr int64_t kCountedValueBytes = int64_t{16} << 20;  // their values at most
-inline constexpr int kReportSize = 1024;
 
 // Records that have something in common, and the first of them.
 struct Occurrences {
@@ -48,7 +48,7 @@ struct FailedRecord {
   int64_t shapeRecord;  // its place among the records that make up the cases, from 0
   int status;
   bool onItsLine;       // the failure lies on the line where the failing value starts
-  char report[kReportSize];
+  textio::RunErrorReport report;
 };
 
 struct Inspection {

@@ -160,11 +160,14 @@ void SayFailure(const char* name, const Inspection& inspection) {
   } else {
     Say("The first value the program cannot read is on line %s. A run reports:", Grouped(inspection.failing.firstLine).text);
   }
-  // The report's lines, as standard error shows them, indented.
-  for (const char* line = failure.report; *line != '\0';) {
+  // The report's lines, as standard error shows them, indented and each
+  // whole: a report's line broken in two would not be the run's.
+  char report[sizeof failure.report + 3 * textio::kReportTextSize];
+  textio::FormatRunErrorReport(failure.report, report, sizeof report);
+  for (const char* line = report; *line != '\0';) {
     const char* end = std::strstr(line, "\r\n");
-    size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
-    if (length > 0) Say("  %.*s", static_cast<int>(length), line);
+    const size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
+    if (length > 0) textio::WriteOutputLine(("  " + std::string(line, length)).c_str());
     line += end != nullptr ? length + 2 : length;
   }
   if (inspection.headerRow) {
@@ -196,8 +199,7 @@ void SayFailure(const char* name, const Inspection& inspection) {
         "row.names = FALSE): remove that column.",
         Counted(inspection.quotedFirst.count, "record starts", "records start").text,
         FirstLine(inspection.quotedFirst).text);
-  } else if (std::strstr(failure.report, "\"\\xEF\\xBB\\xBF") != nullptr) {
-    // The report shows the bytes as read, those not printable as escapes.
+  } else if (failure.report.valueLength >= 3 && std::memcmp(failure.report.value, "\xEF\xBB\xBF", 3) == 0) {
     Say("The value starts with a byte order mark, which editors put at the start of a file: "
         "were files joined here? Remove the mark.");
   } else if (!inspection.headerRow && inspection.semicolons.count == 0 &&

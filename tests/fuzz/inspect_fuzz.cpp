@@ -60,7 +60,9 @@ std::string Summary(const Inspection& inspection) {
     text += std::to_string(number) + ' ';
   }
   for (int k = 0; k < inspection.lengthKinds; ++k) text += std::to_string(inspection.lengths[k].values) + ' ';
-  return text + (inspection.counted ? Said(inspection) : "") + inspection.failure.report;
+  char report[2048];
+  textio::FormatRunErrorReport(inspection.failure.report, report, sizeof report);
+  return text + (inspection.counted ? Said(inspection) : "") + report;
 }
 
 // Reads the answers' cases as a run reads them; a failure is a finding.
