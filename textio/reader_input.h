@@ -45,10 +45,13 @@ inline void ResetStatement(ReaderState& reader) {
 }
 
 // Whether bytes[0..count) hold anything a value could be made of: a byte
-// other than a blank, a control character, a comma or a slash. Second
-// thread too: touches only the bytes.
+// other than a blank, a control character, a comma or a slash, or the
+// quotes and parentheses that enclose a value, which hold none alone (''/ is
+// a null value, as / is). Second thread too: touches only the bytes.
 inline bool HoldsValue(const unsigned char* bytes, size_t count) {
-  return std::any_of(bytes, bytes + count, [](unsigned char b) { return b > ' ' && b != ',' && b != '/'; });
+  return std::any_of(bytes, bytes + count, [](unsigned char b) {
+    return b > ' ' && b != ',' && b != '/' && b != '\'' && b != '"' && b != '(' && b != ')';
+  });
 }
 
 // Reads the next load and takes its first byte; the end of the input, a

@@ -45,7 +45,7 @@ struct Model {
 // Anything a value could be made of: a byte other than a blank, a control
 // character, a comma or a slash.
 bool HoldsValue(std::string_view bytes) {
-  return std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b > ' ' && b != ',' && b != '/'; });
+  return std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b > ' ' && b != ',' && b != '/' && b != '\'' && b != '"' && b != '(' && b != ')'; });
 }
 
 std::string Report(int number, const std::string& detail) {
