@@ -139,6 +139,28 @@ refused(MissingDataFile ARGS --output out.txt --cases 3 --variables 2 data.txt
         REASON "no such data file: data.txt")
 refused(MissingOutputFolder DATA data.txt ARGS --output none/out.txt --cases 3 --variables 2 data.txt
         REASON "cannot make none/out.txt: a folder of its path does not exist")
+refused(OptionWithExtraLetters DATA data.txt ARGS --outputs out.txt data.txt
+        REASON "unknown option --outputs (aggregate --help shows the options; -- before a data file whose name starts with -)")
+refused(OutputIsTheDataFile DATA data.txt ARGS --output ./data.txt --cases 3 --variables 2 data.txt
+        REASON "the pattern file ./data.txt is the data file data.txt itself, which it would replace: give the pattern file a name of its own")
+refused(TooManyCases DATA data.txt ARGS --output out.txt --cases 2147483647 --variables 1 data.txt
+        REASON "no memory for 2147483647 cases of 1 variable (4 GiB at most)")
+if(NOT WINDOWS)
+  refused(CountsOfADevice DATA data.txt ARGS --output out.txt /dev/null
+          REASON "/dev/null is not a regular file, so it cannot be inspected before it is read: give --cases and --variables")
+endif()
+
+# Names taken whole, blanks at their ends and all: the data file " d.dat"
+# beside "d.dat", the pattern file " z ".
+fresh("${WORK}/WholeNames/line" " d.dat")
+file(WRITE "${WORK}/WholeNames/line/d.dat" "9 9\n")
+run(line "${WORK}/WholeNames/line" "" --output " z " " d.dat")
+file(READ "${WORK}/WholeNames/line/ z " whole_patterns HEX)
+holds(right_patterns "${whole_patterns}" "${patterns}")
+holds(summary "${line_stderr}" "aggregate: 3 cases of 2 variables read; 2 patterns written to  z ${line_end}")
+if(NOT line_status EQUAL 0 OR NOT right_patterns OR NOT summary)
+  fail(WholeNames "exit status ${line_status}, pattern file ${whole_patterns}, standard error ${line_stderr} (hexadecimal)")
+endif()
 
 # The pattern records on the console, each record's first character taken
 # for carriage control, and never mixed with the summary.

@@ -66,6 +66,10 @@ struct FileIdentity {
   uint64_t volume, index;
 };
 bool Identify(Handle handle, FileIdentity& identity);
+// What a path names, looked at without opening it for reading or writing
+// (a FIFO would wait for the other end): false when nothing is there.
+// `regular` is false for a folder, a device, a FIFO or a pipe.
+bool LookAt(const char* path, bool& regular, FileIdentity& identity);
 // Cuts a regular file off at `position` and moves there; devices are left alone.
 Cause CutAt(Handle handle, int64_t position);
 // Moves a regular file's position to `position`; devices are left alone.

@@ -176,6 +176,14 @@ bool Exists(const char* path) {
   return stat(path, &info) == 0;
 }
 
+bool LookAt(const char* path, bool& regular, FileIdentity& identity) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  regular = S_ISREG(info.st_mode);
+  identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return true;
+}
+
 bool Identify(Handle handle, FileIdentity& identity) {
   struct stat info;
   if (fstat(handle, &info) != 0) return false;

@@ -302,6 +302,30 @@ bool Exists(const char* path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
+// A handle that asks for no access reads nothing and waits for nothing; the
+// names of the device namespace (pipes among them) are never opened here.
+bool LookAt(const char* path, bool& regular, FileIdentity& identity) {
+  char file[kPathCapacity];
+  if (!FilePath(path, file)) return false;
+  const DWORD attributes = GetFileAttributesA(file);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  regular = std::strncmp(file, "\\\\.\\", 4) != 0 &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  identity = {};
+  if (!regular) return true;
+  HANDLE looked = CreateFileA(file, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (looked == INVALID_HANDLE_VALUE) return true;
+  BY_HANDLE_FILE_INFORMATION info;
+  regular = GetFileType(looked) == FILE_TYPE_DISK;
+  if (GetFileInformationByHandle(looked, &info)) {
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  }
+  CloseHandle(looked);
+  return true;
+}
+
 bool Identify(Handle handle, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(SystemHandle(handle), &info)) return false;

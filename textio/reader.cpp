@@ -11,8 +11,6 @@ namespace textio {
 namespace {
 
 constexpr int kTokenKept = kTokenSize - 1;  // one place stays free for the conversion's end marker
-// No value runs longer: past it an endless input without separators ends.
-constexpr int64_t kValueLimit = int64_t{1} << 20;
 
 ReaderState& Reader() { return layer.reader; }
 
@@ -396,6 +394,18 @@ void readCharacter(char* item, int length) {
 }
 
 bool valueCut() { return Reader().valueCut; }
+
+bool recordText(const char*& text, int& length) {
+  const UnitRecord& unit = *Reader().unit;
+  const int64_t start = unit.lineStart - unit.loadStart;
+  if (start < 0 || start > unit.lastIndex + 1) return false;
+  int lineEnd = NextLineEnd(unit, static_cast<int>(start));
+  if (lineEnd < 0) return false;
+  if (lineEnd > start && unit.buffer[lineEnd - 1] == '\r') --lineEnd;
+  text = reinterpret_cast<const char*>(unit.buffer + start);
+  length = lineEnd - static_cast<int>(start);
+  return true;
+}
 
 void endRead() {
   ReaderState& reader = Reader();

@@ -12,6 +12,8 @@
 namespace textio {
 
 inline constexpr unsigned char kCtrlZ = 26;
+// No value runs longer: past it an endless input without separators ends.
+inline constexpr int64_t kValueLimit = int64_t{1} << 20;
 
 // END MARKER: a unit's buffer holds one load, bytes 0 to `lastIndex`, of
 // which those from `position` on are still to be taken; the byte after the

@@ -88,8 +88,11 @@ int readRecord(int unit, int32_t* items, int capacity, RecordShape& shape) {
   } else if (status != 0) {
     shape.line = source.lineEnds + 1;
   }
+  // A value that ran on past the bound ends the reading as it ends a run's:
+  // the input may hold no end to it.
+  shape.endless = status != 0 && reader.valueLength > kValueLimit;
   // After an error in a value the next statement begins with the next record.
-  if (status != 0 && status != ReadFailed && !source.endOfFile && !reader.endedByRecordEnd) {
+  if (status != 0 && status != ReadFailed && !source.endOfFile && !reader.endedByRecordEnd && !shape.endless) {
     if (int skipped = WithStatus([&] { MoveToNextRecord(source); }); skipped != 0) status = skipped;
   }
   shape.lines = source.lineEnds - linesBefore;

@@ -90,16 +90,27 @@ struct UnitRecord;
 struct UnitTable;
 
 void InitUnits(int argc, const char* const* argv);
+// How a connect takes its name: as a typed name field is taken (up to its
+// first NUL, without the blanks at both ends; an empty one is asked for),
+// or whole, byte for byte, as a command-line argument gives it.
+enum class NameForm : uint8_t { Field, Whole };
 // Connects `unit` to the file named by name[0..nameLength). Returns 0, or the
 // error number when statusWanted; without a status a failure is reported.
-int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted);
+int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted,
+             NameForm form = NameForm::Field);
 void CloseUnit(int unit);
 void CloseAllUnits();
-// Whether the unit is connected to the console (the name CON).
-bool ConnectedToConsole(int unit);
 // Whether the file (or device) that a connect of this name would open is
 // there already: the connect would make an empty file where it is not.
-bool InquireExists(const char* name, int nameLength);
+bool InquireExists(const char* name, int nameLength, NameForm form = NameForm::Field);
+// What a connect of the name would open, looked at without opening it:
+// nothing yet, a regular file, or something else (a folder, a device, a
+// FIFO or a pipe, the console).
+enum class FileKind : uint8_t { Missing, Regular, Other };
+FileKind InquireKind(const char* name, int nameLength, NameForm form = NameForm::Field);
+// Whether two names name one regular file, told by the file itself (another
+// spelling of its path, or a hard link to it, is the same file).
+bool InquireSameFile(const char* a, int aLength, const char* b, int bLength, NameForm form = NameForm::Field);
 
 // ---- Free-form reading -----------------------------------------------------
 
@@ -112,6 +123,9 @@ void readCharacter(char* item, int length);
 // Whether the value the last character item received was longer than the
 // item, which keeps only its first characters.
 bool valueCut();
+// The record the statement reads from, without its line end, when it lies
+// whole in the bytes loaded: what was typed for an answer.
+bool recordText(const char*& text, int& length);
 void endRead();
 
 // A statement that takes the values of one record only: what a look at a
@@ -130,6 +144,7 @@ struct RecordShape {
   int64_t line;       // the line where it ends; for an error, where the failing value starts
   int64_t column;     // for an error, the column where the failing value starts; 0 when unknown
   bool valueRunsOn;   // for an error, the failing value runs on past the line where it starts
+  bool endless;       // for an error, the failing value ran on past 1 MiB: no later record is read
 };
 // What readRecord returns when the input ends before another record begins.
 inline constexpr int kNoMoreRecords = -1;

@@ -98,11 +98,14 @@ int TrimName(const char* name, int length, char* out) {
 }
 
 // An empty name: the next unused command-line argument, or a line typed on
-// standard input. Returns 0, or the status that ends the connect.
+// standard input. Returns 0, or the status that ends the connect: a name
+// longer than a connect takes is refused, never cut to another name.
 int AskForName(int unit) {
   if (layer.argumentsUsed < platform::ArgumentCount()) {
     const char* argument = platform::Argument(layer.argumentsUsed++);
-    TrimName(argument, static_cast<int>(std::strlen(argument)), layer.nameScratch);
+    const size_t length = std::strlen(argument);
+    if (length > static_cast<size_t>(kMaxNameLength)) return OpenInvalidName;
+    TrimName(argument, static_cast<int>(length), layer.nameScratch);
     return 0;
   }
   // The prompt starts a line of its own, after the console line still open.
@@ -117,6 +120,7 @@ int AskForName(int unit) {
     int length = 0;
     int status = ReadConsoleLine(line, kMaxNameLength + 1, length);
     if (status != 0) return status;
+    if (length > kMaxNameLength) return OpenInvalidName;
     if (TrimName(line, length, layer.nameScratch) > 0) return 0;
   }
 }
@@ -188,9 +192,19 @@ bool ActionFor(const char* keyword, UnitAction& action) {
   return false;
 }
 
+// A name taken whole, byte for byte, into `out`; 0 when it is longer than a
+// connect takes.
+int WholeName(const char* name, int length, char* out) {
+  if (length > kMaxNameLength) return 0;
+  std::memcpy(out, name, static_cast<size_t>(length));
+  out[length] = '\0';
+  return length;
+}
+
 // The name of a connect, into the name scratch area: the request's own, or
 // when that is empty one asked for. Returns 0, or the status that ends the connect.
-int TakeName(int32_t unit, const char* fileName, int nameLength) {
+int TakeName(int32_t unit, const char* fileName, int nameLength, NameForm form) {
+  if (form == NameForm::Whole) return WholeName(fileName, nameLength, layer.nameScratch) > 0 ? 0 : OpenInvalidName;
   if (TrimName(fileName, nameLength, layer.nameScratch) > 0) return 0;
   return AskForName(unit);
 }
@@ -274,11 +288,11 @@ bool TakeSlot(int32_t unit, UnitRecord* record) {
 }
 
 // Connects `unit`, step by step. Returns 0 or the status that ends the connect.
-int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword) {
+int Connect(int32_t unit, const char* fileName, int nameLength, const char* actionKeyword, NameForm form) {
   if (unit < -32767 || unit > 32767) return UnitNumberRange;
   UnitAction action;
   if (!ActionFor(actionKeyword, action)) return OpenInvalidName;
-  if (int status = TakeName(unit, fileName, nameLength); status != 0) return status;
+  if (int status = TakeName(unit, fileName, nameLength, form); status != 0) return status;
   char* name = layer.nameScratch;
   Device device = DeviceFor(name);
   UnitRecord* record = MakeRecord(name, device, action);
@@ -375,23 +389,18 @@ UnitRecord* SelectUnit(int unit, StatementKind kind) {
   return nullptr;
 }
 
-bool ConnectedToConsole(int unit) {
-  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
-  return record != nullptr && record->console;
-}
-
 UnitRecord* ConsoleOutputRecord() {
   UnitSlot* slots = Slots();
   return slots[kConsoleOutputSlot].record != nullptr ? slots[kConsoleOutputSlot].record
                                                      : slots[kConsoleSlot].record;
 }
 
-int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted) {
+int OpenUnit(int unit, const char* name, int nameLength, const char* action, bool statusWanted, NameForm form) {
   BeginStatement(StatementKind::Open, nullptr, statusWanted);
   layer.nameScratch[0] = '\0';
   int status;
   try {
-    status = Connect(unit, name, nameLength, action);
+    status = Connect(unit, name, nameLength, action, form);
   } catch (const StatementReturn& failure) {
     status = failure.number;
   }
@@ -400,12 +409,49 @@ int OpenUnit(int unit, const char* name, int nameLength, const char* action, boo
   return status;
 }
 
-bool InquireExists(const char* name, int nameLength) {
+namespace {
+
+// The path a connect of the name would open, into `path`; Device::None for
+// a file. False for an empty name.
+bool ResolveName(const char* name, int nameLength, NameForm form, char (&path)[kMaxNameLength + 1], Device& device) {
+  if ((form == NameForm::Whole ? WholeName(name, nameLength, path) : TrimName(name, nameLength, path)) == 0) return false;
+  device = DeviceFor(path);
+  return true;
+}
+
+// What a connect of the name would open, and the file's identity when it is
+// a regular file.
+FileKind KindOf(const char* name, int nameLength, NameForm form, platform::FileIdentity& identity) {
   char path[kMaxNameLength + 1];
-  if (TrimName(name, nameLength, path) == 0) return false;
-  Device device = DeviceFor(path);
+  Device device = Device::None;
+  if (!ResolveName(name, nameLength, form, path, device)) return FileKind::Missing;
+  if (device != Device::None) return FileKind::Other;
+  bool regular = false;
+  if (!platform::LookAt(path, regular, identity)) return FileKind::Missing;
+  return regular ? FileKind::Regular : FileKind::Other;
+}
+
+}  // namespace
+
+bool InquireExists(const char* name, int nameLength, NameForm form) {
+  char path[kMaxNameLength + 1];
+  Device device = Device::None;
+  if (!ResolveName(name, nameLength, form, path, device)) return false;
   if (device == Device::Console || device == Device::StandardError) return true;
   return platform::Exists(device == Device::Opened ? platform::DevicePath(path) : path);
+}
+
+FileKind InquireKind(const char* name, int nameLength, NameForm form) {
+  platform::FileIdentity ignored = {};
+  return KindOf(name, nameLength, form, ignored);
+}
+
+bool InquireSameFile(const char* a, int aLength, const char* b, int bLength, NameForm form) {
+  platform::FileIdentity first = {}, second = {};
+  if (KindOf(a, aLength, form, first) != FileKind::Regular) return false;
+  if (KindOf(b, bLength, form, second) != FileKind::Regular) return false;
+  const bool known = first.volume != 0 || first.index != 0;
+  return known && first.volume == second.volume && first.index == second.index;
 }
 
 void CloseUnit(int unit) {

@@ -376,7 +376,7 @@ void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
     result.decimalCommas = result.decimalCommas || shape.values > 0;
   }
   Note(result.quotedFirst, status == textio::DelimitedForInteger && shape.values == 0, shape.line);
-  if (result.records == 0 && reading.allFailing.count == 1 && shape.values == shape.nulls) {
+  if (result.records == 0 && reading.allFailing.count == 1 && shape.values == shape.nulls && !shape.endless) {
     reading.header = failed;
     return;
   }
@@ -462,7 +462,7 @@ void InspectUnit(Inspection& inspection) {
       inspection.readFailure = status;
       return;
     }
-    if (status == textio::kNoMoreRecords || status == textio::EndOfFile) break;
+    if (status == textio::kNoMoreRecords || status == textio::EndOfFile || shape.endless) break;
   }
   inspection.blankLines = inspection.lines - inspection.records - reading.allFailing.count - runOnLines;
   Finish(reading);

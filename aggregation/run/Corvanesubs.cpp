@@ -11,13 +11,25 @@
 
 namespace {
 
+DialogNotes dialogNotes;
+
 // A name longer than a connection takes is never cut to another name: it
-// is left blank, which the check refuses.
-void ReadName(char* name) {
+// is left blank, which the check refuses. A name whose value a slash or a
+// blank ended, values left on its line, is noted with the line as typed.
+void ReadName(char* name, CutAnswer& note) {
   textio::beginRead(textio::kConsoleUnit);
   textio::readCharacter(name, kNameLength);
   if (textio::valueCut()) std::fill_n(name, kNameLength, ' ');
+  const char* typed = nullptr;
+  int length = 0;
+  const bool whole = textio::recordText(typed, length) && length < kNameFieldLength;
+  int64_t firstLine = 0;
+  const int64_t skipped = textio::RecordsSkippingValues(textio::kConsoleUnit, firstLine);
   textio::endRead();
+  note.cut = whole && textio::RecordsSkippingValues(textio::kConsoleUnit, firstLine) > skipped;
+  if (!note.cut) return;
+  std::memcpy(note.typed, typed, static_cast<size_t>(length));
+  note.typed[length] = '\0';
 }
 
 void ReadCount(int32_t& count) {
@@ -39,6 +51,8 @@ bool IsBlank(const char* name) {
 
 }  // namespace
 
+const DialogNotes& NotesOfTheDialog() { return dialogNotes; }
+
 void WriteConsoleLine(const char* text) {
   textio::beginWrite();
   textio::writeCharacter(text, static_cast<int>(std::strlen(text)));
@@ -52,9 +66,9 @@ void AskRunParameters(char* dataFileName, char* outputFileName, int32_t& ncases,
   textio::beginWrite();
   textio::endWrite();
   WriteConsoleLine("Please type in the name of the data file to be read:");
-  ReadName(dataFileName);
+  ReadName(dataFileName, dialogNotes.dataFileName);
   WriteConsoleLine("Please type in the name for the output file:");
-  ReadName(outputFileName);
+  ReadName(outputFileName, dialogNotes.outputFileName);
   WriteConsoleLine("Please type in the number of cases to be read in:");
   ReadCount(ncases);
   WriteConsoleLine("Please type in the number of variables:");

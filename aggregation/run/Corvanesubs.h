@@ -14,6 +14,19 @@ inline constexpr int kNameFieldLength = kNameLength + 1;  // the name variable h
 // One console line: a write statement of one character item.
 void WriteConsoleLine(const char* text);
 
+// An answer for a file name whose value a slash or a blank ended, the rest
+// of its line not read, so that the name is not what was typed.
+struct CutAnswer {
+  bool cut = false;
+  char typed[kNameFieldLength] = {};  // the answer's line as typed
+};
+// What the dialog noted of its answers, for the run to tell once it is over.
+struct DialogNotes {
+  CutAnswer dataFileName;
+  CutAnswer outputFileName;
+};
+const DialogNotes& NotesOfTheDialog();
+
 // Writes the greeting, asks the four questions and checks the answers; returns
 // only when they pass. The names are the first kNameLength characters of
 // kNameFieldLength-character fields.

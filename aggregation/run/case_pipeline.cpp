@@ -37,7 +37,8 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   }
   textio::CloseUnit(kDataUnit);
 
-  if (int32_t status = textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true);
+  if (int32_t status = textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true,
+                                                     run.outputNameForm);
       status != 0) {
     return status;
   }

@@ -20,6 +20,7 @@ struct CaseRun {
   textio::ArrayDescriptor& caseMatrix;  // allocated, zero-filled
   const char* outputFileName;           // as handed to the connection
   int outputNameLength;
+  textio::NameForm outputNameForm;
   bool progressLines;                   // the dialog's lines, "Reading the data..." to "Done."
   int32_t countingCapacity;             // patterns counted at most: CountingCapacity(nvars) in a run
 

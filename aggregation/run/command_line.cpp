@@ -3,7 +3,9 @@
 // counts not given told by an inspection of the data file.
 #include "aggregation/run/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 
 #include "aggregation/core/run_units.h"
@@ -65,12 +67,16 @@ int CheckName(const char* what, const char* name) {
 // field. Returns 0, or the refusal's status.
 int InferCounts(CommandLineRun& run) {
   const auto length = static_cast<int>(std::strlen(run.dataName));
-  if (int status = textio::OpenUnit(kDataUnit, run.dataName, length, "read", true); status != 0) {
-    return Refuse("cannot read %s: %s", run.dataName, textio::RunErrorMessage(status));
+  // A FIFO, a pipe or the console would be read up by the inspection, and
+  // a FIFO opened again might wait for ever or give other data.
+  if (textio::InquireKind(run.dataName, length, textio::NameForm::Whole) != textio::FileKind::Regular) {
+    return Refuse("%s is not a regular file, so it cannot be inspected before it is read: give --cases and "
+                  "--variables",
+                  run.dataName);
   }
-  if (textio::ConnectedToConsole(kDataUnit)) {
-    return Refuse("the numbers of cases and variables of data from the console cannot be told before a run: give "
-                  "them with --cases and --variables");
+  if (int status = textio::OpenUnit(kDataUnit, run.dataName, length, "read", true, textio::NameForm::Whole);
+      status != 0) {
+    return Refuse("cannot read %s: %s", run.dataName, textio::RunErrorMessage(status));
   }
   Inspection inspection;
   InspectUnit(inspection);
@@ -110,9 +116,16 @@ int TakeOption(int argc, const char* const* argv, int& i, const OptionName& opti
 }  // namespace
 
 bool AsksForCommandLineRun(int argc, const char* const* argv) {
+  // The information requests count only as the first argument; later they
+  // are names, as the dialog takes arguments.
+  static const char* const kRequests[] = {"--help", "--version", "--inspect"};
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    const char* value = nullptr;
-    if (OptionOf(argv[i], value) != nullptr) return true;
+    const char* argument = argv[i];
+    if (std::strncmp(argument, "--", 2) != 0) continue;
+    if (std::none_of(std::begin(kRequests), std::end(kRequests),
+                     [argument](const char* request) { return std::strcmp(argument, request) == 0; })) {
+      return true;
+    }
   }
   return false;
 }
@@ -141,9 +154,16 @@ int TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run) {
   if (run.dataName == nullptr) return Refuse("the name of the data file is missing: aggregate --output %s DATA", run.outputName);
   if (int status = CheckName("pattern file", run.outputName); status != 0) return status;
   if (int status = CheckName("data file", run.dataName); status != 0) return status;
+  const auto dataLength = static_cast<int>(std::strlen(run.dataName));
   // A connect would make the file that is not there.
-  if (!textio::InquireExists(run.dataName, static_cast<int>(std::strlen(run.dataName)))) {
+  if (!textio::InquireExists(run.dataName, dataLength, textio::NameForm::Whole)) {
     return Refuse("no such data file: %s", run.dataName);
+  }
+  if (textio::InquireSameFile(run.dataName, dataLength, run.outputName, static_cast<int>(std::strlen(run.outputName)),
+                              textio::NameForm::Whole)) {
+    return Refuse("the pattern file %s is the data file %s itself, which it would replace: give the pattern file a "
+                  "name of its own",
+                  run.outputName, run.dataName);
   }
   if ((run.ncases == 0) != (run.nvars == 0)) return Refuse("give both --cases and --variables, or neither");
   return run.ncases == 0 ? InferCounts(run) : 0;

@@ -12,8 +12,10 @@ struct CommandLineRun {
   int32_t nvars = 0;
 };
 
-// Whether the arguments ask for a run without the dialog: one of them is
-// --output, --cases or --variables (or one of these with =VALUE).
+// Whether the arguments ask for a run without the dialog: one of them, before
+// any --, starts with -- as an option does (--output, --cases, --variables;
+// one mistyped is refused, never taken for a file name), other than the
+// information requests, which are names after the first argument.
 bool AsksForCommandLineRun(int argc, const char* const* argv);
 
 // Takes the run from the arguments, and the counts not given from an

@@ -58,7 +58,13 @@ RunAccount thisRun;
 // The run from its answers on: the data file connected, the case matrix
 // allocated, then the cases read, ordered and written.
 void RunWithAnswers(RunAccount& account) {
-  if (int32_t openStatus = textio::OpenUnit(kDataUnit, dataFileName, kNameFieldLength, "read", true); openStatus != 0) {
+  // Names from the command line are taken whole; typed ones as their fields.
+  const textio::NameForm form = account.fromCommandLine ? textio::NameForm::Whole : textio::NameForm::Field;
+  const auto nameLength = [&](const char* name) {
+    return account.fromCommandLine ? static_cast<int>(std::strlen(name)) : kNameFieldLength;
+  };
+  if (int32_t openStatus = textio::OpenUnit(kDataUnit, dataFileName, nameLength(dataFileName), "read", true, form);
+      openStatus != 0) {
     RefuseConnect(account, "Error opening individual level data file.", "read", dataFileName, openStatus);
   }
   int32_t allocationStatus = 0;
@@ -66,11 +72,21 @@ void RunWithAnswers(RunAccount& account) {
   textio::AllocateArray(caseMatrix, &allocationStatus);
   if (allocationStatus != 0) {
     char reason[160];
-    std::snprintf(reason, sizeof reason, "no memory for %" PRId32 " cases of %" PRId32 " variables (4 GiB at most)",
-                  ncases, nvars);
+    std::snprintf(reason, sizeof reason, "no memory for %" PRId32 " %s of %" PRId32 " %s (4 GiB at most)", ncases,
+                  ncases == 1 ? "case" : "cases", nvars, nvars == 1 ? "variable" : "variables");
     RefuseRun(account, "Program could not allocate space for individual level data.", reason);
   }
-  CaseRun run{ncases, nvars, caseMatrix, outputFileName, kNameFieldLength, !account.fromCommandLine,
+  if (!account.fromCommandLine) {
+    RunFindings& findings = account.findings;
+    findings.dataFileName = dataFileName;
+    findings.outputFileName = outputFileName;
+    findings.dialog = NotesOfTheDialog();
+    // The dialog takes the same name for both files, as it always has; it
+    // says so once the data file has given way to the pattern file.
+    findings.dataFileReplaced =
+        textio::InquireSameFile(dataFileName, kNameFieldLength, outputFileName, kNameFieldLength);
+  }
+  CaseRun run{ncases, nvars, caseMatrix, outputFileName, nameLength(outputFileName), form, !account.fromCommandLine,
               CountingCapacity(nvars)};
   if (int32_t openStatus = AggregateCases(run, account.findings); openStatus != 0) {
     RefuseConnect(account, "Error creating output file.", "make", outputFileName, openStatus);

@@ -4,6 +4,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "aggregation/core/run_units.h"
 #include "aggregation/writing/pattern_record.h"
@@ -11,7 +13,7 @@
 namespace {
 
 void Warn(const char* text) {
-  char line[512];
+  char line[1024];
   std::snprintf(line, sizeof line, "aggregate: warning: %s", text);
   textio::WriteErrorLine(line);
 }
@@ -29,6 +31,27 @@ void NoteWriting(int32_t nvars, RunFindings& findings) {
   findings.recordsWritten = textio::RecordsWritten(kPatternUnit);
   findings.starredFields = textio::FieldsStarred(kPatternUnit, findings.firstStarred);
 }
+
+namespace {
+
+// A name as the dialog read it: its field without the blanks after it.
+std::string NameRead(const char* field) {
+  std::string name(field, strnlen(field, kNameLength));
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
+}
+
+void WarnOfCut(const CutAnswer& answer, const char* field) {
+  if (!answer.cut) return;
+  char text[3 * kNameFieldLength];
+  std::snprintf(text, sizeof text,
+                "the answer \"%s\" was read as the name \"%s\" (a slash or blank ends an unquoted name: type it "
+                "between apostrophes)",
+                answer.typed, NameRead(field).c_str());
+  Warn(text);
+}
+
+}  // namespace
 
 void WriteRunWarnings(const RunFindings& findings) {
   char text[400];
@@ -61,6 +84,15 @@ void WriteRunWarnings(const RunFindings& findings) {
                   "values skipped: %" PRId64 " %s values after their case's last one, not read; the first: line %" PRId64,
                   findings.skippedRecords, findings.skippedRecords == 1 ? "record held" : "records held",
                   findings.firstSkippedLine);
+    Warn(text);
+  }
+  if (findings.dataFileName != nullptr) {
+    WarnOfCut(findings.dialog.dataFileName, findings.dataFileName);
+    WarnOfCut(findings.dialog.outputFileName, findings.outputFileName);
+  }
+  if (findings.dataFileReplaced) {
+    std::snprintf(text, sizeof text, "the data file %s was replaced by the pattern file",
+                  NameRead(findings.dataFileName).c_str());
     Warn(text);
   }
 }

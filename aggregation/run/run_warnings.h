@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "aggregation/run/Corvanesubs.h"
 #include "textio/textio.h"
 
 struct RunFindings {
@@ -16,6 +17,12 @@ struct RunFindings {
   int64_t recordsWritten = 0;  // pattern records
   int64_t starredFields = 0;   // pattern file fields written as asterisks
   textio::StarredField firstStarred = {};
+  // The names as the dialog read them, what it noted of its answers, and
+  // whether the pattern file took the data file's place.
+  const char* dataFileName = nullptr;
+  const char* outputFileName = nullptr;
+  DialogNotes dialog;
+  bool dataFileReplaced = false;
 };
 
 // What the reading of the cases left unread: noted once they are read, while

@@ -77,10 +77,10 @@ int InspectDataFile(const char* program, const char* name) {
     return Refuse("cannot inspect %s: name longer than %d characters", name, textio::kMaxNameLength);
   }
   // A connect would make the file that is not there.
-  if (!textio::InquireExists(name, length)) {
+  if (!textio::InquireExists(name, length, textio::NameForm::Whole)) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(textio::FileNotFound));
   }
-  if (int status = textio::OpenUnit(kDataUnit, name, length, "read", true); status != 0) {
+  if (int status = textio::OpenUnit(kDataUnit, name, length, "read", true, textio::NameForm::Whole); status != 0) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(status));
   }
   Inspection inspection;

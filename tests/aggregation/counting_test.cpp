@@ -111,7 +111,7 @@ RunResult RunOn(const std::string& in, const std::string& out, int32_t ncases, i
   textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(matrix, nullptr);
   const int64_t opened = textio::platform::OpenRequests();
-  CaseRun caseRun{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), false, capacity};
+  CaseRun caseRun{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), textio::NameForm::Whole, false, capacity};
   RunFindings findings;
   EXPECT_EQ(AggregateCases(caseRun, findings), 0);
   EXPECT_EQ(textio::platform::OpenRequests(), opened + 1) << "files opened besides the pattern file";
@@ -135,7 +135,7 @@ void RunToItsReport(const std::string& in, int32_t ncases, int32_t nvars) {
   textio::ArrayDescriptor matrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(matrix, nullptr);
   const std::string out = in + ".patterns";
-  CaseRun run{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), false, 0};
+  CaseRun run{ncases, nvars, matrix, out.data(), static_cast<int>(out.size()), textio::NameForm::Whole, false, 0};
   RunFindings findings;
   AggregateCases(run, findings);
 }

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   textio::CloseUnit(kDataUnit);
   fuzz::Connect(kDataUnit, dataPath, "read");
   std::fill_n(cases, read.size(), 0);
-  CaseRun run{ncases, nvars, matrix, outputPath.data(), static_cast<int>(outputPath.size()), false, capacity};
+  CaseRun run{ncases, nvars, matrix, outputPath.data(), static_cast<int>(outputPath.size()), textio::NameForm::Whole, false, capacity};
   RunFindings findings;
   if (AggregateCases(run, findings) != 0) fuzz::Finding("no pattern file", outputPath, "");
   textio::CloseUnit(kPatternUnit);
