@@ -296,6 +296,10 @@ void SayCommand(const char* program, const char* dataName, const char* outputNam
   AddShellWord(command, dataName, shell);
   // One line, however long: a command broken over lines would not run as copied.
   textio::WriteOutputLine(("  " + command).c_str());
+  // A batch file takes % for the start of a variable, where the prompt does not.
+  if (shell == textio::platform::CommandShell::Cmd && command.find('%') != std::string::npos) {
+    Say("In a .bat file, write each %% in it as %%%%.");
+  }
 }
 
 void SayAnswers(const char* program, const char* name, const Inspection& inspection) {

@@ -28,14 +28,16 @@ void AddPosixWord(std::string& line, const char* word) {
 
 // Between quotation marks, in which cmd passes & | < > ( ) and blanks on as
 // they are, and after it the C runtime takes the word whole. A % is given
-// outside them, escaped with ^, as cmd expands % even inside them; backslashes
-// before the closing mark are doubled, as the runtime would take the last of
-// them for an escape of the mark. (No Windows name holds a quotation mark.)
+// outside them, escaped with ^, as cmd expands % even inside them. Before
+// every closing mark, that of the word and those before a %, the backslashes
+// are doubled, as the runtime would take the last of them for an escape of
+// the mark. (No Windows name holds a quotation mark.)
 void AddCmdWord(std::string& line, const char* word) {
   line += '"';
   size_t backslashes = 0;
   for (const char* c = word; *c != '\0'; ++c) {
     if (*c == '%') {
+      line.append(backslashes, '\\');
       line += "\"^%\"";
     } else {
       line += *c;

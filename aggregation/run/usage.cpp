@@ -8,6 +8,7 @@
 #include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
 #include "aggregation/run/refusal.h"
+#include "textio/platform.h"
 #include "textio/textio.h"
 
 namespace {
@@ -43,7 +44,7 @@ constexpr const char* kUsage[] = {
     "  'data/survey 2024.dat'",
     "An answer of a lone slash leaves a name empty; an empty name is taken from",
     "the next file name given on the command line:",
-    "  printf '/\\n/\\n12\\n3\\n' | aggregate survey.dat patterns.txt",
+    nullptr,  // the example for the system's shell
     "",
     "The data file holds whole numbers separated by blanks, tabs, commas or",
     "line ends; each case starts on a new line. Each output record holds every",
@@ -100,7 +101,11 @@ std::optional<int> AnswerInformationRequest(int argc, const char* const* argv) {
   const char* request = argv[1];
   // "/?" is how Windows programs are asked; no data file can be meant by it.
   if (std::strcmp(request, "--help") == 0 || std::strcmp(request, "-h") == 0 || std::strcmp(request, "/?") == 0) {
-    for (const char* line : kUsage) textio::WriteOutputLine(line);
+    // What the system's shell runs: a POSIX shell, or Windows' command prompt.
+    const char* example = textio::platform::kCommandShell == textio::platform::CommandShell::Cmd
+                              ? "  (echo /& echo /& echo 12& echo 3) | aggregate.exe survey.dat patterns.txt"
+                              : "  printf '/\\n/\\n12\\n3\\n' | aggregate survey.dat patterns.txt";
+    for (const char* line : kUsage) textio::WriteOutputLine(line != nullptr ? line : example);
   } else if (std::strcmp(request, "--inspect") == 0) {
     return InspectDataFile(argv[0], argc > 2 ? argv[2] : nullptr);
   } else if (std::strcmp(request, "--version") == 0) {
