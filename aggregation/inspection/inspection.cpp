@@ -68,7 +68,7 @@ struct Reading {
   int32_t blockRows = 0;  // 0: the cases are not counted
   int32_t rowsFilled = 0;
   int64_t rowOffset = 0;  // values of the row being filled so far
-  bool overflow = false;  // the table is full: later rows are not counted by pattern
+  bool overflow = false;  // the table is full: later rows are counted only by the patterns it holds
   int64_t rising = 0;     // variables whose values still count up by one
   int64_t casesFollowed = 0;  // cases looked at for them
 };
@@ -159,15 +159,18 @@ void FollowRising(Reading& reading, const int32_t* row) {
   }
 }
 
-// Counts the block's rows by pattern while the table has room; the values
-// of the rows past that are taken one row at a time.
+// Counts the block's rows by pattern while the table has room, and once it
+// is full those of the patterns it holds; the values of the others are
+// taken one row at a time, and the rows counted apart.
 void CountBlock(Reading& reading) {
-  int32_t counted = 0;
-  while (!reading.overflow && counted < reading.rowsFilled) {
-    reading.overflow = CountRow(*reading.table, Row(reading, counted)) < 0;
-    counted += reading.overflow ? 0 : 1;
+  for (int32_t r = 0; r < reading.rowsFilled; ++r) {
+    const int32_t* row = Row(reading, r);
+    if (!reading.overflow && CountRow(*reading.table, row) >= 0) continue;
+    reading.overflow = true;
+    if (CountKnownRow(*reading.table, row) >= 0) continue;
+    TakeFacts(reading, row, 1);
+    ++reading.result.uncountedCases;
   }
-  for (int32_t r = counted; r < reading.rowsFilled; ++r) TakeFacts(reading, Row(reading, r), 1);
   std::fill_n(Row(reading, 0), static_cast<int64_t>(reading.rowsFilled) * reading.variables, 0);
   reading.rowsFilled = 0;
 }
@@ -488,5 +491,5 @@ bool AnswersGiven(const Inspection& inspection) {
 
 bool RunWouldSucceed(const Inspection& inspection) {
   return AnswersGiven(inspection) && inspection.skipped.count == 0 && inspection.afterSlash.count == 0 &&
-         inspection.outsideLine == 0 && FitsCount(inspection.largestCount);
+         inspection.outsideLine == 0 && FitsCount(inspection.largestCount) && FitsCount(inspection.uncountedCases);
 }

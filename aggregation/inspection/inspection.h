@@ -91,7 +91,8 @@ struct Inspection {
   bool counted = false;
   int64_t patterns = 0;
   bool morePatterns = false;  // more than `patterns`, the most counted
-  int64_t largestCount = 0;   // cases of the commonest pattern, when all were counted
+  int64_t largestCount = 0;   // cases of the commonest pattern counted
+  int64_t uncountedCases = 0; // cases of patterns beyond those counted: none of them has more
   std::optional<Scratch> factsStorage;
   VariableFacts* facts = nullptr;  // one for each variable, when counted
   // The first value that does not fit the pattern file's field, as a run reads it.

@@ -277,6 +277,11 @@ void SayVariables(const Inspection& inspection) {
     Say("The commonest pattern is given by %s: counts above %s do not fit the pattern file's "
         "%d-character field and are written as ******.",
         Counted(inspection.largestCount, "case", "cases").text, Grouped(kLargestCount).text, kCountWidth);
+  } else if (!FitsCount(inspection.uncountedCases)) {
+    Say("%s patterns beyond the %s counted: one of them may be given by more than %s cases, whose count "
+        "does not fit the pattern file's %d-character field and would be written as ******.",
+        Counted(inspection.uncountedCases, "case has", "cases have").text, Grouped(inspection.patterns).text,
+        Grouped(kLargestCount).text, kCountWidth);
   }
 }
 
@@ -348,6 +353,9 @@ void InspectionReason(const Inspection& inspection, char* text, size_t size) {
                   static_cast<long long>(inspection.outsideLine));
   } else if (!FitsCount(inspection.largestCount)) {
     std::snprintf(text, size, "a count above %lld would be written as ******", static_cast<long long>(kLargestCount));
+  } else if (!FitsCount(inspection.uncountedCases)) {
+    std::snprintf(text, size, "a count above %lld may be written as ****** (more cases have patterns beyond those counted)",
+                  static_cast<long long>(kLargestCount));
   } else if (inspection.skipped.count > 0) {
     std::snprintf(text, size, "line %lld holds a value after its case's last one, which a run would skip",
                   line(inspection.skipped));

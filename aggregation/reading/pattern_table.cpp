@@ -48,6 +48,13 @@ int32_t CountRow(PatternTable& table, const int32_t* row) {
   return pattern;
 }
 
+int32_t CountKnownRow(PatternTable& table, const int32_t* row) {
+  const auto length = static_cast<size_t>(RowBytes(table.nvars));
+  const int32_t pattern = FindKey(table.patterns, row, length, HashBytes(row, length));
+  if (pattern >= 0) CountPattern(table, pattern);
+  return pattern;
+}
+
 void OrderPatterns(PatternTable& table) {
   const int32_t* values = table.values;
   const int32_t nvars = table.nvars;

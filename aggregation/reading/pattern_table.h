@@ -31,6 +31,10 @@ int32_t CountingCapacity(int32_t nvars);
 // nothing counted, when its pattern is new and the table is full.
 int32_t CountRow(PatternTable& table, const int32_t* row);
 
+// Counts a row whose pattern the table holds already; returns its number,
+// or -1, with nothing counted, when it holds no such pattern.
+int32_t CountKnownRow(PatternTable& table, const int32_t* row);
+
 // Counts one more row of a pattern the table holds.
 inline void CountPattern(PatternTable& table, int32_t pattern) {
   ++table.counts[pattern];
