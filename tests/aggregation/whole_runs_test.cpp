@@ -379,12 +379,25 @@ std::string Difference(const std::optional<std::string>& got, const std::optiona
          "\" was expected";
 }
 
-TEST(RandomDataFiles, RunAsTheModelReadsThem) {
+// A row of seeds: a fixed one, whose files reach every path of a run
+// (the switch to the matrix, a second reader, a report, warnings) on every
+// run of the suite, or a fresh one from the clock, printed, that may reach
+// what no fixed seed does.
+struct SeedRow {
+  const char* name;
+  uint64_t seed;  // 0: fresh, or AGGREGATE_RANDOM_SEED when that is set
+};
+
+class RandomDataFiles : public testing::TestWithParam<SeedRow> {};
+
+TEST_P(RandomDataFiles, RunAsTheModelReadsThem) {
   const char* seedText = std::getenv("AGGREGATE_RANDOM_SEED");
   const char* filesText = std::getenv("AGGREGATE_RANDOM_FILES");
-  const uint64_t seed = seedText != nullptr
-                            ? std::strtoull(seedText, nullptr, 10)
-                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const bool fresh = GetParam().seed == 0;
+  if (!fresh && seedText != nullptr) GTEST_SKIP() << "AGGREGATE_RANDOM_SEED runs the fresh row alone";
+  const uint64_t seed = !fresh                ? GetParam().seed
+                        : seedText != nullptr ? std::strtoull(seedText, nullptr, 10)
+                                              : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const int files = filesText != nullptr ? std::atoi(filesText) : 24;
   const std::string folder = test_support::TestFolder();
   int switched = 0, threads = 0, reports = 0, warned = 0;
@@ -413,7 +426,14 @@ TEST(RandomDataFiles, RunAsTheModelReadsThem) {
   std::filesystem::remove_all(folder);
   std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads
             << " start a second thread, " << reports << " end in a report, " << warned << " end with warnings\n";
+  if (!fresh && filesText == nullptr) {
+    EXPECT_TRUE(switched > 0 && threads > 0 && reports > 0 && warned > 0) << "seed " << seed << " no longer reaches every path";
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomDataFiles,
+                         testing::Values(SeedRow{"Fixed1", 1}, SeedRow{"Fixed4", 4}, SeedRow{"Fresh", 0}),
+                         [](const testing::TestParamInfo<SeedRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
 
