@@ -65,6 +65,9 @@ struct UnitRecord {
   int64_t secondReaderCases;      // of them, cases a second reader took (PassSideCases)
   int64_t skippedRecords;         // records whose values a statement skipped unread
   int64_t firstSkippedLine;       // the line of the first of them
+  int64_t nullValues;             // whole-number items a null value left as they were
+  int64_t firstNullLine;          // the first of them: its line, and its item in its statement
+  int64_t firstNullItem;
   RecordTally tally;              // the records written to the unit
 };
 
@@ -103,6 +106,7 @@ struct ReaderState {
   bool recordEnded;        // ... and has ended it, giving the item no value
   TabPlace tabPlace;       // ... where it stands among its separators
   bool tabGap;             // ... and whether it has passed an empty tab-separated field
+  int32_t itemsGiven;      // the statement's items given a value, or a null one, so far
   // The current value as read, for a report: its length so far, its first
   // bytes and the line where it starts.
   int64_t valueLength;

@@ -196,6 +196,7 @@ void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
     // Only bytes already loaded are looked at: a fresh load goes through the general rules.
     if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {
       int taken = TakePlainIntegers<false>(reader, unit, first, count, stride);
+      reader.itemsGiven += taken;
       first += taken * stride;
       count -= taken;
       if (count == 0) break;

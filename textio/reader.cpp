@@ -380,7 +380,19 @@ void StartRead(int unit, bool statusWanted) {
 void beginRead(int unit) { StartRead(unit, false); }
 
 void readInteger(int32_t& item) {
-  if (NextValue(kTokenKept, true)) GiveInteger(item);
+  if (!NextValue(kTokenKept, true)) return;
+  ReaderState& reader = Reader();
+  ++reader.itemsGiven;
+  // A slash alone gives the rest of the case no value, not a null one.
+  const bool slashAlone = reader.lastSeparator == '/' && reader.valueLength == 0;
+  if (reader.tokenLength == 0 && !slashAlone) {
+    UnitRecord& unit = *reader.unit;
+    if (unit.nullValues++ == 0) {
+      unit.firstNullLine = reader.valueLength > 0 ? reader.valueLine : unit.lineEnds + 1;
+      unit.firstNullItem = reader.itemsGiven;
+    }
+  }
+  GiveInteger(item);
 }
 
 void readCharacter(char* item, int length) {

@@ -44,6 +44,7 @@ inline void ResetStatement(ReaderState& reader) {
   reader.recordOnly = reader.recordEnded = false;
   reader.tabPlace = TabPlace::LineStart;
   reader.tabGap = false;
+  reader.itemsGiven = 0;
 }
 
 // Whether bytes[0..count) hold anything a value could be made of: a byte

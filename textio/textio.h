@@ -181,6 +181,12 @@ int64_t RecordEndsPassed(int unit);
 // Records whose values after a statement's last item, or after a lone CR,
 // were skipped unread; `firstLine` the line of the first of them.
 int64_t RecordsSkippingValues(int unit, int64_t& firstLine);
+// Whole-number items that a null value left as they were (1,,3 or ,1 or
+// 2*): their number, and the line and the item in its statement of the first.
+int64_t NullValues(int unit, int64_t& firstLine, int64_t& firstItem);
+// Counts `count` more of them: those of a record just passed (PassRecord),
+// as a statement reading the same text found them.
+void CountNullValues(int unit, int64_t count);
 // Whether a unit's input holds a value after the record where its next
 // statement begins, and the line where the first one stands. Only what can
 // be had without waiting is looked at: the bytes loaded, and for a regular

@@ -58,6 +58,16 @@ int64_t RecordsSkippingValues(int unit, int64_t& firstLine) {
   return record->skippedRecords;
 }
 
+int64_t NullValues(int unit, int64_t& firstLine, int64_t& firstItem) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  if (record == nullptr) return 0;
+  firstLine = record->firstNullLine;
+  firstItem = record->firstNullItem;
+  return record->nullValues;
+}
+
+void CountNullValues(int unit, int64_t count) { SelectUnit(unit, StatementKind::Read)->nullValues += count; }
+
 bool ValuesLeft(int unit, int64_t& line) {
   const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
   if (record == nullptr || record->endOfFile) return false;

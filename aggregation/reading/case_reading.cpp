@@ -23,10 +23,10 @@ namespace {
 constexpr int64_t kRecordBytes = int64_t{4} << 20;     // record texts remembered, their bytes at most
 
 // Record texts met before, each with the pattern of the case read from it
-// alone and whether that case skipped values after its last one (kSkipping
-// set in its entry, so that one load gives both): twice as many texts as the
-// table has patterns, of about 16 bytes a value; none (capacity 0) when the
-// storage cannot be had.
+// alone, the null values the case met and whether it skipped values after
+// its last one, all in one entry, so that one load gives them: twice as many
+// texts as the table has patterns, of about 16 bytes a value; none (capacity
+// 0) when the storage cannot be had.
 struct RecordMemo {
   RecordMemo(int32_t patterns, int32_t nvars)
       : capacity(2 * patterns),
@@ -36,7 +36,16 @@ struct RecordMemo {
     MakeKeyTable(texts, capacity, byteRoom, storage.data);
     entries = reinterpret_cast<uint32_t*>(storage.data + KeyTableBytes(capacity, byteRoom));
   }
+  // An entry: the pattern in its low bits, the nulls above it, kSkipping the highest.
+  static constexpr int kNullShift = 15;
   static constexpr uint32_t kSkipping = uint32_t{1} << 31;
+  static constexpr int64_t kMostNulls = (int64_t{1} << (31 - kNullShift)) - 1;
+  static_assert(kMostCountedPatterns <= 1 << kNullShift);
+  static uint32_t Entry(int32_t pattern, int64_t nulls, bool skipping) {
+    return static_cast<uint32_t>(pattern) | static_cast<uint32_t>(nulls) << kNullShift | (skipping ? kSkipping : 0);
+  }
+  static int32_t Pattern(uint32_t entry) { return static_cast<int32_t>(entry & ((1u << kNullShift) - 1)); }
+  static int64_t Nulls(uint32_t entry) { return (entry & ~kSkipping) >> kNullShift; }
   int32_t capacity;
   int64_t byteRoom;
   Scratch storage;
@@ -64,24 +73,27 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
       textio::PassRecord(kDataUnit, length);
       const uint32_t entry = memo.entries[known];
       if ((entry & RecordMemo::kSkipping) != 0) textio::CountSkippedValues(kDataUnit);
-      CountPattern(table, static_cast<int32_t>(entry & ~RecordMemo::kSkipping));
+      if (RecordMemo::Nulls(entry) != 0) textio::CountNullValues(kDataUnit, RecordMemo::Nulls(entry));
+      CountPattern(table, RecordMemo::Pattern(entry));
       return true;
     }
   }
   int64_t recordEnds = textio::RecordEndsPassed(kDataUnit);
-  int64_t firstSkipped = 0;
-  int64_t skippedBefore = textio::RecordsSkippingValues(kDataUnit, firstSkipped);
+  int64_t firstSkipped = 0, firstNull = 0, firstNullItem = 0;
+  const int64_t skippedBefore = textio::RecordsSkippingValues(kDataUnit, firstSkipped);
+  const int64_t nullsBefore = textio::NullValues(kDataUnit, firstNull, firstNullItem);
   // Values a case leaves without one stay 0, as in the matrix.
   std::fill_n(row, table.nvars, 0);
   ReadCase(row, table.nvars, 1);
   int32_t pattern = CountRow(table, row);
   if (pattern < 0) return false;
   // The text is still where it was read only when the case took that one record.
-  if (peeked && textio::RecordEndsPassed(kDataUnit) == recordEnds + 1) {
+  const int64_t nulls = textio::NullValues(kDataUnit, firstNull, firstNullItem) - nullsBefore;
+  if (peeked && textio::RecordEndsPassed(kDataUnit) == recordEnds + 1 && nulls <= RecordMemo::kMostNulls) {
     int32_t key = AddKey(memo.texts, text, static_cast<size_t>(length), hash);
     if (key >= 0) {
       const bool skipping = textio::RecordsSkippingValues(kDataUnit, firstSkipped) != skippedBefore;
-      memo.entries[key] = static_cast<uint32_t>(pattern) | (skipping ? RecordMemo::kSkipping : 0);
+      memo.entries[key] = RecordMemo::Entry(pattern, nulls, skipping);
     }
   }
   return true;

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int32_t kMostPatterns = 1 << 15;
 constexpr int64_t kPatternBytes = int64_t{4} << 20;  // the stored patterns' values at most
 
 int64_t RowBytes(int32_t nvars) { return int64_t{4} * nvars; }
@@ -19,7 +18,7 @@ int64_t StorageBytes(int32_t nvars, int32_t capacity) {
 }  // namespace
 
 int32_t CountingCapacity(int32_t nvars) {
-  return static_cast<int32_t>(std::min<int64_t>(kMostPatterns, kPatternBytes / RowBytes(nvars)));
+  return static_cast<int32_t>(std::min<int64_t>(kMostCountedPatterns, kPatternBytes / RowBytes(nvars)));
 }
 
 PatternTable::PatternTable(int32_t variables, int32_t most)

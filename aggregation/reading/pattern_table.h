@@ -24,7 +24,8 @@ struct PatternTable {
 
 // How many patterns of `nvars` values a table counting whole data files
 // holds: enough for the patterns of typical survey data, few enough to stay
-// in the cache.
+// in the cache; never more than kMostCountedPatterns.
+inline constexpr int32_t kMostCountedPatterns = 1 << 15;
 int32_t CountingCapacity(int32_t nvars);
 
 // Counts a row of `nvars` values; returns its pattern's number, or -1, with

@@ -24,6 +24,7 @@ void NoteReading(int32_t ncases, RunFindings& findings) {
   findings.casesRead = ncases;
   findings.skippedRecords = textio::RecordsSkippingValues(kDataUnit, findings.firstSkippedLine);
   findings.dataLeft = textio::ValuesLeft(kDataUnit, findings.dataLeftLine);
+  findings.nullValues = textio::NullValues(kDataUnit, findings.firstNullLine, findings.firstNullVariable);
 }
 
 void NoteWriting(int32_t nvars, RunFindings& findings) {
@@ -84,6 +85,13 @@ void WriteRunWarnings(const RunFindings& findings) {
                   "values skipped: %" PRId64 " %s values after their case's last one, not read; the first: line %" PRId64,
                   findings.skippedRecords, findings.skippedRecords == 1 ? "record held" : "records held",
                   findings.firstSkippedLine);
+    Warn(text);
+  }
+  if (findings.nullValues > 0) {
+    std::snprintf(text, sizeof text,
+                  "%" PRId64 " %s left empty %s read as 0; the first: line %" PRId64 ", variable %" PRId64,
+                  findings.nullValues, findings.nullValues == 1 ? "value" : "values",
+                  findings.nullValues == 1 ? "was" : "were", findings.firstNullLine, findings.firstNullVariable);
     Warn(text);
   }
   if (findings.dataFileName != nullptr) {

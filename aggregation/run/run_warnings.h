@@ -11,6 +11,9 @@ struct RunFindings {
   int32_t casesRead = 0;
   int64_t skippedRecords = 0;  // records whose values after their case's last one were skipped unread
   int64_t firstSkippedLine = 0;
+  int64_t nullValues = 0;      // values left empty, which stay 0: the first one's line and variable
+  int64_t firstNullLine = 0;
+  int64_t firstNullVariable = 0;
   bool dataLeft = false;       // the data file holds values after the last case read
   int64_t dataLeftLine = 0;
   int32_t nvars = 0;

@@ -40,6 +40,8 @@ struct Model {
   // one it skipped, and the first one's line; the line of the first value
   // after the last case, 0 when there is none.
   int64_t skippedRecords = 0, firstSkippedLine = 0, lineLeft = 0;
+  // The items a null value left 0, and where the first stands; a slash alone gives none.
+  int64_t nullValues = 0, firstNullLine = 0, firstNullVariable = 0;
 };
 
 // Anything a value could be made of: a byte other than a blank, a control
@@ -89,6 +91,12 @@ std::string ExpectedStandardError(const Model& model, int32_t ncases) {
                 (model.skippedRecords == 1 ? " record held" : " records held") +
                 " values after their case's last one, not read; the first: line " +
                 std::to_string(model.firstSkippedLine) + "\n";
+  }
+  if (model.nullValues > 0) {
+    warnings += "aggregate: warning: " + std::to_string(model.nullValues) +
+                (model.nullValues == 1 ? " value left empty was" : " values left empty were") +
+                " read as 0; the first: line " + std::to_string(model.firstNullLine) + ", variable " +
+                std::to_string(model.firstNullVariable) + "\n";
   }
   return warnings;
 }
@@ -171,8 +179,14 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
             Report(error, Shown(value) + " in case " + std::to_string(c) + ", line " + std::to_string(valueLine));
         return model;
       }
+      const bool slashAlone = value.empty() && end == '/';
       for (; count > 0 && k < nvars; --count, ++k) {
-        if (!token.empty()) reversed[static_cast<size_t>(nvars - 1 - k)] = given;
+        if (!token.empty()) {
+          reversed[static_cast<size_t>(nvars - 1 - k)] = given;
+        } else if (!slashAlone && model.nullValues++ == 0) {
+          model.firstNullLine = value.empty() ? line : valueLine;
+          model.firstNullVariable = k + 1;
+        }
       }
     }
     if (!endedByLineEnd) {
