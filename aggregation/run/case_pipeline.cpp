@@ -37,11 +37,9 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   }
   textio::CloseUnit(kDataUnit);
 
-  if (int32_t status = textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true,
-                                                     run.outputNameForm);
-      status != 0) {
-    return status;
-  }
+  const int32_t openStatus =
+      textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true, run.outputNameForm);
+  if (openStatus != 0) return openStatus;
   Progress(run, "Writing output file...");
   if (counted) {
     WriteCountedPatterns(patterns, recordLayout);
