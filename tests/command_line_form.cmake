@@ -150,14 +150,14 @@ if(NOT WINDOWS)
           REASON "/dev/null is not a regular file, so it cannot be inspected before it is read: give --cases and --variables")
 endif()
 
-# Names taken whole, blanks at their ends and all: the data file " d.dat"
-# beside "d.dat", the pattern file " z ".
+# Names taken whole, a blank before them and all: the data file " d.dat"
+# beside "d.dat", the pattern file " z". (Windows drops blanks at the end.)
 fresh("${WORK}/WholeNames/line" " d.dat")
 file(WRITE "${WORK}/WholeNames/line/d.dat" "9 9\n")
-run(line "${WORK}/WholeNames/line" "" --output " z " " d.dat")
-file(READ "${WORK}/WholeNames/line/ z " whole_patterns HEX)
+run(line "${WORK}/WholeNames/line" "" --output " z" " d.dat")
+file(READ "${WORK}/WholeNames/line/ z" whole_patterns HEX)
 holds(right_patterns "${whole_patterns}" "${patterns}")
-holds(summary "${line_stderr}" "aggregate: 3 cases of 2 variables read; 2 patterns written to  z ${line_end}")
+holds(summary "${line_stderr}" "aggregate: 3 cases of 2 variables read; 2 patterns written to  z${line_end}")
 if(NOT line_status EQUAL 0 OR NOT right_patterns OR NOT summary)
   fail(WholeNames "exit status ${line_status}, pattern file ${whole_patterns}, standard error ${line_stderr} (hexadecimal)")
 endif()
