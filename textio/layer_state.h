@@ -66,6 +66,15 @@ struct UnitRecord {
   int64_t skippedRecords;         // records whose values a statement skipped unread
   int64_t firstSkippedLine;       // the line of the first of them
   RecordTally tally;              // the records written to the unit
+  struct DelimitedInput* delimited;  // read as delimited records (ReadFieldsOf); null: free form
+};
+
+// A unit's delimited reading: its form, and how its records ended. The
+// form's itemOf follows it in the same block of memory.
+struct DelimitedInput {
+  FieldForm form;
+  bool ended;
+  FieldFailure failure;
 };
 
 struct UnitSlot {

@@ -192,6 +192,11 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
 void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   ReaderState& reader = layer.reader;
   UnitRecord& unit = *reader.unit;
+  // A delimited record gives its items by its form.
+  if (unit.delimited != nullptr) {
+    ReadFieldRecord(unit, first, stride);
+    return;
+  }
   while (count > 0) {
     // Only bytes already loaded are looked at: a fresh load goes through the general rules.
     if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {

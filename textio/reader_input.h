@@ -61,6 +61,16 @@ inline unsigned char TakeByte(UnitRecord& unit) {
   return TakeAfterRefill(unit);
 }
 
+// As TakeAfterRefill, but the end of the input is no error: -1, with the
+// unit's end-of-file flag set.
+int TakeAfterRefillOrEnd(UnitRecord& unit);
+
+// The next byte of the unit's input, or -1 where it has ended.
+inline int TakeByteOrEnd(UnitRecord& unit) {
+  if (unit.position <= unit.lastIndex) return unit.buffer[unit.position++];
+  return TakeAfterRefillOrEnd(unit);
+}
+
 // The fast path of readIntegers (plain_integers.cpp), for a reader state and
 // unit of the caller's own: takes plain values into items[0..count), across
 // records as a statement does, stopping before anything that needs the
@@ -77,6 +87,22 @@ bool MoveToNextRecord(UnitRecord& unit);
 // Counts the record just passed among those whose values a statement
 // skipped unread, after its last item or after a lone CR.
 void NoteSkippedValues(UnitRecord& unit);
+
+// Adds bytes[0..shown) of a value `length` bytes long to a report, as it
+// shows values: in quotes, bytes that are not printable as escapes, and
+// "..." when the value is longer than those shown.
+void AddShownBytes(FixedText& text, const char* bytes, int64_t shown, int64_t length);
+
+// The fast path of a delimited record (field_integers.cpp), for a form, unit
+// and items of the caller's own: takes the whole record at `position` when
+// it lies in the bytes loaded and every item it gives is a plain value (a
+// whole number, or a missing field that the form gives a code), as the
+// scanner would take it; else takes nothing and returns false. Second thread
+// too: touches only the unit and the items; raises no report.
+bool TakeFieldRecord(const FieldForm& form, UnitRecord& unit, int32_t* items, ptrdiff_t stride);
+
+// A delimited unit's statement (field_reader.cpp): its record into the items.
+void ReadFieldRecord(UnitRecord& unit, int32_t* items, ptrdiff_t stride);
 
 // beginRead, where an error of the statement may return its number as a
 // StatementReturn instead of ending the run.

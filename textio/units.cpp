@@ -475,6 +475,7 @@ void FlushUnit(UnitRecord& unit) {
 
 void DiscardUnitRecord(UnitRecord* record) {
   (void)CloseRecordFile(*record);
+  ReleaseLayerMemory(record->delimited);
   ReleaseLayerMemory(record->buffer);
   ReleaseLayerMemory(record);
 }

@@ -8,6 +8,7 @@
 #include "aggregation/reading/case_reading.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -44,14 +45,17 @@ struct RecordMemo {
   uint32_t* entries = nullptr;
 };
 
-void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
+// Reads the next case; false when it finds the unit's delimited records ended.
+bool ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
   textio::beginRead(kDataUnit);
   textio::readIntegers(first, nvars, stride);
   textio::endRead();
+  return !textio::RecordsEnded(kDataUnit);
 }
 
 // Reads the next case into `row` and counts it; false, with the case left in
-// `row`, when its pattern is new and the table is full.
+// `row`, when its pattern is new and the table is full, or when the records
+// have ended.
 bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   const char* text = nullptr;
   int length = 0;
@@ -73,7 +77,7 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   int64_t skippedBefore = textio::RecordsSkippingValues(kDataUnit, firstSkipped);
   // Values a case leaves without one stay 0, as in the matrix.
   std::fill_n(row, table.nvars, 0);
-  ReadCase(row, table.nvars, 1);
+  if (!ReadCase(row, table.nvars, 1)) return false;
   int32_t pattern = CountRow(table, row);
   if (pattern < 0) return false;
   // The text is still where it was read only when the case took that one record.
@@ -95,6 +99,7 @@ struct MatrixFill {
   int32_t* rows;
   int32_t blockRows;
   PagePreparer& pages;
+  bool toTheEnd;  // ncases is a bound: the cases end where the records do
 };
 
 // Moves rows[0..count) into the matrix's rows from `row` on. Second thread
@@ -109,13 +114,14 @@ void MoveIntoColumns(const int32_t* rows, int32_t count, const MatrixFill& fill,
 
 // Reads up to `count` cases into the block, and moves them into the matrix
 // from row `next` on; returns how many it read. It stops after the case
-// after which the next record begins at `stop` or later.
+// after which the next record begins at `stop` or later, and where the
+// records end.
 int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t stop = INT64_MAX) {
   const auto width = static_cast<size_t>(fill.nvars);
   std::fill_n(fill.rows, static_cast<size_t>(count) * width, 0);
   int32_t read = 0;
-  while (read < count) {
-    ReadCase(fill.rows + static_cast<size_t>(read++) * width, fill.nvars, 1);
+  while (read < count && ReadCase(fill.rows + static_cast<size_t>(read) * width, fill.nvars, 1)) {
+    ++read;
     if (stop != INT64_MAX && textio::NextRecordOffset(kDataUnit) >= stop) break;
   }
   MoveIntoColumns(fill.rows, read, fill, next);
@@ -124,8 +130,12 @@ int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t s
 }
 
 // The cases from row `next` on, read in order on this thread.
-void FillInOrder(const MatrixFill& fill, int32_t next) {
-  while (next < fill.ncases) next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
+// Returns the rows filled.
+int32_t FillInOrder(const MatrixFill& fill, int32_t next) {
+  while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
+    next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
+  }
+  return next;
 }
 
 // The later part of the data file, read on a second thread where the work
@@ -203,7 +213,7 @@ void ReadLaterPart(LaterPart& later) {
 // part's cases fill the rest.
 int32_t FillAlongside(LaterPart& later, int32_t next) {
   const MatrixFill& fill = later.fill;
-  while (next < fill.ncases) {
+  while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
     int32_t count = later.claims.TakeBelow(std::min(fill.blockRows, fill.ncases - next));
     // No row left at all: the second thread's cases are not the ones that follow.
     if (count == 0) break;
@@ -228,6 +238,8 @@ int32_t FillAlongside(LaterPart& later, int32_t next) {
 // take, judged by those read so far, where the work pays for a thread.
 // Returns the row from which the reading goes on in order.
 int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
+  // Its rows would begin at a bound, not where the cases end.
+  if (fill.toTheEnd) return next;
   const int64_t at = textio::NextRecordOffset(kDataUnit);
   const int64_t from = LaterPartStart(at, next, fill.ncases);
   if (from < 0) return next;
@@ -270,11 +282,20 @@ void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t 
 }
 
 // The filling of the matrix from row `next` on, the later part of a large
-// file on a second thread.
-void FillMatrix(const MatrixFill& fill, int32_t next) {
+// file on a second thread; returns the rows filled.
+int32_t FillMatrix(const MatrixFill& fill, int32_t next) {
   // With none read yet, a block is read first to judge by.
   if (next == 0) next = ReadBlock(fill, 0, fill.blockRows);
-  FillInOrder(fill, FillWithLaterPart(fill, next));
+  return FillInOrder(fill, FillWithLaterPart(fill, next));
+}
+
+// Columns of `bound` rows, of which the first `rows` are filled, moved
+// together into columns of `rows` rows. Each moves down, into room no
+// column still to be moved stands in.
+void MoveColumnsTogether(int32_t* cases, int32_t bound, int32_t rows, int32_t nvars) {
+  for (int64_t j = 1; j < nvars && rows < bound; ++j) {
+    std::memmove(Column(cases, rows, j), Column(cases, bound, j), sizeof(int32_t) * static_cast<size_t>(rows));
+  }
 }
 
 }  // namespace
@@ -284,20 +305,24 @@ int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases) {
   return bytes < kLaterPartBytes ? -1 : offset + bytes / 2;
 }
 
-bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
+CasesRead ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table,
+                    bool toTheEnd) {
   auto* cases = static_cast<int32_t*>(caseMatrix.data);
   const auto blockRows = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(kBlockValues / nvars, 1), ncases));
   Scratch block(int64_t{4} * blockRows * nvars);
+  CasesRead read{0, false};
   if (block.data == nullptr) {
-    for (int32_t i = 0; i < ncases; ++i) ReadCase(cases + i, nvars, ncases);
-    return false;
+    while (read.count < ncases && ReadCase(cases + read.count, nvars, ncases)) ++read.count;
+  } else {
+    auto* rows = reinterpret_cast<int32_t*>(block.data);
+    read.count = CountWhileRepeating(ncases, table, rows);
+    read.counted = read.count == ncases || textio::RecordsEnded(kDataUnit);
+    if (read.counted) return read;
+    PreferLargePagesWhereFilled(caseMatrix, ncases - read.count - 1, nvars);
+    PagePreparer pages(caseMatrix, ncases, nvars);
+    const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages, toTheEnd};
+    read.count = FillMatrix(fill, SwitchToMatrix(fill, table, read.count));
   }
-  auto* rows = reinterpret_cast<int32_t*>(block.data);
-  int32_t counted = CountWhileRepeating(ncases, table, rows);
-  if (counted == ncases) return true;
-  PreferLargePagesWhereFilled(caseMatrix, ncases - counted - 1, nvars);
-  PagePreparer pages(caseMatrix, ncases, nvars);
-  const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages};
-  FillMatrix(fill, SwitchToMatrix(fill, table, counted));
-  return false;
+  if (toTheEnd) MoveColumnsTogether(cases, ncases, read.count, nvars);
+  return read;
 }

@@ -22,7 +22,15 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   auto* cases = static_cast<int32_t*>(run.caseMatrix.data);
   PatternTable patterns(run.nvars, run.countingCapacity);
   Progress(run, "Reading the data...");
-  const bool counted = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns);
+  const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, run.toTheEnd);
+  textio::FieldFailure failure{};
+  const bool ended = textio::RecordsEnded(kDataUnit, &failure);
+  if (failure.kind != textio::FieldFailureKind::None ||
+      (run.toTheEnd ? read.count == 0 || !ended : read.count < run.ncases)) {
+    return kReadingStopped;
+  }
+  run.ncases = read.count;
+  const bool counted = read.counted;
   run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
   run.secondReaderCases = textio::SecondReaderCases(kDataUnit);
   NoteReading(run.ncases, findings);
