@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kNameBytes = 1 << 20;  // the header's names, at most
+constexpr int kTextBytes = 1 << 20;  // a record's texts, at most
 
 // A whole number written in digits alone, from 1; 0 when it is none.
 int64_t Position(const std::string& item) {
@@ -17,10 +17,10 @@ int64_t Position(const std::string& item) {
 
 // The column an item names, from 0: an exact header name first, then a
 // position; -1 when it names none, with `fault` saying why.
-int32_t ColumnOf(const std::string& item, const ColumnNames* names, int32_t fields, ListFault& fault) {
+int32_t ColumnOf(const std::string& item, const RecordTexts* names, int32_t fields, ListFault& fault) {
   if (names != nullptr) {
-    for (int32_t c = 0; c < static_cast<int32_t>(names->places.size()); ++c) {
-      if (names->Name(c) == item) return c;
+    for (int32_t c = 0; c < names->kept; ++c) {
+      if (names->Text(c) == item) return c;
     }
   }
   const int64_t position = Position(item);
@@ -36,7 +36,7 @@ int32_t ColumnOf(const std::string& item, const ColumnNames* names, int32_t fiel
 }
 
 // A range first-last: the one split at a "-" whose two sides name columns.
-ListFault TakeRange(const std::string& item, const ColumnNames* names, int32_t fields, std::vector<int32_t>& chosen) {
+ListFault TakeRange(const std::string& item, const RecordTexts* names, int32_t fields, std::vector<int32_t>& chosen) {
   int32_t first = -1, last = -1, readings = 0;
   ListFault fault = ListFault::None;
   for (size_t dash = item.find('-'); dash != std::string::npos; dash = item.find('-', dash + 1)) {
@@ -64,8 +64,8 @@ bool PlainName(const std::string& name) {
          name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.") == std::string::npos;
 }
 
-std::string Written(const std::vector<int32_t>& chosen, const ColumnNames* names) {
-  const auto word = [names](int32_t c) { return names != nullptr ? names->Name(c) : std::to_string(c + 1); };
+std::string Written(const std::vector<int32_t>& chosen, const RecordTexts* names) {
+  const auto word = [names](int32_t c) { return names != nullptr ? names->Text(c) : std::to_string(c + 1); };
   std::string list;
   for (size_t k = 0; k < chosen.size();) {
     size_t run = 1;
@@ -83,32 +83,31 @@ std::string Written(const std::vector<int32_t>& chosen, const ColumnNames* names
 
 }  // namespace
 
-std::string ColumnNames::Name(int32_t column) const {
-  if (column < 0 || column >= static_cast<int32_t>(places.size())) return "";
-  return std::string(text.data() + places[static_cast<size_t>(column)].start,
-                     static_cast<size_t>(places[static_cast<size_t>(column)].length));
+std::string RecordTexts::Text(int32_t field) const {
+  if (field < 0 || field >= kept) return "";
+  const textio::FieldPlace& place = places[static_cast<size_t>(field)];
+  return std::string(text.data() + place.start, static_cast<size_t>(place.length));
 }
 
-int ReadColumnNames(int unit, char delimiter, ColumnNames& names) {
-  names.text.assign(kNameBytes, '\0');
-  names.places.assign(kNamedColumns, {});
-  int64_t line = 0;
-  const int fields = textio::readFieldTexts(unit, delimiter, names.text.data(), kNameBytes, names.places.data(),
-                                            kNamedColumns, line);
-  names.fields = std::max(fields, 0);
-  names.places.resize(static_cast<size_t>(std::min(names.fields, kNamedColumns)));
+int ReadRecordTexts(int unit, char delimiter, RecordTexts& texts) {
+  texts.text.resize(kTextBytes);
+  texts.places.resize(kNamedColumns);
+  const int fields = textio::readFieldTexts(unit, delimiter, texts.text.data(), kTextBytes, texts.places.data(),
+                                            kNamedColumns, texts.line);
+  texts.fields = std::max(fields, 0);
+  texts.kept = std::min(texts.fields, kNamedColumns);
   return fields;
 }
 
-std::string ColumnLabel(const ColumnNames* names, int32_t column) {
-  const std::string name = names != nullptr ? names->Name(column) : "";
+std::string ColumnLabel(const RecordTexts* names, int32_t column) {
+  const std::string name = names != nullptr ? names->Text(column) : "";
   if (!name.empty()) return name;
   std::string label = "column ";
   label += std::to_string(column + 1);
   return label;
 }
 
-ListReading ReadColumnList(const char* list, const ColumnNames* names, int32_t fields) {
+ListReading ReadColumnList(const char* list, const RecordTexts* names, int32_t fields) {
   ListReading reading;
   const std::string text = list;
   for (size_t start = 0;;) {
@@ -139,9 +138,9 @@ ListReading ReadColumnList(const char* list, const ColumnNames* names, int32_t f
   return reading;
 }
 
-std::string WriteColumnList(const std::vector<int32_t>& chosen, const ColumnNames* names, int32_t fields) {
+std::string WriteColumnList(const std::vector<int32_t>& chosen, const RecordTexts* names, int32_t fields) {
   if (names != nullptr &&
-      std::all_of(chosen.begin(), chosen.end(), [names](int32_t c) { return PlainName(names->Name(c)); })) {
+      std::all_of(chosen.begin(), chosen.end(), [names](int32_t c) { return PlainName(names->Text(c)); })) {
     std::string list = Written(chosen, names);
     const ListReading back = ReadColumnList(list.c_str(), names, fields);
     if (back.fault == ListFault::None && back.chosen == chosen) return list;

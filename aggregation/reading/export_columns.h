@@ -9,23 +9,27 @@
 
 #include "textio/textio.h"
 
-// Header names kept, at most: columns past them have positions only.
+// Fields of a record whose texts are kept, at most: columns past them have
+// positions only.
 inline constexpr int32_t kNamedColumns = 16384;
 
-// The names a header row gives the columns, from the first.
-struct ColumnNames {
+// The texts of a record's fields, from the first: a header row's are the
+// columns' names.
+struct RecordTexts {
   std::vector<char> text;
-  std::vector<textio::FieldPlace> places;  // one a name kept
-  int32_t fields = 0;                      // the header's fields, named or not
-  std::string Name(int32_t column) const;  // column from 0; empty when it has none
+  std::vector<textio::FieldPlace> places;
+  int32_t fields = 0;  // the record's fields
+  int32_t kept = 0;    // of them, those whose texts are kept
+  int64_t line = 0;    // where the record starts
+  std::string Text(int32_t field) const;  // empty for a field not kept
 };
 
-// Reads the unit's next record as the header row. Returns its number of
-// fields, or kNoMoreRecords, or kOpenQuote (textio.h).
-int ReadColumnNames(int unit, char delimiter, ColumnNames& names);
+// Reads the unit's next record into `texts`. Returns its number of fields,
+// or kNoMoreRecords, or kOpenQuote (textio.h).
+int ReadRecordTexts(int unit, char delimiter, RecordTexts& texts);
 
 // How messages name a column (from 0): its header name, else "column N".
-std::string ColumnLabel(const ColumnNames* names, int32_t column);
+std::string ColumnLabel(const RecordTexts* names, int32_t column);
 
 // Why a --columns list cannot be read.
 enum class ListFault : uint8_t { None, Empty, UnknownName, NotAPosition, PastLastField, Backwards, Ambiguous, Twice };
@@ -39,11 +43,11 @@ struct ListReading {
 // first through last in the file's order. An exact header name always wins
 // over a reading as a position or a range. `names` is null without a
 // header; `fields` the columns a record holds.
-ListReading ReadColumnList(const char* list, const ColumnNames* names, int32_t fields);
+ListReading ReadColumnList(const char* list, const RecordTexts* names, int32_t fields);
 // The list that reads as `chosen`: by names where each chosen column has a
 // plain one (letters, digits, _ and .) and the list reads back the same,
 // else by positions; runs of columns as ranges.
-std::string WriteColumnList(const std::vector<int32_t>& chosen, const ColumnNames* names, int32_t fields);
+std::string WriteColumnList(const std::vector<int32_t>& chosen, const RecordTexts* names, int32_t fields);
 
 // The smallest number of bytes a record holding the chosen columns takes:
 // a delimiter before each field up to the last chosen, a byte in each

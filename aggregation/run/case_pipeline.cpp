@@ -25,11 +25,10 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, run.toTheEnd);
   textio::FieldFailure failure{};
   const bool ended = textio::RecordsEnded(kDataUnit, &failure);
-  if (failure.kind != textio::FieldFailureKind::None ||
-      (run.toTheEnd ? read.count == 0 || !ended : read.count < run.ncases)) {
-    return kReadingStopped;
-  }
+  const bool stopped = failure.kind != textio::FieldFailureKind::None ||
+                       (run.toTheEnd ? read.count == 0 || !ended : read.count < run.ncases);
   run.ncases = read.count;
+  if (stopped) return kReadingStopped;
   const bool counted = read.counted;
   run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
   run.secondReaderCases = textio::SecondReaderCases(kDataUnit);

@@ -15,7 +15,7 @@
 enum class CasesHeld : uint8_t { Counted, InMatrix };
 
 struct CaseRun {
-  int32_t ncases;                       // with toTheEnd a bound; then the cases read
+  int32_t ncases;                       // with toTheEnd a bound; once read, the cases read
   int32_t nvars;
   textio::ArrayDescriptor& caseMatrix;  // allocated, zero-filled
   const char* outputFileName;           // as handed to the connection

@@ -40,7 +40,7 @@ int RefuseColumnList(const ExportReading& reading, const ListReading& list) {
 
 // The columns: those --columns lists, else every field.
 int ChooseColumns(ExportReading& reading) {
-  const ColumnNames* names = reading.options.header ? &reading.names : nullptr;
+  const RecordTexts* names = reading.options.header ? &reading.names : nullptr;
   if (reading.options.columns == nullptr) {
     reading.chosen.resize(static_cast<size_t>(reading.fields));
     for (int32_t c = 0; c < reading.fields; ++c) reading.chosen[static_cast<size_t>(c)] = c;
@@ -56,7 +56,7 @@ int ChooseColumns(ExportReading& reading) {
 // first record are the columns.
 int TakeHeader(ExportReading& reading) {
   if (!reading.options.header) return reading.fields > 0 ? 0 : Refuse("%s holds no records", reading.dataName);
-  const int fields = ReadColumnNames(kDataUnit, reading.delimiter, reading.names);
+  const int fields = ReadRecordTexts(kDataUnit, reading.delimiter, reading.names);
   if (fields == textio::kOpenQuote) {
     return Refuse("the header row of %s holds a quoted field that is not closed before the end of the file",
                   reading.dataName);
@@ -147,7 +147,7 @@ int RefuseStoppedReading(const ExportReading& reading, int32_t casesRead) {
     return Refuse("%s holds more cases of %zu variables than a run can hold (4 GiB of values)", reading.dataName,
                   reading.chosen.size());
   }
-  const ColumnNames* names = reading.options.header ? &reading.names : nullptr;
+  const RecordTexts* names = reading.options.header ? &reading.names : nullptr;
   const int32_t field = failure.field - 1;
   const std::string label = ColumnLabel(names, field);
   const auto line = static_cast<long long>(failure.line);

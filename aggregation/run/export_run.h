@@ -27,7 +27,7 @@ struct ExportReading {
   ExportOptions options;
   const char* dataName = nullptr;
   char delimiter = ',';
-  ColumnNames names;            // the header's, with --header
+  RecordTexts names;            // the header's, with --header
   int32_t fields = 0;           // the columns: the header's, or the first record's
   std::vector<int32_t> chosen;  // the variables' columns, from 0
   int32_t casesGiven = 0;       // --cases; 0 when not given

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "aggregation/core/run_units.h"
+#include "aggregation/inspection/export_inspection.h"
 #include "aggregation/inspection/inspection.h"
 #include "aggregation/run/refusal.h"
 #include "textio/textio.h"
@@ -83,11 +84,18 @@ int InspectDataFile(const char* program, const char* name) {
   if (int status = textio::OpenUnit(kDataUnit, name, length, "read", true); status != 0) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(status));
   }
+  // Only a regular file can be read again, as an export.
+  const bool readAgain = textio::BytesAfterNextRecord(kDataUnit) >= 0;
   Inspection inspection;
   InspectUnit(inspection);
   textio::CloseUnit(kDataUnit);
   if (inspection.readFailure != 0) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(inspection.readFailure));
+  }
+  ExportInspection exported;
+  if (readAgain && LooksLikeAnExport(inspection) && InspectExport(name, exported)) {
+    WriteExportInspection(program, name, exported);
+    return ExportRunSucceeds(exported) ? 0 : 1;
   }
   WriteInspection(program, name, inspection);
   return RunWouldSucceed(inspection) ? 0 : 1;
