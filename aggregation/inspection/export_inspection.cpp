@@ -56,10 +56,15 @@ void TakeField(ColumnFacts& column, const std::string& text, char delimiter, int
   column.largest = std::max(column.largest, value);
   if (FitsField(value)) {
     const int32_t bit = value - kSmallestFitting;
+    column.distinct = column.distinct && (column.seen[bit / 64] >> (bit % 64) & 1) == 0;
     column.seen[bit / 64] |= uint64_t{1} << (bit % 64);
   } else {
     Note(column.outside, line, text);
+    // Values past the field are kept only while none comes twice, and only so many.
+    column.distinct = column.distinct && column.outsideTaken.insert(value).second &&
+                      static_cast<int64_t>(column.outsideTaken.size()) <= kCountedPatterns;
   }
+  if (!column.distinct) column.outsideTaken = {};
 }
 
 // A record after the header: each of its fields in its column's facts,
@@ -113,8 +118,7 @@ LeftOut Reason(const ColumnFacts& column, int64_t records, bool unnamed) {
   if (column.tooLarge.count > 0) return LeftOut::TooLarge;
   if (column.values == 0) return LeftOut::NoValues;
   if (column.rising && records >= (unnamed ? 2 : kIdRecords)) return LeftOut::CountsUp;
-  if (column.outside.count > 0) return LeftOut::Outside;
-  if (records >= kIdRecords && column.values == records && column.Distinct() == records) return LeftOut::Distinct;
+  if (records >= kIdRecords && column.values == records && column.distinct) return LeftOut::Distinct;
   return LeftOut::Kept;
 }
 
@@ -156,6 +160,16 @@ void Choose(ExportInspection& inspection) {
   if (inspection.missingCoded && !ChooseMissingCode(inspection, inspection.missingCode)) inspection.chosen.clear();
 }
 
+// Whether a file whose fields blanks part is an export rather than free-form
+// values: a header row, missing fields, or a column that looks like an ID.
+bool ExportLike(const ExportInspection& inspection) {
+  const auto idLike = [](LeftOut why) { return why == LeftOut::CountsUp || why == LeftOut::Distinct; };
+  const auto missing = [](const ColumnFacts& column) { return column.missing.count > 0; };
+  return inspection.delimiter != textio::kBlankRuns || inspection.header ||
+         std::any_of(inspection.why.begin(), inspection.why.end(), idLike) ||
+         std::any_of(inspection.columns.begin(), inspection.columns.end(), missing);
+}
+
 // The file read as the command reads it, its patterns counted.
 void TryCommand(ExportInspection& inspection) {
   const auto nvars = static_cast<int32_t>(inspection.chosen.size());
@@ -189,10 +203,10 @@ bool OpenData(const char* name) {
 
 }  // namespace
 
-int32_t ColumnFacts::Distinct() const {
-  int32_t distinct = 0;
-  for (uint64_t word : seen) distinct += std::popcount(word);
-  return distinct;
+int32_t ColumnFacts::DistinctFitting() const {
+  int32_t taken = 0;
+  for (uint64_t word : seen) taken += std::popcount(word);
+  return taken;
 }
 
 // Whether the free-form reading leaves something an export holds that the
@@ -227,15 +241,24 @@ bool InspectExport(const char* name, ExportInspection& inspection) {
   textio::CloseUnit(kDataUnit);
   if (!inspection.header && inspection.fieldsFirst < 2) return false;
   Choose(inspection);
-  if (inspection.chosen.empty() || inspection.openQuoteLine != 0 || !OpenData(name)) return true;
+  // With no column to read, the file's own report tells more.
+  if (!ExportLike(inspection) || (inspection.chosen.empty() && inspection.openQuoteLine == 0)) return false;
+  if (inspection.openQuoteLine != 0 || !OpenData(name)) return true;
   TryCommand(inspection);
   textio::CloseUnit(kDataUnit);
   return true;
 }
 
+int32_t ColumnOutside(const ExportInspection& inspection) {
+  for (int32_t c : inspection.chosen) {
+    if (inspection.columns[static_cast<size_t>(c)].outside.count > 0) return c;
+  }
+  return -1;
+}
+
 bool ExportRunSucceeds(const ExportInspection& inspection) {
   const auto nvars = static_cast<int64_t>(inspection.chosen.size());
-  return inspection.tried && inspection.readAll && inspection.records > 0 && FitsCount(inspection.largestCount) &&
+  return ColumnOutside(inspection) < 0 && inspection.tried && inspection.readAll && inspection.records > 0 && FitsCount(inspection.largestCount) &&
          !(inspection.morePatterns && inspection.records > kLargestCount) &&
          inspection.records * nvars <= (int64_t{1} << 30) - 1;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "aggregation/inspection/inspection.h"
@@ -38,12 +39,14 @@ struct ColumnFacts {
   uint64_t seen[(kFittingValues + 63) / 64] = {};  // the fitting values it takes: bit value - kSmallestFitting
   bool rising = true;     // every record holds one more than the record before
   int32_t last = 0;
-  int32_t Distinct() const;  // fitting values taken
+  bool distinct = true;   // no whole number comes twice
+  std::unordered_set<int32_t> outsideTaken;  // the values outside the field, while distinct
+  int32_t DistinctFitting() const;  // fitting values taken
 };
 
 // Why a column is not among the variables.
 enum class LeftOut : uint8_t {
-  Kept, Absent, Text, Decimals, TooLarge, CountsUp, Outside, Distinct, NoValues,
+  Kept, Absent, Text, Decimals, TooLarge, NoValues, CountsUp, Distinct,
 };
 
 struct ExportInspection {
@@ -81,8 +84,14 @@ bool LooksLikeAnExport(const Inspection& inspection);
 // Inspects the regular file `name` as a delimited export, reading it twice:
 // once for what its columns hold, once as the command chosen reads it.
 // False when it cannot be read or is no export: a single field a record and
-// no header row.
+// no header row; or fields parted by blanks, as free-form values are, with
+// no header row, no missing field and no column that looks like an ID; or
+// no column holds whole numbers a run can take.
 bool InspectExport(const char* name, ExportInspection& inspection);
+
+// The first chosen column holding a value the pattern file's field cannot
+// show, a run writing it as ***; -1 when there is none.
+int32_t ColumnOutside(const ExportInspection& inspection);
 
 // Whether the command's run reads every chosen value, writes every value in
 // its field and warns of nothing.

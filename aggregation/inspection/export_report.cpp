@@ -48,16 +48,14 @@ std::string SuchAs(const FieldsMet& met) {
 std::string Why(const ExportInspection& inspection, const ColumnFacts& column, LeftOut why) {
   switch (why) {
     case LeftOut::Absent:
-      return std::string("missing from ") + Counted(column.absent.count, "record", "records").text +
-             " that hold fewer fields (the first: line " + Grouped(column.absent.firstLine).text + ")";
+      return std::string("missing from ") +
+             Counted(column.absent.count, "record that holds", "records that hold").text +
+             " fewer fields (the first: line " + Grouped(column.absent.firstLine).text + ")";
     case LeftOut::Text: return "holds text, " + SuchAs(column.text);
     case LeftOut::Decimals: return "holds decimals that are not whole, " + SuchAs(column.decimals);
     case LeftOut::TooLarge: return "holds numbers too large for a whole number, " + SuchAs(column.tooLarge);
     case LeftOut::NoValues: return "holds no value: each field is empty or missing";
     case LeftOut::CountsUp: return "counts up by one from record to record, as row names, an index or an ID do";
-    case LeftOut::Outside:
-      return "holds values the pattern file's field cannot show (only -99 to 999), " + SuchAs(column.outside) +
-             ": recode them to keep it";
     case LeftOut::Distinct:
       return std::string("takes a different value in each of the ") + Grouped(inspection.records).text +
              " records, as an ID does";
@@ -133,7 +131,17 @@ void SayVariables(const ExportInspection& inspection) {
     const ColumnFacts& column = inspection.columns[static_cast<size_t>(c)];
     std::string label = Label(inspection, c);
     if (label.size() > 14) label = label.substr(0, 13) + "~";
-    Say("%8zu  %-14s %11d  %11d  %8d", k + 1, label.c_str(), column.smallest, column.largest, column.Distinct());
+    char distinct[16];
+    std::snprintf(distinct, sizeof distinct, "%d%s", column.DistinctFitting(), column.outside.count > 0 ? "+" : "");
+    Say("%8zu  %-14s %11d  %11d  %8s", k + 1, label.c_str(), column.smallest, column.largest, distinct);
+  }
+  if (int32_t c = ColumnOutside(inspection); c >= 0) {
+    const FieldsMet& outside = inspection.columns[static_cast<size_t>(c)].outside;
+    Say("Values above %d or below %d do not fit the pattern file's %d-character field and are written as ***: "
+        "the first is %s, of %s on line %s. Recode such values into that range (a missing-value code of -999 as "
+        "-9, for example).",
+        kLargestFitting, kSmallestFitting, kValueWidth, outside.firstText.c_str(), Label(inspection, c).c_str(),
+        Grouped(outside.firstLine).text);
   }
   if (!inspection.tried) return;
   Say("Distinct response patterns: %s%s.", inspection.morePatterns ? "more than " : "", Grouped(inspection.patterns).text);
@@ -149,10 +157,6 @@ void SayVariables(const ExportInspection& inspection) {
 }
 
 void SayExportCommand(const char* program, const char* name, const ExportInspection& inspection) {
-  if (inspection.chosen.empty()) {
-    Say("No column holds whole numbers a run can take: no command is given.");
-    return;
-  }
   if (!inspection.tried) return;
   if (!inspection.readAll) {
     Say("Read so, the file stops a run before its end: no command is given.");
