@@ -50,9 +50,13 @@ bool MissingMarker(const char* text, int length) {
 }  // namespace
 
 FieldKind FieldValue(const char* text, int length, char delimiter, int32_t& value) {
-  if (length == 0 || MissingMarker(text, length)) return FieldKind::Missing;
   const char* p = text;
-  const char* const end = text + length;
+  const char* end = text + length;
+  // Blanks a quoted field holds around its value.
+  while (p < end && (*p == ' ' || *p == '\t')) ++p;
+  while (end > p && (end[-1] == ' ' || end[-1] == '\t')) --end;
+  length = static_cast<int>(end - p);
+  if (length == 0 || MissingMarker(p, length)) return FieldKind::Missing;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
   const char* digits = p;
@@ -85,11 +89,18 @@ FieldKind FieldValue(const char* text, int length, char delimiter, int32_t& valu
 bool TakeFieldRecord(const FieldForm& form, UnitRecord& unit, int32_t* items, ptrdiff_t stride) {
   const uint8_t* of = BytesOf(form.delimiter);
   const unsigned char* p = unit.buffer + unit.position;
+  int64_t lineEnds = 1;  // the record's own, and those of blank lines before it
+  for (const unsigned char* q = p;; p = q) {
+    while ((of[*q] & kBlank) != 0) ++q;
+    if (*q != '\n' && !(*q == '\r' && q[1] == '\n')) break;
+    q += *q == '\r' ? 2 : 1;
+    ++lineEnds;
+  }
   int32_t field = 0;
   for (;; ++field) {
     while ((of[*p] & kBlank) != 0) ++p;
-    // A blank line, or a quoted field, is the scanner's.
-    if (*p == '"' || (field == 0 && (*p == '\n' || *p == '\r'))) return false;
+    // A quoted field, or a lone CR, is the scanner's.
+    if (*p == '"' || (field == 0 && *p == '\r')) return false;
     const unsigned char* start = p;
     const int32_t item = field < form.fields ? form.itemOf[field] : -1;
     if (item >= 0) {
@@ -131,7 +142,7 @@ bool TakeFieldRecord(const FieldForm& form, UnitRecord& unit, int32_t* items, pt
   if (field < form.fields || (form.everyField && field > form.fields)) return false;
   p += *p == '\r' ? 2 : 1;
   unit.position = static_cast<int>(p - unit.buffer);
-  ++unit.lineEnds;
+  unit.lineEnds += lineEnds;
   return true;
 }
 

@@ -205,8 +205,8 @@ enum class FieldKind : uint8_t {
   Text,      // anything else
   TooLarge,  // a whole number outside the 32-bit range
 };
-// The kind of text[0..length) (blanks around it already passed over), and
-// its value when it is Whole.
+// The kind of text[0..length), blanks around it passed over, and its value
+// when it is Whole.
 FieldKind FieldValue(const char* text, int length, char delimiter, int32_t& value);
 
 // How a unit's statements take the items of a delimited record.

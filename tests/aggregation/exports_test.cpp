@@ -6,12 +6,15 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <set>
 
+#include "aggregation/reading/pattern_table.h"
 #include "support/death_test.h"
 #include "support/patterns.h"
 
@@ -123,6 +126,174 @@ TEST(Exports, InspectionCommandsMakeTheModelsFileAndFewerOptionsAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(folder + "/patterns.txt"));
   }
   std::filesystem::remove_all(folder);
+}
+
+// A random export and what a run of it must give: the file, the run's
+// options, and the cases it reads, or the line that refuses it.
+struct RandomExport {
+  std::string text, options, refusal;
+  std::vector<Row> cases;
+  size_t fields = 0;
+};
+
+struct ExportWriter {
+  explicit ExportWriter(uint64_t seed) : random(seed) {}
+  std::mt19937_64 random;
+  int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
+  bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
+
+  char delimiter = ',';
+  double quoting = 0.1;  // of the fields that need no quotes, those quoted all the same
+  std::string eol;
+  int64_t line = 1;
+
+  // A field's text, quoted where it must be or now and then.
+  std::string Field(const std::string& text, bool mayQuote) {
+    const bool blanks = delimiter == ' ' && text.find_first_of(" \t") != std::string::npos;
+    if (!blanks && text.find_first_of(std::string(1, delimiter) + "\"\r\n") == std::string::npos &&
+        (!mayQuote || !Chance(quoting))) {
+      return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? "\"\"" : std::string(1, c);
+    return quoted + "\"";
+  }
+  // A value in one of the forms that read as it: signs, zeros, a point, blanks, quotes.
+  std::string Value(int32_t v) {
+    std::string text = std::to_string(v);
+    switch (Uniform(0, 5)) {
+      case 0: text = (v >= 0 ? "+" : "") + text; break;
+      case 1: text += Chance(0.5) ? ".0" : delimiter == ',' ? ".00" : ",0"; break;
+      case 2: if (v >= 0) text = "00" + text; break;
+      case 3: return " " + text + "  ";
+      default: break;
+    }
+    return Field(text, true);
+  }
+  // An empty field only where the record holds others: an empty line is passed over.
+  std::string Missing(bool alone) {
+    const char* markers[] = {"", "NA", "na", ".", "NaN"};
+    return Field(markers[Uniform(delimiter == ' ' || alone ? 1 : 0, 4)], true);
+  }
+  // What an unchosen column holds: text with anything in it, decimals, an ID.
+  std::string Other(int kind, int64_t record) {
+    if (kind == 0) return Field(Chance(0.5) ? "n, \"a\"\nb" : "x y", false);
+    if (kind == 1) return std::to_string(record) + ".5";
+    return std::to_string(10000 + record);
+  }
+
+  // `outgrow`: patterns that outgrow the counting table; `large`: in a file
+  // large enough for a second reading thread, whose cases are given.
+  RandomExport Write(int64_t size, bool outgrow, bool large) {
+    RandomExport file;
+    const char delimiters[] = {',', ';', '\t', ' '};
+    delimiter = delimiters[Uniform(0, 3)];
+    const char* eols[] = {"\n", "\r\n", "\r"};
+    eol = eols[Uniform(0, large ? 1 : 2)];  // a second reader starts after a LF
+    const auto nvars = static_cast<size_t>(Uniform(outgrow ? 6 : 1, 8)), others = static_cast<size_t>(Uniform(0, 3));
+    file.fields = nvars + others;
+    std::vector<int> kindOf(file.fields, -1);  // -1: chosen
+    // A second reader takes records without quotes only.
+    quoting = large ? 0 : 0.1;
+    for (size_t k = nvars; k < file.fields; ++k) kindOf[k] = static_cast<int>(Uniform(large ? 1 : 0, 2));
+    std::shuffle(kindOf.begin(), kindOf.end(), random);
+    std::vector<size_t> chosen;
+    for (size_t f = 0; f < file.fields; ++f) {
+      if (kindOf[f] < 0) chosen.push_back(f);
+    }
+    const bool header = Chance(0.6), missing = Chance(0.5), everyField = others == 0 && Chance(0.5);
+    if (!everyField && Chance(0.5)) std::shuffle(chosen.begin(), chosen.end(), random);
+    const int32_t code = static_cast<int32_t>(Uniform(-99, 999));
+    const auto label = [&](size_t f) { return header ? "v" + std::to_string(f + 1) : "column " + std::to_string(f + 1); };
+    if (Chance(0.2)) file.text += "\xEF\xBB\xBF";
+    if (header) {
+      for (size_t f = 0; f < file.fields; ++f) {
+        file.text += (f > 0 ? std::string(1, delimiter) : "") + Field("v" + std::to_string(f + 1), true);
+      }
+      file.text += eol;
+      ++line;
+    }
+    if (header) file.options += "--header ";
+    if (!everyField) {
+      file.options += "--columns '";
+      for (size_t k = 0; k < chosen.size(); ++k) {
+        file.options += std::string(k > 0 ? "," : "") + (header && Chance(0.5) ? "v" : "") + std::to_string(chosen[k] + 1);
+      }
+      file.options += "' ";
+    }
+    if (missing) file.options += "--missing " + std::to_string(code) + " ";
+    file.options += std::string("--delimiter ") + (delimiter == ',' ? "," : delimiter == ';' ? "';'" : delimiter == '\t' ? "tab" : "blank");
+    // Patterns from a small pool, or new ones that outgrow the counting table.
+    const bool distinct = outgrow || Chance(0.3);
+    const int64_t records = Uniform(outgrow ? size * 2 / 3 : 1, size), failAt = Chance(0.3) ? Uniform(0, records - 1) : -1;
+    const auto failField = static_cast<size_t>(Uniform(0, static_cast<int64_t>(nvars) - 1));
+    for (int64_t r = 0; r < records && file.refusal.empty(); ++r) {
+      if (Chance(0.02)) {
+        file.text += "  " + eol;
+        ++line;
+      }
+      Row row(nvars);
+      std::vector<std::string> texts(file.fields);
+      int64_t p = distinct ? r : Uniform(0, 40);
+      for (size_t k = 0; k < nvars; ++k, p /= 7) {
+        row[k] = static_cast<int32_t>(p % 7 - 2);
+        const size_t f = chosen[k];
+        const bool gap = missing && Chance(0.1);
+        texts[f] = gap ? Missing(file.fields == 1) : Value(row[k]);
+        if (gap) row[k] = code;
+      }
+      for (size_t f = 0; f < file.fields; ++f) {
+        if (kindOf[f] >= 0) texts[f] = Other(kindOf[f], r);
+      }
+      const size_t failing = r == failAt ? chosen[failField] : file.fields;
+      const bool asMissing = !missing && Chance(0.5);
+      if (failing < file.fields) texts[failing] = asMissing ? "NA" : Chance(0.5) ? "x" : "1.5";
+      for (size_t f = 0; f < file.fields; ++f) {
+        if (f == failing) {
+          file.refusal = label(f) + " on line " + std::to_string(line) +
+                         (asMissing ? " is missing (\"NA\"): give --missing CODE for missing answers"
+                                    : " is not a whole number (\"" + texts[f] + "\"): leave the column out with --columns");
+        }
+        file.text += (f > 0 ? std::string(1, delimiter) : "") + texts[f];
+        line += std::count(texts[f].begin(), texts[f].end(), '\n');
+      }
+      file.text += eol;
+      ++line;
+      file.cases.push_back(row);
+    }
+    if ((large || Chance(0.3)) && file.refusal.empty()) file.options += " --cases " + std::to_string(file.cases.size());
+    return file;
+  }
+};
+
+TEST(Exports, RandomExportsRunAsTheModelReadsThem) {
+  const char* seedText = std::getenv("AGGREGATE_RANDOM_SEED");
+  const uint64_t seed = seedText != nullptr
+                            ? std::strtoull(seedText, nullptr, 10)
+                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::string folder = test_support::TestFolder();
+  int refused = 0, outgrown = 0;
+  for (int f = 0; f < 24; ++f) {
+    ExportWriter writer(seed + static_cast<uint64_t>(f));
+    const RandomExport file = writer.Write(f == 23 ? 400000 : f % 6 == 5 ? 60000 : 300, f % 6 == 5, f == 23);
+    const std::string where = "file " + std::to_string(f) + " of seed " + std::to_string(seed) + " (AGGREGATE_RANDOM_SEED), run with " + file.options;
+    std::filesystem::remove(folder + "/patterns.txt");
+    test_support::WriteFile(folder + "/data.txt", file.text);
+    const int status = RunProgram(folder, "--output patterns.txt " + file.options + " data.txt");
+    refused += !file.refusal.empty();
+    outgrown += static_cast<int64_t>(std::set<Row>(file.cases.begin(), file.cases.end()).size()) >
+                    CountingCapacity(static_cast<int32_t>(file.cases.front().size()));
+    if (!file.refusal.empty()) {
+      ASSERT_EQ(status, 1) << where;
+      ASSERT_EQ(Read(folder + "/stderr"), "aggregate: " + file.refusal + "\n") << where;
+      continue;
+    }
+    ASSERT_EQ(status, 0) << where << "\n" << Read(folder + "/stderr");
+    ASSERT_EQ(Read(folder + "/patterns.txt"), PatternFile(file.cases)) << where;
+  }
+  std::filesystem::remove_all(folder);
+  std::cout << "24 exports of seed " << seed << ": " << refused << " refused, " << outgrown
+            << " outgrow the counting table\n";
 }
 
 }  // namespace
