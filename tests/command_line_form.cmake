@@ -161,6 +161,8 @@ refused(ExportDecimal DATA data.csv CONTENT "${export}" ARGS --output out.txt --
         REASON "w on line 2 is not a whole number (\"0.5\"): leave the column out with --columns")
 refused(ExportUnequal DATA data.csv CONTENT "1,2\n1,2,3\n" ARGS --output out.txt --delimiter , data.csv
         REASON "line 2 holds 3 fields where the first record holds 2: choose the columns with --columns")
+refused(ExportNoCases DATA data.csv CONTENT "q1,q2\n\n" ARGS --output out.txt --header data.csv
+        REASON "data.csv holds no cases after its header")
 refused(ExportCode DATA data.csv ARGS --output out.txt --missing -100 data.csv
         REASON "--missing takes a whole number from -99 to 999, not \"-100\"")
 

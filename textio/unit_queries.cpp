@@ -31,9 +31,8 @@ bool PeekRecord(int unit, const char*& text, int& length) {
   text = reinterpret_cast<const char*>(record->buffer + record->position);
   length = lineEnd - record->position;
   // A lone CR ends a delimited record: a text that holds one is two.
-  const DelimitedInput* delimited = record->delimited;
-  return delimited == nullptr ||
-         (!delimited->ended && (length < 2 || std::memchr(text, '\r', static_cast<size_t>(length - 1)) == nullptr));
+  return record->delimited == nullptr || length < 2 ||
+         std::memchr(text, '\r', static_cast<size_t>(length - 1)) == nullptr;
 }
 
 void PassRecord(int unit, int length) {

@@ -82,15 +82,15 @@ const Export kExports[] = {
     {"R write.csv2", "\"\";\"q1\";\"q2\";\"w\"\n\"1\";1;2;0,5\n\"2\";2;1;1,0\n", {{1, 2}, {2, 1}},
      "--header --columns 'q1,q2' --delimiter ';'", "--header --delimiter ';'",
      "w on line 2 is not a whole number (\"0,5\"): leave the column out with --columns"},
-    {"tab-separated", "name\tq1\tq2\nAnn\t1\t\nBob\t2\t1\n", {{1, 9}, {2, 1}},
+    {"tab-separated", "name\tq1\tq2\nAnn\t\t\nBob\t2\t1\n", {{9, 9}, {2, 1}},
      "--header --columns 'q1,q2' --missing 9 --delimiter tab", "--header --columns 2,3 --delimiter tab",
-     "q2 on line 2 is missing (\"\"): give --missing CODE for missing answers"},
+     "q1 on line 2 is missing (\"\"): give --missing CODE for missing answers"},
     {"quoted text", "q1,note,q2\n1,\"fine, thanks\",2\n2,\"two\nlines, \"\"quoted\"\"\",1\n", {{1, 2}, {2, 1}},
      "--header --columns 'q1,q2'", "--header --variables 3 --columns 'q1,q2'",
      "--variables 3 does not agree with the 2 columns chosen"},
-    {"byte order mark", "\xEF\xBB\xBFq1,q2\r\n1,2\r\n2,2\r\n", {{1, 2}, {2, 2}}, "--header", "--header --cases 3",
+    {"byte order mark", "\xEF\xBB\xBFq1,q2\n1,2\n2,2", {{1, 2}, {2, 2}}, "--header", "--header --cases 3",
      "data.csv holds 2 cases after its header, fewer than --cases 3"},
-    {"lone CR line ends", "q1,q2\r1,2\r2,1\r", {{1, 2}, {2, 1}}, "--header", "--delimiter ,",
+    {"lone CR line ends", "q1,q2\r1,2\r2,1\n1,2\r2,1\n", {{1, 2}, {2, 1}, {1, 2}, {2, 1}}, "--header", "--delimiter ,",
      "column 1 on line 1 is not a whole number (\"q1\"): leave the column out with --columns"},
     {"no header, empty cells", "1,,3\n2,1,\n1,1,3\n", {{1, 9, 3}, {2, 1, 9}, {1, 1, 3}}, "--missing 9",
      "--delimiter ,", "column 2 on line 1 is missing (\"\"): give --missing CODE for missing answers"},
@@ -144,6 +144,7 @@ struct ExportWriter {
 
   char delimiter = ',';
   double quoting = 0.1;  // of the fields that need no quotes, those quoted all the same
+  double decorated = 1;  // of the values, those written in a form of their own
   std::string eol;
   int64_t line = 1;
 
@@ -161,7 +162,7 @@ struct ExportWriter {
   // A value in one of the forms that read as it: signs, zeros, a point, blanks, quotes.
   std::string Value(int32_t v) {
     std::string text = std::to_string(v);
-    switch (Uniform(0, 5)) {
+    switch (Chance(decorated) ? Uniform(0, 5) : 5) {
       case 0: text = (v >= 0 ? "+" : "") + text; break;
       case 1: text += Chance(0.5) ? ".0" : delimiter == ',' ? ".00" : ",0"; break;
       case 2: if (v >= 0) text = "00" + text; break;
@@ -195,13 +196,14 @@ struct ExportWriter {
     std::vector<int> kindOf(file.fields, -1);  // -1: chosen
     // A second reader takes records without quotes only.
     quoting = large ? 0 : 0.1;
+    decorated = large ? 0.05 : 1;
     for (size_t k = nvars; k < file.fields; ++k) kindOf[k] = static_cast<int>(Uniform(large ? 1 : 0, 2));
     std::shuffle(kindOf.begin(), kindOf.end(), random);
     std::vector<size_t> chosen;
     for (size_t f = 0; f < file.fields; ++f) {
       if (kindOf[f] < 0) chosen.push_back(f);
     }
-    const bool header = Chance(0.6), missing = Chance(0.5), everyField = others == 0 && Chance(0.5);
+    const bool header = Chance(0.6), missing = large || Chance(0.5), everyField = others == 0 && Chance(0.5);
     if (!everyField && Chance(0.5)) std::shuffle(chosen.begin(), chosen.end(), random);
     const int32_t code = static_cast<int32_t>(Uniform(-99, 999));
     const auto label = [&](size_t f) { return header ? "v" + std::to_string(f + 1) : "column " + std::to_string(f + 1); };
