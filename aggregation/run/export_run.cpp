@@ -66,8 +66,9 @@ int TakeHeader(ExportReading& reading) {
   return 0;
 }
 
-// The most cases the rest of the file can hold, each record taking its
-// fewest bytes; a regular file's only.
+// More cases than the rest of the file can hold, each record taking its
+// fewest bytes (the last may lack its line end): the statement after the
+// last record finds their end. A regular file's only.
 int BoundCases(const ExportReading& reading, int32_t nvars, int32_t& ncases) {
   const int64_t bytes = textio::BytesAfterNextRecord(kDataUnit);
   if (bytes < 0) {
@@ -76,7 +77,7 @@ int BoundCases(const ExportReading& reading, int32_t nvars, int32_t& ncases) {
   }
   const int64_t most = std::min<int64_t>(INT32_MAX, int64_t{UINT32_MAX} / (int64_t{4} * nvars));
   ncases = static_cast<int32_t>(
-      std::min(most, bytes / LeastRecordBytes(reading.chosen, reading.options.missingGiven) + 1));
+      std::min(most, bytes / LeastRecordBytes(reading.chosen, reading.options.missingGiven) + 2));
   return 0;
 }
 
