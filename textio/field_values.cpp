@@ -47,6 +47,12 @@ bool MissingMarker(const char* text, int length) {
   return std::memcmp(lower, length == 2 ? "na" : "nan", static_cast<size_t>(length)) == 0;
 }
 
+// Whether fields field to field + 3 go to four items in a row.
+bool FourItemsInARow(const FieldForm& form, int32_t field) {
+  const int32_t* item = form.itemOf + field;
+  return item[0] >= 0 && item[1] == item[0] + 1 && item[2] == item[0] + 2 && item[3] == item[0] + 3;
+}
+
 }  // namespace
 
 FieldKind FieldValue(const char* text, int length, char delimiter, int32_t& value) {
@@ -96,8 +102,19 @@ bool TakeFieldRecord(const FieldForm& form, UnitRecord& unit, int32_t* items, pt
     q += *q == '\r' ? 2 : 1;
     ++lineEnds;
   }
+  const unsigned char* const loadEnd = unit.buffer + unit.lastIndex + 1;
   int32_t field = 0;
   for (;; ++field) {
+    // The commonest fields of all, one digit each, four at a time into four
+    // items in a row, while eight bytes of the load are left.
+    uint64_t lanes = 0;
+    while (field + 4 <= form.fields && loadEnd - p >= 8 && FourItemsInARow(form, field) &&
+           FourDigitsAndSeparators(p, form.delimiter, lanes)) {
+      int32_t* item = items + form.itemOf[field] * stride;
+      for (int k = 0; k < 4; ++k, lanes >>= 16, item += stride) *item = static_cast<int32_t>(lanes & 0xFF);
+      field += 4;
+      p += 8;
+    }
     while ((of[*p] & kBlank) != 0) ++p;
     // A quoted field, or a lone CR, is the scanner's.
     if (*p == '"' || (field == 0 && *p == '\r')) return false;
@@ -116,10 +133,8 @@ bool TakeFieldRecord(const FieldForm& form, UnitRecord& unit, int32_t* items, pt
       } else {
         // Anything but plain digits: the field's text, by the rule.
         while ((of[*p] & kStop) == 0) ++p;
-        const unsigned char* end = p;
-        while (end > start && (of[end[-1]] & kBlank) != 0) --end;
         int32_t given = 0;
-        FieldKind kind = FieldValue(reinterpret_cast<const char*>(start), static_cast<int>(end - start),
+        FieldKind kind = FieldValue(reinterpret_cast<const char*>(start), static_cast<int>(p - start),
                                     form.delimiter, given);
         if (kind == FieldKind::Missing && form.missingGiven) given = form.missingCode;
         if (kind != FieldKind::Whole && !(kind == FieldKind::Missing && form.missingGiven)) return false;
