@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kTextBytes = 1 << 20;  // a record's texts, at most
+constexpr int kTextBytes = 1 << 18;  // a record's texts, at most
 
 // A whole number written in digits alone, from 1; 0 when it is none.
 int64_t Position(const std::string& item) {
