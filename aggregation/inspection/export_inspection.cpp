@@ -108,16 +108,16 @@ bool HoldsNames(const RecordTexts& first, const RecordTexts* second, char delimi
   return false;
 }
 
-// Why a column is left out, if it is. A column the header gives no name
-// that counts up by one is the row names R writes, or pandas' index,
-// however few the records.
+// Why a column is left out, if it is. A column that counts up by one is the
+// row names R writes or pandas' index, however few the records, where the
+// header gives it no name; an ID, where its values do not fit the pattern file.
 LeftOut Reason(const ColumnFacts& column, int64_t records, bool unnamed) {
   if (column.absent.count > 0) return LeftOut::Absent;
   if (column.text.count > 0) return LeftOut::Text;
   if (column.decimals.count > 0) return LeftOut::Decimals;
   if (column.tooLarge.count > 0) return LeftOut::TooLarge;
   if (column.values == 0) return LeftOut::NoValues;
-  if (column.rising && records >= (unnamed ? 2 : kIdRecords)) return LeftOut::CountsUp;
+  if (column.rising && records >= (unnamed || column.outside.count > 0 ? 2 : kIdRecords)) return LeftOut::CountsUp;
   if (records >= kIdRecords && column.values == records && column.distinct) return LeftOut::Distinct;
   return LeftOut::Kept;
 }
@@ -212,12 +212,15 @@ int32_t ColumnFacts::DistinctFitting() const {
 // Whether the free-form reading leaves something an export holds that the
 // delimited reading mends: a value it cannot read, empty values, an empty
 // field between tabs or a comma at a record's end, or a column that looks
-// like an ID; in records of one case each, with no form of its own.
+// like an ID; with none of the free-form reading's own forms, and in
+// records of one case each unless the cases run on only where a comma ends
+// a record or a header row shifts them.
 bool LooksLikeAnExport(const Inspection& inspection) {
   const bool mended = !RunWouldSucceed(inspection) || inspection.nulls.count > 0 || inspection.tabGaps.count > 0 ||
                       inspection.commaEnds.count > 0 || inspection.idVariable > 0;
-  return mended && inspection.recordsPerCase <= 1 && inspection.repeatForms.count == 0 &&
-         inspection.slashes.count == 0;
+  const bool oneRecordACase =
+      inspection.recordsPerCase <= 1 || inspection.commaEnds.count > 0 || inspection.headerRow;
+  return mended && oneRecordACase && inspection.repeatForms.count == 0 && inspection.slashes.count == 0;
 }
 
 bool InspectExport(const char* name, ExportInspection& inspection) {
