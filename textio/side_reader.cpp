@@ -15,6 +15,7 @@ struct SideReader {
   int64_t start;            // the file offset of its first record
   int64_t next;             // the file offset of the next byte to load
   int64_t size;             // the file's
+  bool failed;              // a load could not be read: the end not reached
   int nvars;
   const FieldForm* form;    // the unit's delimited form, null for free form: read only
   UnitRecord unit;          // the buffer and its positions, as the fast path takes them
@@ -37,6 +38,7 @@ bool LoadMore(SideReader& side, int keep) {
   auto room = static_cast<size_t>(kSideLoad - kept);
   if (platform::ReadAt(side.handle, side.next, unit.buffer + kept, room, got) != platform::Cause::None || got == 0) {
     side.next = side.size;
+    side.failed = true;
     return false;
   }
   int filled = kept + static_cast<int>(got);
@@ -109,6 +111,10 @@ SideReader* OpenSideReader(int unit, int64_t from, int nvars) {
 }
 
 int64_t SideReaderStart(const SideReader* side) { return side->start; }
+
+bool SideReaderAtEnd(const SideReader* side) {
+  return !side->failed && side->next >= side->size && side->unit.position > side->unit.lastIndex;
+}
 
 int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count) {
   UnitRecord& unit = side->unit;

@@ -297,6 +297,9 @@ struct SideCaseEnd {
 // path, such as one whose line holds values after its last. It touches only
 // the side reader's own state, the rows and the ends, and never raises a report.
 int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count);
+// On this thread, once the other has stopped reading: whether it took every
+// record to the file's end.
+bool SideReaderAtEnd(const SideReader* side);
 // On this thread, once the other has stopped reading.
 void CloseSideReader(SideReader* side);
 // On this thread, once the unit's statements have reached the second

@@ -32,3 +32,5 @@ inline constexpr int64_t kLaterPartBytes = int64_t{4} << 20;
 // judged by those; -1 when they should take fewer than kLaterPartBytes. It
 // takes the first record that starts after that offset.
 int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases);
+// The same, for `bytes` known to be left after `offset`.
+int64_t HalfWayThrough(int64_t offset, int64_t bytes);

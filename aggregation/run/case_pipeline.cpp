@@ -23,10 +23,11 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   PatternTable patterns(run.nvars, run.countingCapacity);
   Progress(run, "Reading the data...");
   const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, run.toTheEnd);
+  // Read to their end, the records are fewer than the bound unless too many.
   textio::FieldFailure failure{};
-  const bool ended = textio::RecordsEnded(kDataUnit, &failure);
+  textio::RecordsEnded(kDataUnit, &failure);
   const bool stopped = failure.kind != textio::FieldFailureKind::None ||
-                       (run.toTheEnd ? read.count == 0 || !ended : read.count < run.ncases);
+                       (run.toTheEnd ? read.count == 0 || read.count == run.ncases : read.count < run.ncases);
   run.ncases = read.count;
   if (stopped) return kReadingStopped;
   const bool counted = read.counted;

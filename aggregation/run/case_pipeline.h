@@ -31,7 +31,7 @@ struct CaseRun {
 
 // The reading stopped before its cases: the data file's delimited records
 // ended (textio::RecordsEnded says why), or, read to their end, were none
-// or more than ncases.
+// or as many as the bound.
 inline constexpr int32_t kReadingStopped = -1;
 
 // Returns 0 once every record is written (and "Done." said), or the nonzero

@@ -263,7 +263,7 @@ struct ExportWriter {
       ++line;
       file.cases.push_back(row);
     }
-    if ((large || Chance(0.3)) && file.refusal.empty()) file.options += " --cases " + std::to_string(file.cases.size());
+    if (Chance(large ? 0.5 : 0.3) && file.refusal.empty()) file.options += " --cases " + std::to_string(file.cases.size());
     return file;
   }
 };
