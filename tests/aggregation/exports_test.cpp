@@ -229,7 +229,7 @@ struct ExportWriter {
     file.options += std::string("--delimiter ") + (delimiter == ',' ? "," : delimiter == ';' ? "';'" : delimiter == '\t' ? "tab" : "blank");
     // Patterns from a small pool, or new ones that outgrow the counting table.
     const bool distinct = outgrow || Chance(0.3);
-    const int64_t most = large ? 400000 : outgrow ? 60000 : 300;
+    const int64_t most = large ? 600000 : outgrow ? 60000 : 300;
     const int64_t records = Uniform(outgrow ? most * 2 / 3 : 1, most);
     const int64_t failAt = size != 2 && Chance(0.3) ? Uniform(0, records - 1) : -1;
     const auto failField = static_cast<size_t>(Uniform(0, static_cast<int64_t>(nvars) - 1));
