@@ -166,7 +166,7 @@ struct ExportWriter {
       case 0: text = (v >= 0 ? "+" : "") + text; break;
       case 1: text += Chance(0.5) ? ".0" : delimiter == ',' ? ".00" : ",0"; break;
       case 2: if (v >= 0) text = "00" + text; break;
-      case 3: return " " + text + "  ";
+      case 3: return quoting < 1 ? " " + text + "  " : Field(text, true);
       default: break;
     }
     return Field(text, true);
@@ -197,7 +197,6 @@ struct ExportWriter {
     file.fields = nvars + others;
     std::vector<int> kindOf(file.fields, -1);  // -1: chosen
     // A second reader takes records without quotes only.
-    quoting = large ? 0 : 0.1;
     decorated = large ? 0.05 : 1;
     for (size_t k = nvars; k < file.fields; ++k) kindOf[k] = static_cast<int>(Uniform(large ? 1 : 0, 2));
     std::shuffle(kindOf.begin(), kindOf.end(), random);
@@ -232,6 +231,8 @@ struct ExportWriter {
     const int64_t most = large ? 600000 : outgrow ? 60000 : 300;
     const int64_t records = Uniform(outgrow ? most * 2 / 3 : 1, most);
     const int64_t failAt = size != 2 && Chance(0.3) ? Uniform(0, records - 1) : -1;
+    // A record of the later part in quotes, which a second reader leaves to the reading in order.
+    const int64_t quotedAt = size == 2 ? Uniform(records / 2, records - 1) : -1;
     const auto failField = static_cast<size_t>(Uniform(0, static_cast<int64_t>(nvars) - 1));
     for (int64_t r = 0; r < records && file.refusal.empty(); ++r) {
       if (Chance(0.02)) {
@@ -240,6 +241,7 @@ struct ExportWriter {
       }
       Row row(nvars);
       std::vector<std::string> texts(file.fields);
+      quoting = r == quotedAt ? 1 : large ? 0 : 0.1;
       int64_t p = distinct ? r : Uniform(0, 40);
       for (size_t k = 0; k < nvars; ++k, p /= 7) {
         row[k] = static_cast<int32_t>(p % 7 - 2);
