@@ -14,9 +14,8 @@
 namespace {
 
 constexpr const char* kUsage[] = {
-    "Usage: aggregate --output PATTERNS [--cases N --variables M] DATA",
-    "       aggregate --output PATTERNS [--header] [--columns LIST] [--missing CODE]",
-    "                 [--delimiter D] [--cases N] [--variables M] DATA",
+    "Usage: aggregate --output PATTERNS [--cases N --variables M] [--header]",
+    "                 [--columns LIST] [--missing CODE] [--delimiter D] DATA",
     "       aggregate [data-file [output-file]]",
     "       aggregate --inspect data-file",
     "       aggregate --help | /? | --version",
