@@ -292,11 +292,8 @@ int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_
 void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t ncases, int32_t read, int32_t nvars,
                                  bool toTheEnd) {
   const int64_t bytesLeft = textio::BytesAfterNextRecord(kDataUnit);
-  bool filled = bytesLeft >= int64_t{2} * (ncases - read - 1) * nvars;
-  if (toTheEnd) {
-    const int64_t expected = read + bytesLeft * (read + 1) / std::max<int64_t>(textio::NextRecordOffset(kDataUnit), 1);
-    filled = ncases - expected <= expected / 16;
-  }
+  const int64_t expected = read + bytesLeft * (read + 1) / std::max<int64_t>(textio::NextRecordOffset(kDataUnit), 1);
+  const bool filled = toTheEnd ? ncases - expected <= expected / 16 : bytesLeft >= int64_t{2} * (ncases - read - 1) * nvars;
   if (filled) textio::PreferLargePages(matrix);
 }
 
