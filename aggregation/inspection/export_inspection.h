@@ -97,5 +97,9 @@ int32_t ColumnOutside(const ExportInspection& inspection);
 // its field and warns of nothing.
 bool ExportRunSucceeds(const ExportInspection& inspection);
 
+// The options of the command that reads the chosen columns into the pattern
+// file `outputName`, as words, before the data file's name.
+std::vector<std::string> ExportCommandOptions(const ExportInspection& inspection, const char* outputName);
+
 // The report on standard output; the command names `program` as it was run.
 void WriteExportInspection(const char* program, const char* name, const ExportInspection& inspection);

@@ -163,6 +163,18 @@ void SayExportCommand(const char* program, const char* name, const ExportInspect
     return;
   }
   const char* outputName = PatternFileName(name);
+  if (ExportRunSucceeds(inspection)) {
+    Say("A run of this command reads every chosen value and warns of nothing, the pattern file made as %s:",
+        outputName);
+  } else {
+    Say("A run of this command makes the pattern file %s, but it is wrong where told above:", outputName);
+  }
+  SayCommand(program, ExportCommandOptions(inspection, outputName), name);
+}
+
+}  // namespace
+
+std::vector<std::string> ExportCommandOptions(const ExportInspection& inspection, const char* outputName) {
   std::vector<std::string> options = {"--output", outputName};
   if (inspection.header) options.emplace_back("--header");
   if (inspection.columnsOption) {
@@ -180,16 +192,8 @@ void SayExportCommand(const char* program, const char* name, const ExportInspect
     options.emplace_back("--delimiter");
     options.emplace_back(DelimiterWord(inspection.delimiter));
   }
-  if (ExportRunSucceeds(inspection)) {
-    Say("A run of this command reads every chosen value and warns of nothing, the pattern file made as %s:",
-        outputName);
-  } else {
-    Say("A run of this command makes the pattern file %s, but it is wrong where told above:", outputName);
-  }
-  SayCommand(program, options, name);
+  return options;
 }
-
-}  // namespace
 
 void WriteExportInspection(const char* program, const char* name, const ExportInspection& inspection) {
   SayReading(name, inspection);
