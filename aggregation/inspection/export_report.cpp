@@ -133,7 +133,8 @@ void SayVariables(const ExportInspection& inspection) {
     if (label.size() > 14) label = label.substr(0, 13) + "~";
     char distinct[16];
     std::snprintf(distinct, sizeof distinct, "%d%s", column.DistinctFitting(), column.outside.count > 0 ? "+" : "");
-    Say("%8zu  %-14s %11d  %11d  %8s", k + 1, label.c_str(), column.smallest, column.largest, distinct);
+    Say("%8lld  %-14s %11d  %11d  %8s", static_cast<long long>(k + 1), label.c_str(), column.smallest, column.largest,
+        distinct);
   }
   if (int32_t c = ColumnOutside(inspection); c >= 0) {
     const FieldsMet& outside = inspection.columns[static_cast<size_t>(c)].outside;

@@ -145,8 +145,8 @@ int PrepareExportReading(ExportReading& reading, int32_t& ncases, int32_t& nvars
 int RefuseStoppedReading(const ExportReading& reading, int32_t casesRead) {
   textio::FieldFailure failure{};
   if (!textio::RecordsEnded(kDataUnit, &failure)) {
-    return Refuse("%s holds more cases of %zu variables than a run can hold (4 GiB of values)", reading.dataName,
-                  reading.chosen.size());
+    return Refuse("%s holds more cases of %lld variables than a run can hold (4 GiB of values)", reading.dataName,
+                  static_cast<long long>(reading.chosen.size()));
   }
   const RecordTexts* names = reading.options.header ? &reading.names : nullptr;
   const int32_t field = failure.field - 1;
