@@ -20,13 +20,13 @@ namespace {
 // pattern file shows, the largest first.
 constexpr int32_t kPreferredCodes[] = {9, -9, 99, -99};
 
-void Note(FieldsMet& met, int64_t line, const std::string& text) {
+void Note(FieldsMet& met, int64_t line, std::string_view text) {
   if (met.count++ > 0) return;
   met.firstLine = line;
   met.firstText = text;
 }
 
-textio::FieldKind KindOf(const std::string& text, char delimiter, int32_t& value) {
+textio::FieldKind KindOf(std::string_view text, char delimiter, int32_t& value) {
   return textio::FieldValue(text.data(), static_cast<int>(text.size()), delimiter, value);
 }
 
@@ -40,7 +40,7 @@ FieldsMet& MetOf(ColumnFacts& column, textio::FieldKind kind) {
   }
 }
 
-void TakeField(ColumnFacts& column, const std::string& text, char delimiter, int64_t line) {
+void TakeField(ColumnFacts& column, std::string_view text, char delimiter, int64_t line) {
   int32_t value = 0;
   const textio::FieldKind kind = KindOf(text, delimiter, value);
   if (kind != textio::FieldKind::Whole) {

@@ -32,7 +32,7 @@ const char* DelimiterWord(char delimiter) {
 
 // A column as the report names it: its header name and its place.
 std::string Label(const ExportInspection& inspection, int32_t column) {
-  const std::string name = inspection.header ? inspection.names.Text(column) : "";
+  const std::string name(inspection.header ? inspection.names.Text(column) : std::string_view());
   char place[32];
   std::snprintf(place, sizeof place, "column %d", column + 1);
   return name.empty() ? place : name + " (" + place + ")";

@@ -59,13 +59,13 @@ ListFault TakeRange(const std::string& item, const RecordTexts* names, int32_t f
 }
 
 // Letters, digits, _ and . only: a name no shell and no list reads otherwise.
-bool PlainName(const std::string& name) {
+bool PlainName(std::string_view name) {
   return !name.empty() &&
          name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.") == std::string::npos;
 }
 
 std::string Written(const std::vector<int32_t>& chosen, const RecordTexts* names) {
-  const auto word = [names](int32_t c) { return names != nullptr ? names->Text(c) : std::to_string(c + 1); };
+  const auto word = [names](int32_t c) { return names != nullptr ? std::string(names->Text(c)) : std::to_string(c + 1); };
   std::string list;
   for (size_t k = 0; k < chosen.size();) {
     size_t run = 1;
@@ -83,10 +83,10 @@ std::string Written(const std::vector<int32_t>& chosen, const RecordTexts* names
 
 }  // namespace
 
-std::string RecordTexts::Text(int32_t field) const {
-  if (field < 0 || field >= kept) return "";
+std::string_view RecordTexts::Text(int32_t field) const {
+  if (field < 0 || field >= kept) return {};
   const textio::FieldPlace& place = places[static_cast<size_t>(field)];
-  return std::string(text.data() + place.start, static_cast<size_t>(place.length));
+  return {text.data() + place.start, static_cast<size_t>(place.length)};
 }
 
 int ReadRecordTexts(int unit, char delimiter, RecordTexts& texts) {
@@ -100,7 +100,7 @@ int ReadRecordTexts(int unit, char delimiter, RecordTexts& texts) {
 }
 
 std::string ColumnLabel(const RecordTexts* names, int32_t column) {
-  const std::string name = names != nullptr ? names->Text(column) : "";
+  const std::string name(names != nullptr ? names->Text(column) : std::string_view());
   if (!name.empty()) return name;
   std::string label = "column ";
   label += std::to_string(column + 1);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "textio/textio.h"
@@ -21,7 +22,7 @@ struct RecordTexts {
   int32_t fields = 0;  // the record's fields
   int32_t kept = 0;    // of them, those whose texts are kept
   int64_t line = 0;    // where the record starts
-  std::string Text(int32_t field) const;  // empty for a field not kept
+  std::string_view Text(int32_t field) const;  // empty for a field not kept
 };
 
 // Reads the unit's next record into `texts`. Returns its number of fields,
