@@ -20,13 +20,13 @@ const char* DelimiterNames(char delimiter) {
   }
 }
 
-// The value of --delimiter that names it.
+// The value of --delimiter that names it, in a word no shell takes for anything else.
 const char* DelimiterWord(char delimiter) {
   switch (delimiter) {
-    case ';': return ";";
+    case ';': return "semicolon";
     case '\t': return "tab";
     case textio::kBlankRuns: return "blank";
-    default: return ",";
+    default: return "comma";
   }
 }
 

@@ -110,14 +110,15 @@ int TakeDelimiter(const char* text, ExportOptions& options) {
   static const struct {
     const char* name;
     char delimiter;
-  } kDelimiters[] = {{",", ','}, {";", ';'}, {"tab", '\t'}, {"\t", '\t'}, {"blank", textio::kBlankRuns}};
+  } kDelimiters[] = {{",", ','},     {"comma", ','}, {";", ';'},   {"semicolon", ';'},
+                     {"tab", '\t'}, {"\t", '\t'},   {"blank", textio::kBlankRuns}};
   for (const auto& known : kDelimiters) {
     if (std::strcmp(text, known.name) == 0) {
       options.delimiter = known.delimiter;
       return 0;
     }
   }
-  return Refuse("--delimiter takes , ; tab or blank, not \"%s\"", text);
+  return Refuse("--delimiter takes , ; tab or blank (or comma, semicolon), not \"%s\"", text);
 }
 
 int PrepareExportReading(ExportReading& reading, int32_t& ncases, int32_t& nvars, bool& toTheEnd) {

@@ -42,11 +42,12 @@ TEST(FieldValues, TakeWholeNumbersAndWholeDecimalsAndNameTheRest) {
   }
 }
 
-// A fresh layer with unit 1 connected for reading to a file of `bytes`.
+// A fresh layer with unit 1 connected for reading to a file of `bytes`. The
+// last one's file is closed first: an open file cannot be removed everywhere.
 void Connect(const std::string& bytes) {
+  textio::ResetLayer();
   const std::string path = test_support::TestFolder() + "/data.txt";
   test_support::WriteFile(path, bytes);
-  textio::ResetLayer();
   textio::InitUnits(0, nullptr);
   ASSERT_EQ(textio::OpenUnit(1, path.data(), static_cast<int>(path.size()), "read", true), 0);
 }
