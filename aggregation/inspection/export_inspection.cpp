@@ -16,10 +16,6 @@
 
 namespace {
 
-// Missing codes, in the order they are preferred; then any other value the
-// pattern file shows, the largest first.
-constexpr int32_t kPreferredCodes[] = {9, -9, 99, -99};
-
 void Note(FieldsMet& met, int64_t line, std::string_view text) {
   if (met.count++ > 0) return;
   met.firstLine = line;
@@ -56,7 +52,7 @@ void TakeField(ColumnFacts& column, std::string_view text, char delimiter, int64
   column.largest = std::max(column.largest, value);
   if (FitsField(value)) {
     const int32_t bit = value - kSmallestFitting;
-    column.distinct = column.distinct && (column.seen[bit / 64] >> (bit % 64) & 1) == 0;
+    column.distinct = column.distinct && !column.Takes(value);
     column.seen[bit / 64] |= uint64_t{1} << (bit % 64);
   } else {
     Note(column.outside, line, text);
@@ -122,17 +118,12 @@ LeftOut Reason(const ColumnFacts& column, int64_t records, bool unnamed) {
   return LeftOut::Kept;
 }
 
-bool Takes(const ColumnFacts& column, int32_t value) {
-  const int32_t bit = value - kSmallestFitting;
-  return (column.seen[bit / 64] >> (bit % 64) & 1) != 0;
-}
-
 // The code for missing answers: the first preferred one that no chosen
 // column takes, else the largest value the pattern file shows that none takes.
 bool ChooseMissingCode(const ExportInspection& inspection, int32_t& code) {
   const auto free = [&inspection](int32_t value) {
     return std::none_of(inspection.chosen.begin(), inspection.chosen.end(), [&](int32_t c) {
-      return Takes(inspection.columns[static_cast<size_t>(c)], value);
+      return inspection.columns[static_cast<size_t>(c)].Takes(value);
     });
   };
   for (int32_t preferred : kPreferredCodes) {
@@ -202,6 +193,11 @@ bool OpenData(const char* name) {
 }
 
 }  // namespace
+
+bool ColumnFacts::Takes(int32_t value) const {
+  const int32_t bit = value - kSmallestFitting;
+  return (seen[bit / 64] >> (bit % 64) & 1) != 0;
+}
 
 int32_t ColumnFacts::DistinctFitting() const {
   int32_t taken = 0;

@@ -16,6 +16,9 @@
 #include "aggregation/writing/pattern_record.h"
 
 inline constexpr int64_t kIdRecords = 20;  // records enough to take a column for an ID
+// Codes for missing answers, in the order they are preferred; after them any
+// other value the pattern file shows, the largest first.
+inline constexpr int32_t kPreferredCodes[] = {9, -9, 99, -99};
 
 // Fields of one kind in a column: how many, and the first of them.
 struct FieldsMet {
@@ -42,6 +45,7 @@ struct ColumnFacts {
   bool distinct = true;   // no whole number comes twice
   std::unordered_set<int32_t> outsideTaken;  // the values outside the field, while distinct
   int32_t DistinctFitting() const;  // fitting values taken
+  bool Takes(int32_t value) const;  // a fitting value among them
 };
 
 // Why a column is not among the variables.

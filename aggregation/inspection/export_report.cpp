@@ -110,12 +110,10 @@ void SayMissing(const ExportInspection& inspection) {
       Counted(count, "field", "fields").text, Label(inspection, first).c_str(), Grouped(met.firstLine).text,
       met.firstText.c_str());
   std::string taken;
-  for (int32_t code : {9, -9, 99, -99}) {
+  for (int32_t code : kPreferredCodes) {
     if (code == inspection.missingCode) break;
     for (int32_t c : inspection.chosen) {
-      const ColumnFacts& column = inspection.columns[static_cast<size_t>(c)];
-      const int32_t bit = code - kSmallestFitting;
-      if ((column.seen[bit / 64] >> (bit % 64) & 1) == 0) continue;
+      if (!inspection.columns[static_cast<size_t>(c)].Takes(code)) continue;
       taken += (taken.empty() ? "" : ", ") + std::to_string(code) + " is an answer in " + Label(inspection, c);
       break;
     }
