@@ -7,6 +7,7 @@ from pathlib import Path
 from typing import Optional
 
 from data_sets import FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK, OUTPUT_FLOOR_RATIO
+from exports import export_targets
 from measure import PHASE_NAMES, SetOutcome
 from peers import FLOORS, TOOLS
 
@@ -135,7 +136,8 @@ def lead_text(o: SetOutcome) -> str:
     return f"{o.lead():.2f} ({TOOLS[fastest[1]].title} {fastest[0]:.3f} s / aggregate {o.wall('program'):.3f} s)"
 
 
-def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list]) -> bool:
+def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list],
+                   exported: Optional[dict] = None) -> bool:
     """The targets of the sets that ran, met or not; returns whether all were met."""
     print("\nTargets (medians side by side in this run; lead = fastest peer / aggregate):")
     targets = Targets()
@@ -191,6 +193,8 @@ def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list]) 
         targets.check(f"a mistyped number of cases: the end-of-file report, peak under "
                       f"{MISTYPED_PEAK // MIB} MiB" + (f"; not on {', '.join(beyond)}" if beyond else ""),
                       not beyond)
+    if exported is not None:
+        export_targets(exported, targets.check)
     disagree = [o.data_set.name for o in outcomes if o.problems]
     targets.check("every tool gives the same records, the ordered ones in pattern order"
                   + (f"; not on {', '.join(disagree)}" if disagree else ""), not disagree)

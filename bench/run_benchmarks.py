@@ -24,6 +24,7 @@ import peers
 import report
 from data_sets import FULL_SETS, QUICK_SETS, SWEEP_BYTES, SWEEP_CASES, SWEEP_PATTERNS, MIB, \
     sweep_shapes
+from exports import EXPORT_RATIO, EXPORT_SETS, report_exports, run_exports
 from measure import REPEAT_WITHIN, Runner, Setting, run_mistyped, run_set
 
 BENCH_DIR = Path(__file__).resolve().parent
@@ -58,9 +59,10 @@ def parse_arguments() -> argparse.Namespace:
         description=__doc__.splitlines()[0],
         formatter_class=argparse.RawDescriptionHelpFormatter,
         epilog="sets: " + "; ".join(f"{s.name}: {s.describe()}" for s in FULL_SETS.values())
-        + "; SWEEP: the shape sweep; MISTYPED: numbers of cases typed too large")
+        + "; SWEEP: the shape sweep; MISTYPED: numbers of cases typed too large; EXPORTS: sets "
+        + " and ".join(EXPORT_SETS) + " as CSV exports beside their free-form runs")
     parser.add_argument("sets", nargs="*", metavar="SET",
-                        help="data sets to run, of " + " ".join(FULL_SETS) + " SWEEP MISTYPED (default: all)")
+                        help="data sets to run, of " + " ".join(FULL_SETS) + " SWEEP MISTYPED EXPORTS (default: all)")
     parser.add_argument("--program", default=str(REPO_DIR / "build" / "aggregate"),
                         help="the aggregate executable (default: %(default)s)")
     parser.add_argument("--data-dir", default=str(BENCH_DIR / "data"),
@@ -82,8 +84,8 @@ def parse_arguments() -> argparse.Namespace:
                         help="arguments for phase_benchmarks, e.g. --benchmark_filter=Writing")
     args = parser.parse_args()
     table = QUICK_SETS if args.quick else FULL_SETS
-    args.names = [n.upper() for n in args.sets] or list(table) + ["SWEEP", "MISTYPED"]
-    unknown = [n for n in args.names if n not in table and n not in ("SWEEP", "MISTYPED")]
+    args.names = [n.upper() for n in args.sets] or list(table) + ["SWEEP", "MISTYPED", "EXPORTS"]
+    unknown = [n for n in args.names if n not in table and n not in ("SWEEP", "MISTYPED", "EXPORTS")]
     if args.repeat is None:
         args.repeat = 1 if args.quick else 5
     args.tool_list = [t.strip() for t in args.tools.split(",") if t.strip()]
@@ -179,7 +181,18 @@ def main() -> int:
         mistyped = run_mistyped(setting)
         report.report_mistyped(mistyped)
 
-    met = report.report_targets(sets, sweep, mistyped)
+    exported = None
+    if "EXPORTS" in args.names and "program" in setting.tools:
+        exported = {}
+        for name in EXPORT_SETS:
+            data_set = args.table[name]
+            print(f"\nExport {name}{' (quick)' if args.quick else ''}: {data_set.describe()}, as a CSV with a "
+                  f"header row beside the same values parted by blanks; the export within {EXPORT_RATIO:g}x",
+                  flush=True)
+            exported[name] = run_exports(data_set, setting)
+            report_exports(exported[name])
+
+    met = report.report_targets(sets, sweep, mistyped, exported)
     if args.micro:
         failed = not run_micro(args, setting.program) or failed
     return 1 if failed or not met else 0

@@ -162,6 +162,32 @@ if(NOT line_status EQUAL 0 OR NOT right_patterns OR NOT summary)
   fail(WholeNames "exit status ${line_status}, pattern file ${whole_patterns}, standard error ${line_stderr} (hexadecimal)")
 endif()
 
+# A delimited export: its cases those of `data`, with a header row, quoted
+# row names, a weight left out and a missing answer coded.
+function(exported row content)
+  fresh("${WORK}/${row}/line" data.csv "${content}")
+  run(line "${WORK}/${row}/line" "" ${ARGN} data.csv)
+  file(READ "${WORK}/${row}/line/out.txt" line_patterns HEX)
+  holds(right_patterns "${line_patterns}" "  2  1      1\r\n  1  9      2\r\n")
+  if(NOT line_status EQUAL 0 OR NOT right_patterns)
+    fail(${row} "exit status ${line_status}, pattern file ${line_patterns}, standard error ${line_stderr} (hexadecimal)")
+  endif()
+  set(failures "${failures}" PARENT_SCOPE)
+endfunction()
+set(export "\"\",\"q1\",\"w\",\"q2\"\r\n\"1\",1,0.5,NA\r\n\"2\",2,1.5,1\r\n\"3\",1,2,NA\r\n")
+exported(Export "${export}" --output out.txt --header --columns q1,q2 --missing 9)
+exported(ExportTabs "q1\tw\tq2\n1\t0,5\t\n2\t1,5\t1\n1\t2\t\n" --output=out.txt --header --columns=1,3 --missing=9 --delimiter=tab)
+refused(ExportMissing DATA data.csv CONTENT "${export}" ARGS --output out.txt --header --columns q1,q2 data.csv
+        REASON "q2 on line 2 is missing (\"NA\"): give --missing CODE for missing answers")
+refused(ExportDecimal DATA data.csv CONTENT "${export}" ARGS --output out.txt --header --columns 2-3 data.csv
+        REASON "w on line 2 is not a whole number (\"0.5\"): leave the column out with --columns")
+refused(ExportUnequal DATA data.csv CONTENT "1,2\n1,2,3\n" ARGS --output out.txt --delimiter , data.csv
+        REASON "line 2 holds 3 fields where the first record holds 2: choose the columns with --columns")
+refused(ExportNoCases DATA data.csv CONTENT "q1,q2\n\n" ARGS --output out.txt --header data.csv
+        REASON "data.csv holds no cases after its header")
+refused(ExportCode DATA data.csv ARGS --output out.txt --missing -100 data.csv
+        REASON "--missing takes a whole number from -99 to 999, not \"-100\"")
+
 # The pattern records on the console, each record's first character taken
 # for carriage control, and never mixed with the summary.
 fresh("${WORK}/Console/line" data.txt)

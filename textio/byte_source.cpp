@@ -147,6 +147,16 @@ unsigned char TakeAfterRefill(UnitRecord& unit) {
   return unit.buffer[unit.position++];
 }
 
+int TakeAfterRefillOrEnd(UnitRecord& unit) {
+  int status = Refill(unit);
+  if (status == EndOfFile) {
+    unit.endOfFile = true;
+    return -1;
+  }
+  if (status != 0) RaiseReadError(unit, status);
+  return unit.buffer[unit.position++];
+}
+
 bool MoveToNextRecord(UnitRecord& unit) {
   bool passedValue = false;
   if (TypedLines(unit)) {

@@ -69,6 +69,15 @@ struct UnitRecord {
   int64_t firstNullLine;          // the first of them: its line, and its item in its statement
   int64_t firstNullItem;
   RecordTally tally;              // the records written to the unit
+  struct DelimitedInput* delimited;  // read as delimited records (ReadFieldsOf); null: free form
+};
+
+// A unit's delimited reading: its form, and how its records ended. The
+// form's itemOf follows it in the same block of memory.
+struct DelimitedInput {
+  FieldForm form;
+  bool ended;
+  FieldFailure failure;
 };
 
 struct UnitSlot {

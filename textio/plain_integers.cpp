@@ -1,7 +1,6 @@
 // The reader's fast path, readIntegers: the plain whole numbers that make up
 // nearly every data file, taken straight from a unit's loaded bytes into the
 // items, as the scanner's rules would give them; anything else is left to them.
-#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -24,37 +23,6 @@ struct ByteClasses {
   }
 };
 constexpr ByteClasses kByteClasses;
-
-// Whether the eight bytes at `q` are four values of one digit, each followed
-// by a blank; the digits' values then stand in the low byte of each 16-bit
-// lane of `lanes`. Only where words are laid out with their first byte lowest.
-//
-// Loaded that way, the eight bytes make four 16-bit lanes, each a digit in
-// its low byte and a blank (0x20) in its high byte, hence kBlanks under the
-// mask kHighBytes. With the high bytes masked off, each lane holds one byte
-// c, 0 to 0xFF, and adding to it can carry at most into bit 8 of its own
-// lane (0xFF + 0x50 = 0x14F), never into the next lane:
-// - c + 0x50 has bit 7 set exactly when 0x80 <= c + 0x50 <= 0xFF, that is
-//   when 0x30 ('0') <= c <= 0xAF; above, the sum passes 0x100 and bit 7 is clear;
-// - c + 0x46 has bit 7 set exactly when 0x3A ('9' + 1) <= c <= 0xB9.
-// So bit 7 (kLaneBit7) of the first sum and not of the second says
-// '0' <= c <= '9' in every lane; subtracting 0x30 per lane then borrows
-// nothing and leaves each digit's value.
-inline bool FourDigitsAndBlanks(const unsigned char* q, uint64_t& lanes) {
-  if constexpr (std::endian::native != std::endian::little) {
-    return false;
-  } else {
-    constexpr uint64_t kBlanks = 0x2000200020002000, kHighBytes = 0xFF00FF00FF00FF00, kLaneBit7 = 0x0080008000800080;
-    uint64_t word;
-    std::memcpy(&word, q, 8);
-    if ((word & kHighBytes) != kBlanks) return false;
-    uint64_t bytes = word & ~kHighBytes;
-    uint64_t fromZero = bytes + 0x0050005000500050, aboveNine = bytes + 0x0046004600460046;
-    if ((fromZero & ~aboveNine & kLaneBit7) != kLaneBit7) return false;
-    lanes = bytes - 0x0030003000300030;
-    return true;
-  }
-}
 
 }  // namespace
 
@@ -94,7 +62,7 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
     const unsigned char* q = p;
     // The most common values of all, one digit and a blank, four at a time.
     uint64_t lanes = 0;
-    while (count - taken >= 4 && end - q >= 8 && FourDigitsAndBlanks(q, lanes)) {
+    while (count - taken >= 4 && end - q >= 8 && FourDigitsAndSeparators(q, ' ', lanes)) {
       for (int k = 0; k < 4; ++k, lanes >>= 16, item += stride) *item = static_cast<int32_t>(lanes & 0xFF);
       taken += 4;
       q += 8;
@@ -192,6 +160,11 @@ int TakePlainIntegers(ReaderState& reader, UnitRecord& unit, int32_t* item, int 
 void readIntegers(int32_t* first, int count, ptrdiff_t stride) {
   ReaderState& reader = layer.reader;
   UnitRecord& unit = *reader.unit;
+  // A delimited record gives its items by its form.
+  if (unit.delimited != nullptr) {
+    ReadFieldRecord(unit, first, stride);
+    return;
+  }
   while (count > 0) {
     // Only bytes already loaded are looked at: a fresh load goes through the general rules.
     if (!unit.console && reader.repeatLeft == 0 && reader.lastSeparator != '/' && unit.position <= unit.lastIndex) {

@@ -76,26 +76,10 @@ int ConvertToken(const char* token, int length, int32_t& result) {
   return 0;
 }
 
-// Adds the value as read to a report: in quotes, its first bytes with those
-// that are not printable shown as escapes, "..." when it is longer.
+// Adds the value as read to a report.
 void AddShownValue(FixedText& text) {
   const ReaderState& reader = Reader();
-  static const char kHex[] = "0123456789ABCDEF";
-  text.Add("\"");
-  int64_t shown = std::min<int64_t>(reader.valueLength, kShownSize);
-  for (int64_t i = 0; i < shown; ++i) {
-    auto b = static_cast<unsigned char>(reader.shown[i]);
-    if (b == '"' || b == '\\') {
-      const char escaped[] = {'\\', static_cast<char>(b)};
-      text.Add(escaped, 2);
-    } else if (b >= ' ' && b < 127) {
-      text.Add(reader.shown + i, 1);
-    } else {
-      const char escaped[] = {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
-      text.Add(escaped, 4);
-    }
-  }
-  text.Add(reader.valueLength > kShownSize ? "...\"" : "\"");
+  AddShownBytes(text, reader.shown, std::min<int64_t>(reader.valueLength, kShownSize), reader.valueLength);
 }
 
 // A report of the value being scanned: its first bytes, kept as read.
@@ -351,6 +335,24 @@ void GiveInteger(int32_t& item) {
 }
 
 }  // namespace
+
+void AddShownBytes(FixedText& text, const char* bytes, int64_t shown, int64_t length) {
+  static const char kHex[] = "0123456789ABCDEF";
+  text.Add("\"");
+  for (int64_t i = 0; i < shown; ++i) {
+    auto b = static_cast<unsigned char>(bytes[i]);
+    if (b == '"' || b == '\\') {
+      const char escaped[] = {'\\', static_cast<char>(b)};
+      text.Add(escaped, 2);
+    } else if (b >= ' ' && b < 127) {
+      text.Add(bytes + i, 1);
+    } else {
+      const char escaped[] = {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+      text.Add(escaped, 4);
+    }
+  }
+  text.Add(length > shown ? "...\"" : "\"");
+}
 
 void StartRead(int unit, bool statusWanted) {
   if (unit != kConsoleUnit && (unit < -32767 || unit > 32767)) {

@@ -15,7 +15,9 @@ struct SideReader {
   int64_t start;            // the file offset of its first record
   int64_t next;             // the file offset of the next byte to load
   int64_t size;             // the file's
+  bool failed;              // a load could not be read: the end not reached
   int nvars;
+  const FieldForm* form;    // the unit's delimited form, null for free form: read only
   UnitRecord unit;          // the buffer and its positions, as the fast path takes them
   ReaderState reader;
 };
@@ -36,6 +38,7 @@ bool LoadMore(SideReader& side, int keep) {
   auto room = static_cast<size_t>(kSideLoad - kept);
   if (platform::ReadAt(side.handle, side.next, unit.buffer + kept, room, got) != platform::Cause::None || got == 0) {
     side.next = side.size;
+    side.failed = true;
     return false;
   }
   int filled = kept + static_cast<int>(got);
@@ -52,12 +55,14 @@ bool LoadMore(SideReader& side, int keep) {
 // true when its values all come by the fast path from the loaded bytes, and
 // the line end after them too. A value the load cuts off is not taken, nor
 // a case after whose last value its line holds more: a reading in order
-// counts the values it skips. Second thread: touches only the side reader
-// and `row`; raises no report.
+// counts the values it skips. A delimited record is taken whole by its fast
+// path, or not at all. Second thread: touches only the side reader and
+// `row`; raises no report.
 bool TakeCase(SideReader& side, int32_t* row) {
   UnitRecord& unit = side.unit;
   ReaderState& reader = side.reader;
   if (unit.position > unit.lastIndex) return false;
+  if (side.form != nullptr) return TakeFieldRecord(*side.form, unit, row, 1);
   ResetStatement(reader);
   if (TakeStatementIntegers(reader, unit, row, side.nvars) != side.nvars) return false;
   if (reader.endedByRecordEnd) return true;
@@ -90,6 +95,7 @@ SideReader* OpenSideReader(int unit, int64_t from, int nvars) {
   side->handle = handle;
   side->size = size;
   side->nvars = nvars;
+  side->form = record->delimited != nullptr ? &record->delimited->form : nullptr;
   side->unit.buffer = buffer;
   side->unit.lastIndex = -1;
   // Its first record begins after the first line end from the byte before `from` on.
@@ -105,6 +111,10 @@ SideReader* OpenSideReader(int unit, int64_t from, int nvars) {
 }
 
 int64_t SideReaderStart(const SideReader* side) { return side->start; }
+
+bool SideReaderAtEnd(const SideReader* side) {
+  return !side->failed && side->next >= side->size && side->unit.position > side->unit.lastIndex;
+}
 
 int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count) {
   UnitRecord& unit = side->unit;

@@ -100,6 +100,8 @@ int OpenUnit(int unit, const char* name, int nameLength, const char* action, boo
              NameForm form = NameForm::Field);
 void CloseUnit(int unit);
 void CloseAllUnits();
+// Whether the unit is connected to the console (the name CON).
+bool ConnectedToConsole(int unit);
 // Whether the file (or device) that a connect of this name would open is
 // there already: the connect would make an empty file where it is not.
 bool InquireExists(const char* name, int nameLength, NameForm form = NameForm::Field);
@@ -117,7 +119,8 @@ bool InquireSameFile(const char* a, int aLength, const char* b, int bLength, Nam
 void beginRead(int unit);
 void readInteger(int32_t& item);
 // `count` whole-number items in one go, the k-th at first[k * stride]: the
-// same as that many readInteger calls.
+// same as that many readInteger calls. On a unit read as delimited records
+// (ReadFieldsOf) it takes the record's items, as many as its form gives.
 void readIntegers(int32_t* first, int count, ptrdiff_t stride);
 void readCharacter(char* item, int length);
 // Whether the value the last character item received was longer than the
@@ -202,6 +205,95 @@ int64_t FieldsStarred(int unit, StarredField& first);
 // Records written to a unit since it was connected.
 int64_t RecordsWritten(int unit);
 
+// ---- Delimited records -----------------------------------------------------
+// A file exported by a spreadsheet or a statistics package, read as
+// delimited records: a record is a line (ended by LF, CR LF or a lone CR; a
+// line of nothing but blanks is passed over); its fields are split at one
+// delimiter, two delimiters in a row making an empty field; blanks around a
+// field are passed over; a field in double quotes may hold the delimiter and
+// line ends, "" in it standing for one quote.
+
+// The delimiter that stands for runs of blanks and tabs, as between free-form values.
+inline constexpr char kBlankRuns = ' ';
+
+// What the text of a field is as a value.
+enum class FieldKind : uint8_t {
+  Whole,     // a whole number, sign allowed; also a decimal with only zeros after its
+             // point (4.0, and 4,0 where the delimiter is not a comma)
+  Missing,   // empty, NA, . or NaN, in any letter case
+  Decimal,   // a decimal that is not whole
+  Text,      // anything else
+  TooLarge,  // a whole number outside the 32-bit range
+};
+// The kind of text[0..length), blanks around it passed over, and its value
+// when it is Whole.
+FieldKind FieldValue(const char* text, int length, char delimiter, int32_t& value);
+
+// How a unit's statements take the items of a delimited record.
+struct FieldForm {
+  char delimiter;         // ',', ';', '\t' or kBlankRuns
+  const int32_t* itemOf;  // for each field from the first, the item it goes to; -1: passed over
+  int32_t fields;         // the fields itemOf describes: a record must hold them
+  bool everyField;        // ... and no more: every field is an item
+  bool missingGiven;      // a missing field gives missingCode; else the records end there
+  int32_t missingCode;
+};
+// From now on each read statement on `unit` takes one delimited record of
+// `form` (a copy is kept), its items in one readIntegers. Returns 0, or 6700
+// when the layer's memory cannot be had.
+int ReadFieldsOf(int unit, const FieldForm& form);
+
+// Why a unit's delimited records ended.
+enum class FieldFailureKind : uint8_t {
+  None,        // the input ended
+  Missing,     // a missing field, and no code for it
+  NotWhole,    // a decimal that is not whole, or text
+  TooLarge,    // a whole number outside the 32-bit range
+  FieldCount,  // a record holds too few fields, or more than every-field forms take
+  OpenQuote,   // a quoted field not closed before the input ends
+};
+struct FieldFailure {
+  FieldFailureKind kind;
+  int32_t field;       // the field, from 1; for FieldCount, the fields the record holds
+  int64_t line;        // where the field starts, or the record
+  char shown[200];     // its text in quotes, as a run-time error report shows a value
+};
+// Whether the records of a unit read as delimited records have ended: its
+// input is used up, or a statement met a field it cannot take, which
+// `failure` then tells (None otherwise). A statement that finds them ended
+// gives its items nothing; so do all after it.
+bool RecordsEnded(int unit, FieldFailure* failure = nullptr);
+
+// A look at the first records of a delimited file, those loaded first
+// (loaded now, if none are: nothing is taken). Their delimiter: `given`, or
+// when that is 0 the one that parts each of them into the same number of
+// fields (a tab, a semicolon or a comma, in that order of preference); else
+// the one found in the most of them; else kBlankRuns, where runs of blanks
+// part each into the same number of two or more; else a comma. And the
+// fields the first of them holds, parted at it (0 when there is none).
+struct FirstRecords {
+  char delimiter;
+  int32_t fields;
+};
+FirstRecords LookAtFirstRecords(int unit, char given);
+
+// Where a field's text stands in a record's texts.
+struct FieldPlace {
+  int32_t start;
+  int32_t length;
+};
+// A statement that takes one delimited record as its fields' texts, for a
+// header row or a look at a file: the texts (quotes taken off, blanks around
+// passed over) one after the other into text[0..capacity), each field's
+// place into places[0..maxPlaces); fields past those are counted only, and
+// a text longer than 259 bytes keeps its first. Returns the number of
+// fields, with `line` the line where the record starts; kNoMoreRecords when
+// the input ends first; or -2 (kOpenQuote) when a quoted field is not
+// closed before it ends.
+inline constexpr int kOpenQuote = -2;
+int readFieldTexts(int unit, char delimiter, char* text, int capacity, FieldPlace* places, int maxPlaces,
+                   int64_t& line);
+
 // ---- A second reader -------------------------------------------------------
 // Another thread may read the later part of a data file while the statements
 // read it from its start: whole cases of plain whole numbers, the values the
@@ -225,6 +317,9 @@ struct SideCaseEnd {
 // path, such as one whose line holds values after its last. It touches only
 // the side reader's own state, the rows and the ends, and never raises a report.
 int ReadSideCases(SideReader* side, int32_t* rows, SideCaseEnd* ends, int count);
+// On this thread, once the other has stopped reading: whether it took every
+// record to the file's end.
+bool SideReaderAtEnd(const SideReader* side);
 // On this thread, once the other has stopped reading.
 void CloseSideReader(SideReader* side);
 // On this thread, once the unit's statements have reached the second

@@ -3,6 +3,7 @@
 // what the statements passed over; whether values are left after them; and
 // where the next record starts in the file.
 #include <algorithm>
+#include <cstring>
 
 #include "textio/platform.h"
 #include "textio/reader_input.h"
@@ -29,7 +30,9 @@ bool PeekRecord(int unit, const char*& text, int& length) {
   if (lineEnd < 0) return false;
   text = reinterpret_cast<const char*>(record->buffer + record->position);
   length = lineEnd - record->position;
-  return true;
+  // A lone CR ends a delimited record: a text that holds one is two.
+  return record->delimited == nullptr || length < 2 ||
+         std::memchr(text, '\r', static_cast<size_t>(length - 1)) == nullptr;
 }
 
 void PassRecord(int unit, int length) {

@@ -389,6 +389,11 @@ UnitRecord* SelectUnit(int unit, StatementKind kind) {
   return nullptr;
 }
 
+bool ConnectedToConsole(int unit) {
+  const UnitRecord* record = SelectUnit(unit, StatementKind::Read);
+  return record != nullptr && record->console;
+}
+
 UnitRecord* ConsoleOutputRecord() {
   UnitSlot* slots = Slots();
   return slots[kConsoleOutputSlot].record != nullptr ? slots[kConsoleOutputSlot].record
@@ -521,6 +526,7 @@ void FlushUnit(UnitRecord& unit) {
 
 void DiscardUnitRecord(UnitRecord* record) {
   (void)CloseRecordFile(*record);
+  ReleaseLayerMemory(record->delimited);
   ReleaseLayerMemory(record->buffer);
   ReleaseLayerMemory(record);
 }

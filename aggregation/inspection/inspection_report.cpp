@@ -3,70 +3,15 @@
 // with them would read every value and end with "Done.", the answers for
 // one and a command line that gives them.
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 
 #include "aggregation/inspection/inspection.h"
-#include "aggregation/inspection/shell_words.h"
+#include "aggregation/inspection/report_lines.h"
 #include "textio/textio.h"
 
 namespace {
-
-constexpr size_t kLineWidth = 78;  // the console's lines hold 79 characters: kept below that
-
-// A line of the report, made as printf makes it and broken at blanks into
-// console lines of at most kLineWidth characters, indented as the first.
-void Say(const char* format, ...) {
-  char text[2048];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  const size_t indent = std::strspn(text, " ");
-  char line[2048 + kLineWidth];
-  const char* rest = text;
-  for (size_t prefix = 0;; prefix = indent) {
-    size_t lead = std::strspn(rest, " ");
-    size_t cut = std::strlen(rest);
-    if (prefix + cut > kLineWidth) {
-      // The last blank that leaves the line short enough; a longer word stays whole.
-      cut = kLineWidth - prefix;
-      while (cut > lead && rest[cut] != ' ') --cut;
-      if (cut == lead) cut = lead + std::strcspn(rest + lead, " ");
-    }
-    std::snprintf(line, sizeof line, "%*s%.*s", static_cast<int>(prefix), "", static_cast<int>(cut), rest);
-    textio::WriteOutputLine(line);
-    if (rest[cut] == '\0') return;
-    rest += cut + 1;
-  }
-}
-
-// A count as the report writes it, its thousands grouped: 1,000.
-struct Grouped {
-  char text[32];
-  explicit Grouped(int64_t count) {
-    char digits[24];
-    int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(count));
-    char* out = text;
-    for (int i = 0; i < length; ++i) {
-      *out++ = digits[i];
-      int left = length - 1 - i;
-      if (left > 0 && left % 3 == 0 && digits[i] != '-') *out++ = ',';
-    }
-    *out = '\0';
-  }
-};
-
-// "1 record holds" or "12 records hold", as the count asks.
-struct Counted {
-  char text[64];
-  Counted(int64_t count, const char* one, const char* many) {
-    std::snprintf(text, sizeof text, "%s %s", Grouped(count).text, count == 1 ? one : many);
-  }
-};
 
 // Where the first of some records stands: "(line 7)" for one record,
 // "(the first: line 7)" for more.
@@ -285,38 +230,8 @@ void SayVariables(const Inspection& inspection) {
   }
 }
 
-// The command that runs the program with the answers, for the system's
-// shell: the program as it was run when that was by a path, and a data
-// file's name that starts with - after the -- that ends the options.
-void SayCommand(const char* program, const char* dataName, const char* outputName, const Inspection& inspection) {
-  const textio::platform::CommandShell shell = textio::platform::kCommandShell;
-  const bool byPath = std::strpbrk(program, shell == textio::platform::CommandShell::Cmd ? "/\\" : "/") != nullptr;
-  const std::string cases = std::to_string(inspection.cases), variables = std::to_string(inspection.variables);
-  std::string command;
-  AddShellWord(command, byPath ? program : "aggregate", shell);
-  for (const char* word : {"--output", outputName, "--cases", cases.c_str(), "--variables", variables.c_str()}) {
-    AddShellWord(command, word, shell);
-  }
-  if (dataName[0] == '-') AddShellWord(command, "--", shell);
-  AddShellWord(command, dataName, shell);
-  // One line, however long: a command broken over lines would not run as copied.
-  textio::WriteOutputLine(("  " + command).c_str());
-  // A batch file takes % for the start of a variable, where the prompt does not.
-  if (shell == textio::platform::CommandShell::Cmd && command.find('%') != std::string::npos) {
-    Say("In a .bat file, write each %% in it as %%%%.");
-  }
-}
-
 void SayAnswers(const char* program, const char* name, const Inspection& inspection) {
-  // The pattern file must not be the data file, in any case of its letters.
-  const char* base = name;
-  for (const char* c = name; *c != '\0'; ++c) {
-    if (*c == '/' || *c == '\\') base = c + 1;
-  }
-  static const char kOutputName[] = "patterns.txt";
-  bool same = std::strlen(base) == sizeof kOutputName - 1 &&
-              std::equal(base, base + sizeof kOutputName - 1, kOutputName, [](char a, char b) { return (a | 0x20) == b; });
-  const char* outputName = same ? "patterns-out.txt" : kOutputName;
+  const char* outputName = PatternFileName(name);
   if (RunWouldSucceed(inspection)) {
     Say("A run with these answers reads every value and ends with \"Done.\":");
   } else {
@@ -325,7 +240,8 @@ void SayAnswers(const char* program, const char* name, const Inspection& inspect
   Say("  Number of cases:      %lld", static_cast<long long>(inspection.cases));
   Say("  Number of variables:  %lld", static_cast<long long>(inspection.variables));
   Say("As one command, the pattern file made as %s:", outputName);
-  SayCommand(program, name, outputName, inspection);
+  const std::string cases = std::to_string(inspection.cases), variables = std::to_string(inspection.variables);
+  SayCommand(program, {"--output", outputName, "--cases", cases, "--variables", variables}, name);
   Say("Type the numbers as digits alone: 1,000 would be read as 1.");
 }
 

@@ -5,10 +5,11 @@
 
 namespace {
 
-// Characters no shell of either kind treats as anything but themselves.
+// Characters no shell of either kind treats as anything but themselves (a
+// comma parts the words of cmd's own commands only, not a program's).
 bool Plain(const char* word) {
   static const char kPlain[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:@+-";
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./:@+-,";
   return *word != '\0' && word[std::strspn(word, kPlain)] == '\0';
 }
 

@@ -8,6 +8,7 @@
 #include "aggregation/reading/case_reading.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -53,14 +54,17 @@ struct RecordMemo {
   uint32_t* entries = nullptr;
 };
 
-void ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
+// Reads the next case; false when it finds the unit's delimited records ended.
+bool ReadCase(int32_t* first, int32_t nvars, ptrdiff_t stride) {
   textio::beginRead(kDataUnit);
   textio::readIntegers(first, nvars, stride);
   textio::endRead();
+  return !textio::RecordsEnded(kDataUnit);
 }
 
 // Reads the next case into `row` and counts it; false, with the case left in
-// `row`, when its pattern is new and the table is full.
+// `row`, when its pattern is new and the table is full, or when the records
+// have ended.
 bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   const char* text = nullptr;
   int length = 0;
@@ -84,7 +88,7 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   const int64_t nullsBefore = textio::NullValues(kDataUnit, firstNull, firstNullItem);
   // Values a case leaves without one stay 0, as in the matrix.
   std::fill_n(row, table.nvars, 0);
-  ReadCase(row, table.nvars, 1);
+  if (!ReadCase(row, table.nvars, 1)) return false;
   int32_t pattern = CountRow(table, row);
   if (pattern < 0) return false;
   // The text is still where it was read only when the case took that one record.
@@ -107,6 +111,7 @@ struct MatrixFill {
   int32_t* rows;
   int32_t blockRows;
   PagePreparer& pages;
+  bool toTheEnd;  // ncases is a bound: the cases end where the records do
 };
 
 // Moves rows[0..count) into the matrix's rows from `row` on. Second thread
@@ -121,13 +126,14 @@ void MoveIntoColumns(const int32_t* rows, int32_t count, const MatrixFill& fill,
 
 // Reads up to `count` cases into the block, and moves them into the matrix
 // from row `next` on; returns how many it read. It stops after the case
-// after which the next record begins at `stop` or later.
+// after which the next record begins at `stop` or later, and where the
+// records end.
 int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t stop = INT64_MAX) {
   const auto width = static_cast<size_t>(fill.nvars);
   std::fill_n(fill.rows, static_cast<size_t>(count) * width, 0);
   int32_t read = 0;
-  while (read < count) {
-    ReadCase(fill.rows + static_cast<size_t>(read++) * width, fill.nvars, 1);
+  while (read < count && ReadCase(fill.rows + static_cast<size_t>(read) * width, fill.nvars, 1)) {
+    ++read;
     if (stop != INT64_MAX && textio::NextRecordOffset(kDataUnit) >= stop) break;
   }
   MoveIntoColumns(fill.rows, read, fill, next);
@@ -136,8 +142,12 @@ int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t s
 }
 
 // The cases from row `next` on, read in order on this thread.
-void FillInOrder(const MatrixFill& fill, int32_t next) {
-  while (next < fill.ncases) next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
+// Returns the rows filled.
+int32_t FillInOrder(const MatrixFill& fill, int32_t next) {
+  while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
+    next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
+  }
+  return next;
 }
 
 // The later part of the data file, read on a second thread where the work
@@ -170,6 +180,7 @@ struct LaterPart {
   // its rows begin right where this thread's end.
   bool Close() {
     if (thread.joinable()) thread.join();
+    reachedEnd = textio::SideReaderAtEnd(side);
     textio::CloseSideReader(side);
     side = nullptr;
     return claims.Met();
@@ -182,9 +193,11 @@ struct LaterPart {
   int64_t start = 0;  // the file offset of its first record
   RowClaims claims;
   std::thread thread;
-  // Where the last case the second thread placed ends: written by it, read
-  // once it has ended.
+  // Where the last case the second thread placed ends, and how many it
+  // placed: written by it, read once it has ended.
   textio::SideCaseEnd lastEnd = {};
+  int32_t placedRows = 0;
+  bool reachedEnd = false;  // it read to the file's end: set by Close
 };
 
 // The second thread: cases read a block at a time into its own rows, each
@@ -204,6 +217,7 @@ void ReadLaterPart(LaterPart& later) {
                       taken.first);
       placed += taken.count;
       later.lastEnd = ends[placed - 1];
+      later.placedRows += taken.count;
     }
     if (read < fill.blockRows) return;
   }
@@ -212,10 +226,12 @@ void ReadLaterPart(LaterPart& later) {
 // The cases from row `next` on, this thread taking rows from the bottom until
 // its reading reaches the later part's first record. Returns the row from
 // which the reading goes on in order: the end of the matrix when the later
-// part's cases fill the rest.
-int32_t FillAlongside(LaterPart& later, int32_t next) {
+// part's cases fill the rest. Where the records are read to their end, the
+// later part's cases count once it has read to the file's end, in the rows
+// it filled at the bottom (`bottom` of them), apart from this thread's.
+int32_t FillAlongside(LaterPart& later, int32_t next, int32_t& bottom) {
   const MatrixFill& fill = later.fill;
-  while (next < fill.ncases) {
+  while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
     int32_t count = later.claims.TakeBelow(std::min(fill.blockRows, fill.ncases - next));
     // No row left at all: the second thread's cases are not the ones that follow.
     if (count == 0) break;
@@ -223,10 +239,12 @@ int32_t FillAlongside(LaterPart& later, int32_t next) {
     int64_t at = textio::NextRecordOffset(kDataUnit);
     if (at == later.start) {
       later.claims.HandOver(next);
-      if (!later.Close()) return next;
+      const bool met = later.Close();
+      if (!met && !(fill.toTheEnd && later.reachedEnd)) return next;
       // The unit then stands after the last case, as a reading in order would.
-      textio::PassSideCases(kDataUnit, fill.ncases - next, later.lastEnd);
-      return fill.ncases;
+      textio::PassSideCases(kDataUnit, later.placedRows, later.lastEnd);
+      bottom = met ? 0 : later.placedRows;
+      return met ? fill.ncases : next;
     }
     if (at > later.start) break;
   }
@@ -237,11 +255,13 @@ int32_t FillAlongside(LaterPart& later, int32_t next) {
 
 // The cases from row `next` on with the later part of the file read on a
 // second thread meanwhile, about the second half of the bytes they should
-// take, judged by those read so far, where the work pays for a thread.
-// Returns the row from which the reading goes on in order.
-int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
+// take, judged by those read so far (or, read to its end, of the bytes left),
+// where the work pays for a thread. Returns the row from which the reading
+// goes on in order, and the rows filled at the bottom apart from the rest.
+int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next, int32_t& bottom) {
   const int64_t at = textio::NextRecordOffset(kDataUnit);
-  const int64_t from = LaterPartStart(at, next, fill.ncases);
+  const int64_t from = fill.toTheEnd ? HalfWayThrough(at, textio::BytesAfterNextRecord(kDataUnit))
+                                     : LaterPartStart(at, next, fill.ncases);
   if (from < 0) return next;
   LaterPart later(fill, next);
   if (!later.Open(from)) return next;
@@ -250,7 +270,7 @@ int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next) {
   } catch (const std::exception&) {  // no thread to be had
     return next;
   }
-  return FillAlongside(later, next);
+  return FillAlongside(later, next, bottom);
 }
 
 // Counting while the patterns repeat: returns the cases counted. A case
@@ -276,40 +296,75 @@ int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_
 // Large pages for the matrix where the data file holds bytes enough for the
 // cases still to be read, a digit and a separator at least to a value, so
 // that its rows will be filled: a number of cases typed larger than the file
-// could hold still costs only the pages of the cases read.
-void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t casesLeft, int32_t nvars) {
-  if (textio::BytesAfterNextRecord(kDataUnit) >= int64_t{2} * casesLeft * nvars) textio::PreferLargePages(matrix);
+// could hold still costs only the pages of the cases read. Read to their
+// end, the records fill the rows up to about as many as the bytes left
+// should hold, judged by those of the `read` cases read so far: large pages
+// where the bound passes that by a sixteenth at most, so that the rows left
+// empty that a large page takes cost little.
+void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t ncases, int32_t read, int32_t nvars,
+                                 bool toTheEnd) {
+  const int64_t bytesLeft = textio::BytesAfterNextRecord(kDataUnit);
+  const int64_t expected = read + bytesLeft * (read + 1) / std::max<int64_t>(textio::NextRecordOffset(kDataUnit), 1);
+  const bool filled = toTheEnd ? ncases - expected <= expected / 16 : bytesLeft >= int64_t{2} * (ncases - read - 1) * nvars;
+  if (filled) textio::PreferLargePages(matrix);
 }
+
+// The rows of the matrix filled: the first `top`, and the last `bottom`.
+struct FilledRows {
+  int32_t top, bottom;
+};
 
 // The filling of the matrix from row `next` on, the later part of a large
 // file on a second thread.
-void FillMatrix(const MatrixFill& fill, int32_t next) {
+FilledRows FillMatrix(const MatrixFill& fill, int32_t next) {
   // With none read yet, a block is read first to judge by.
   if (next == 0) next = ReadBlock(fill, 0, fill.blockRows);
-  FillInOrder(fill, FillWithLaterPart(fill, next));
+  int32_t bottom = 0;
+  next = FillWithLaterPart(fill, next, bottom);
+  return {bottom > 0 ? next : FillInOrder(fill, next), bottom};
+}
+
+// Columns of `bound` rows, of which the first `filled.top` and the last
+// `filled.bottom` are filled, moved together into columns of just those
+// rows. Each piece moves down, into room no piece still to be moved stands in.
+void MoveColumnsTogether(int32_t* cases, int32_t bound, FilledRows filled, int32_t nvars) {
+  const int32_t rows = filled.top + filled.bottom;
+  for (int64_t j = 0; j < nvars && rows < bound; ++j) {
+    int32_t* column = Column(cases, rows, j);
+    std::memmove(column, Column(cases, bound, j), sizeof(int32_t) * static_cast<size_t>(filled.top));
+    std::memmove(column + filled.top, Column(cases, bound, j) + bound - filled.bottom,
+                 sizeof(int32_t) * static_cast<size_t>(filled.bottom));
+  }
 }
 
 }  // namespace
 
+int64_t HalfWayThrough(int64_t offset, int64_t bytes) { return bytes < kLaterPartBytes ? -1 : offset + bytes / 2; }
+
 int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases) {
-  const int64_t bytes = offset / read * (ncases - read);
-  return bytes < kLaterPartBytes ? -1 : offset + bytes / 2;
+  return HalfWayThrough(offset, offset / read * (ncases - read));
 }
 
-bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table) {
+CasesRead ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table,
+                    bool toTheEnd) {
   auto* cases = static_cast<int32_t*>(caseMatrix.data);
   const auto blockRows = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(kBlockValues / nvars, 1), ncases));
   Scratch block(int64_t{4} * blockRows * nvars);
+  CasesRead read{0, false};
+  FilledRows filled{0, 0};
   if (block.data == nullptr) {
-    for (int32_t i = 0; i < ncases; ++i) ReadCase(cases + i, nvars, ncases);
-    return false;
+    while (filled.top < ncases && ReadCase(cases + filled.top, nvars, ncases)) ++filled.top;
+  } else {
+    auto* rows = reinterpret_cast<int32_t*>(block.data);
+    read.count = CountWhileRepeating(ncases, table, rows);
+    read.counted = read.count == ncases || textio::RecordsEnded(kDataUnit);
+    if (read.counted) return read;
+    PreferLargePagesWhereFilled(caseMatrix, ncases, read.count, nvars, toTheEnd);
+    PagePreparer pages(caseMatrix, ncases, nvars);
+    const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages, toTheEnd};
+    filled = FillMatrix(fill, SwitchToMatrix(fill, table, read.count));
   }
-  auto* rows = reinterpret_cast<int32_t*>(block.data);
-  int32_t counted = CountWhileRepeating(ncases, table, rows);
-  if (counted == ncases) return true;
-  PreferLargePagesWhereFilled(caseMatrix, ncases - counted - 1, nvars);
-  PagePreparer pages(caseMatrix, ncases, nvars);
-  const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages};
-  FillMatrix(fill, SwitchToMatrix(fill, table, counted));
-  return false;
+  read.count = filled.top + filled.bottom;
+  if (toTheEnd) MoveColumnsTogether(cases, ncases, filled, nvars);
+  return read;
 }

@@ -22,7 +22,15 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   auto* cases = static_cast<int32_t*>(run.caseMatrix.data);
   PatternTable patterns(run.nvars, run.countingCapacity);
   Progress(run, "Reading the data...");
-  const bool counted = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns);
+  const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, run.toTheEnd);
+  // Read to their end, the records are fewer than the bound unless too many.
+  textio::FieldFailure failure{};
+  textio::RecordsEnded(kDataUnit, &failure);
+  const bool stopped = failure.kind != textio::FieldFailureKind::None ||
+                       (run.toTheEnd ? read.count == 0 || read.count == run.ncases : read.count < run.ncases);
+  run.ncases = read.count;
+  if (stopped) return kReadingStopped;
+  const bool counted = read.counted;
   run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
   run.secondReaderCases = textio::SecondReaderCases(kDataUnit);
   NoteReading(run.ncases, findings);

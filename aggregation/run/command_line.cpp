@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 #include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
@@ -15,15 +15,17 @@
 
 namespace {
 
-enum class Option : uint8_t { Output, Cases, Variables };
+enum class Option : uint8_t { Output, Cases, Variables, Header, Columns, Missing, Delimiter };
 
 struct OptionName {
   const char* name;
   Option option;
 };
 
-constexpr OptionName kOptions[] = {
-    {"--output", Option::Output}, {"--cases", Option::Cases}, {"--variables", Option::Variables}};
+constexpr OptionName kOptions[] = {{"--output", Option::Output},       {"--cases", Option::Cases},
+                                   {"--variables", Option::Variables}, {"--header", Option::Header},
+                                   {"--columns", Option::Columns},     {"--missing", Option::Missing},
+                                   {"--delimiter", Option::Delimiter}};
 
 // The option an argument names, and its value when the argument gives it
 // after "=" (null when the value is the next argument).
@@ -98,18 +100,38 @@ int InferCounts(CommandLineRun& run) {
 // status.
 int TakeOption(int argc, const char* const* argv, int& i, const OptionName& option, const char* value,
                CommandLineRun& run) {
+  ExportOptions& exported = run.exportOptions;
+  if (option.option == Option::Header) {
+    if (value != nullptr) return Refuse("--header takes no value");
+    if (exported.header) return Refuse("--header is given twice");
+    exported.header = true;
+    return 0;
+  }
   if (value == nullptr) {
     const char* ignored = nullptr;
     if (i + 1 == argc || OptionOf(argv[i + 1], ignored) != nullptr) return Refuse("%s needs a value after it", option.name);
     value = argv[++i];
   }
-  const bool given = option.option == Option::Output ? run.outputName != nullptr
-                     : option.option == Option::Cases ? run.ncases != 0
-                                                      : run.nvars != 0;
+  bool given = false;
+  switch (option.option) {
+    case Option::Output: given = run.outputName != nullptr; break;
+    case Option::Cases: given = run.ncases != 0; break;
+    case Option::Variables: given = run.nvars != 0; break;
+    case Option::Columns: given = exported.columns != nullptr; break;
+    case Option::Missing: given = exported.missingGiven; break;
+    case Option::Delimiter: given = exported.delimiter != 0; break;
+    case Option::Header: break;
+  }
   if (given) return Refuse("%s is given twice", option.name);
-  if (option.option == Option::Output) run.outputName = value;
-  if (option.option == Option::Cases) return TakeCount(option.name, value, run.ncases);
-  if (option.option == Option::Variables) return TakeCount(option.name, value, run.nvars);
+  switch (option.option) {
+    case Option::Output: run.outputName = value; break;
+    case Option::Cases: return TakeCount(option.name, value, run.ncases);
+    case Option::Variables: return TakeCount(option.name, value, run.nvars);
+    case Option::Columns: exported.columns = value; break;
+    case Option::Missing: return TakeMissingCode(value, exported);
+    case Option::Delimiter: return TakeDelimiter(value, exported);
+    case Option::Header: break;
+  }
   return 0;
 }
 
@@ -165,6 +187,8 @@ int TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run) {
                   "name of its own",
                   run.outputName, run.dataName);
   }
+  // An export's counts come from its reading, which checks those given.
+  if (run.exportOptions.Given()) return 0;
   if ((run.ncases == 0) != (run.nvars == 0)) return Refuse("give both --cases and --variables, or neither");
   return run.ncases == 0 ? InferCounts(run) : 0;
 }

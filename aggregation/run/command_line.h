@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
+#include "aggregation/run/export_run.h"
+
 struct CommandLineRun {
   const char* dataName = nullptr;
   const char* outputName = nullptr;
   int32_t ncases = 0;  // 0: not given
   int32_t nvars = 0;
+  ExportOptions exportOptions;  // any given: the data file is a delimited export
 };
 
 // Whether the arguments ask for a run without the dialog: one of them, before
@@ -18,7 +21,8 @@ struct CommandLineRun {
 // information requests, which are names after the first argument.
 bool AsksForCommandLineRun(int argc, const char* const* argv);
 
-// Takes the run from the arguments, and the counts not given from an
-// inspection of the data file. Returns 0, or, for what it cannot take, the
-// status of its refusal (refusal.h), before any file is made.
+// Takes the run from the arguments, and, for a data file that is no
+// export, the counts not given from an inspection of it. Returns 0, or, for
+// what it cannot take, the status of its refusal (refusal.h), before any
+// file is made.
 int TakeCommandLine(int argc, const char* const* argv, CommandLineRun& run);

@@ -13,6 +13,7 @@
 #include "aggregation/run/Corvanesubs.h"
 #include "aggregation/run/case_pipeline.h"
 #include "aggregation/run/command_line.h"
+#include "aggregation/run/export_run.h"
 #include "aggregation/run/refusal.h"
 #include "aggregation/run/run_warnings.h"
 #include "aggregation/run/usage.h"
@@ -32,6 +33,8 @@ struct RunAccount {
   // Asked for on the command line: no dialog, and its refusals and what it
   // did in words for a user at a shell.
   bool fromCommandLine = false;
+  // The data file as a delimited export, when the command line says so.
+  std::optional<ExportReading> exported;
   RunFindings findings;
 };
 RunAccount thisRun;
@@ -67,6 +70,12 @@ void RunWithAnswers(RunAccount& account) {
       openStatus != 0) {
     RefuseConnect(account, "Error opening individual level data file.", "read", dataFileName, openStatus);
   }
+  bool toTheEnd = false;
+  if (account.exported.has_value()) {
+    if (int status = PrepareExportReading(*account.exported, ncases, nvars, toTheEnd); status != 0) {
+      textio::ExitRun(status);
+    }
+  }
   int32_t allocationStatus = 0;
   caseMatrix = ArrayOf(sizeof(int32_t), ncases, nvars);
   textio::AllocateArray(caseMatrix, &allocationStatus);
@@ -87,10 +96,11 @@ void RunWithAnswers(RunAccount& account) {
         textio::InquireSameFile(dataFileName, kNameFieldLength, outputFileName, kNameFieldLength);
   }
   CaseRun run{ncases, nvars, caseMatrix, outputFileName, nameLength(outputFileName), form, !account.fromCommandLine,
-              CountingCapacity(nvars)};
-  if (int32_t openStatus = AggregateCases(run, account.findings); openStatus != 0) {
-    RefuseConnect(account, "Error creating output file.", "make", outputFileName, openStatus);
-  }
+              CountingCapacity(nvars), toTheEnd};
+  const int32_t status = AggregateCases(run, account.findings);
+  if (status == kReadingStopped) textio::ExitRun(RefuseStoppedReading(*account.exported, run.ncases));
+  if (status != 0) RefuseConnect(account, "Error creating output file.", "make", outputFileName, status);
+  ncases = run.ncases;
 }
 
 // The names and counts of a run asked for on the command line, as the
@@ -128,6 +138,11 @@ int main(int argc, char** argv) {
     if (int status = TakeCommandLine(argc, argv, run); status != 0) textio::ExitRun(status);
     TakeAnswers(run);
     thisRun.fromCommandLine = true;
+    if (run.exportOptions.Given()) {
+      thisRun.exported.emplace();
+      thisRun.exported->options = run.exportOptions;
+      thisRun.exported->dataName = run.dataName;
+    }
     RunWithAnswers(thisRun);
   } else {
     RunAggregation();

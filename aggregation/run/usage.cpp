@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "aggregation/core/run_units.h"
+#include "aggregation/inspection/export_inspection.h"
 #include "aggregation/inspection/inspection.h"
 #include "aggregation/run/refusal.h"
 #include "textio/platform.h"
@@ -14,7 +15,8 @@
 namespace {
 
 constexpr const char* kUsage[] = {
-    "Usage: aggregate --output PATTERNS [--cases N --variables M] DATA",
+    "Usage: aggregate --output PATTERNS [--cases N --variables M] [--header]",
+    "                 [--columns LIST] [--missing CODE] [--delimiter D] DATA",
     "       aggregate [data-file [output-file]]",
     "       aggregate --inspect data-file",
     "       aggregate --help | /? | --version",
@@ -32,6 +34,22 @@ constexpr const char* kUsage[] = {
     "with which every value is read and fits its field. It ends with one line",
     "on standard error saying what was done. -- before DATA lets its name",
     "start with -.",
+    "",
+    "An export (a CSV or tab-separated file from a spreadsheet, R, pandas or a",
+    "statistics package) is read as delimited records, one case a line, with",
+    "any of these options, its counts from its one reading:",
+    "  --header          line 1 holds the columns' names, not a case",
+    "  --columns LIST    the fields that are the variables, in that order:",
+    "                    positions from 1 or header names, and ranges of them",
+    "                    (2-21, q1-q20, 3,5,7); the others are passed over",
+    "  --missing CODE    an empty field, NA, . or NaN is the whole number CODE",
+    "                    (-99 to 999); without it such a field refuses the run",
+    "  --delimiter D     , ; tab, or blank (runs of blanks and tabs); found",
+    "                    from the first records when not given",
+    "Two delimiters in a row make an empty field, a missing answer. A value",
+    "such as 4.0 is 4; any other decimal, or text, in a chosen column refuses",
+    "the run with its column, line and value. --inspect recognises an export",
+    "and gives the command that reads it.",
     "",
     "Without options it asks four questions, each answered on a line of its own:",
     "  the name of the data file to be read,",
@@ -54,7 +72,9 @@ constexpr const char* kUsage[] = {
     "--inspect reads the data file as a run would and tells, without asking",
     "anything or making any file, how many values its records hold, the first",
     "value that cannot be read, what an export often holds, and the numbers of",
-    "cases and variables to give, with the command that gives them:",
+    "cases and variables to give, with the command that gives them; for an",
+    "export, the columns it leaves out and why, the missing code, and the",
+    "command with the options that read the rest:",
     "  aggregate --inspect survey.dat",
     "",
     "Exit status: 0 after \"Done.\"; 1 after a refused answer, or after a",
@@ -62,7 +82,8 @@ constexpr const char* kUsage[] = {
     "warns on standard error of values written as ***, data left unread and",
     "values skipped. With --inspect: 0 when a run with the answers it gives",
     "would read every value, write every value in its field and end with",
-    "\"Done.\", else 1.",
+    "\"Done.\" (for an export, when its command reads every chosen value and",
+    "warns of nothing), else 1.",
     "The full manual: man aggregate (doc/aggregate.1 in the source tree); on",
     "Windows, aggregate.txt beside the program.",
 };
@@ -84,11 +105,18 @@ int InspectDataFile(const char* program, const char* name) {
   if (int status = textio::OpenUnit(kDataUnit, name, length, "read", true, textio::NameForm::Whole); status != 0) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(status));
   }
+  // Only a regular file can be read again, as an export.
+  const bool readAgain = textio::BytesAfterNextRecord(kDataUnit) >= 0;
   Inspection inspection;
   InspectUnit(inspection);
   textio::CloseUnit(kDataUnit);
   if (inspection.readFailure != 0) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(inspection.readFailure));
+  }
+  ExportInspection exported;
+  if (readAgain && LooksLikeAnExport(inspection) && InspectExport(name, exported)) {
+    WriteExportInspection(program, name, exported);
+    return ExportRunSucceeds(exported) ? 0 : 1;
   }
   WriteInspection(program, name, inspection);
   return RunWouldSucceed(inspection) ? 0 : 1;

@@ -384,15 +384,6 @@ int RunProgram(const std::string& folder, const DataFile& file) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Where a file's bytes first differ from those expected.
-std::string Difference(const std::optional<std::string>& got, const std::optional<std::string>& wanted) {
-  if (!got || !wanted) return got ? "a file that should not be there" : "no file";
-  size_t at =
-      static_cast<size_t>(std::mismatch(got->begin(), got->end(), wanted->begin(), wanted->end()).first - got->begin());
-  return "from byte " + std::to_string(at) + ": \"" + got->substr(at, 60) + "\" where \"" + wanted->substr(at, 60) +
-         "\" was expected";
-}
-
 // A row of seeds: a fixed one, whose files reach every path of a run
 // (the switch to the matrix, a second reader, a report, warnings) on every
 // run of the suite, or a fresh one from the clock, printed, that may reach
@@ -435,7 +426,7 @@ TEST_P(RandomDataFiles, RunAsTheModelReadsThem) {
         model.report.empty() ? std::optional(test_support::PatternRecords(model.counts)) : std::nullopt;
     ASSERT_EQ(status, model.report.empty() ? 0 : 1) << where;
     ASSERT_EQ(error, ExpectedStandardError(model, file.ncases)) << where;
-    ASSERT_TRUE(patterns == expected) << "patterns.txt " << Difference(patterns, expected) << ", " << where;
+    ASSERT_TRUE(patterns == expected) << "patterns.txt " << test_support::Difference(patterns, expected) << ", " << where;
   }
   std::filesystem::remove_all(folder);
   std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads

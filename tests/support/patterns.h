@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,16 @@ inline std::vector<Row> InPatternOrder(std::vector<Row> rows) {
   std::sort(rows.begin(), rows.end(),
             [](const Row& a, const Row& b) { return std::lexicographical_compare(a.rbegin(), a.rend(), b.rbegin(), b.rend()); });
   return rows;
+}
+
+// Where a file's bytes first differ from those expected, in a few words:
+// the files of a large run are too long for a test's own comparison to show.
+inline std::string Difference(const std::optional<std::string>& got, const std::optional<std::string>& wanted) {
+  if (!got || !wanted) return got ? "a file that should not be there" : "no file";
+  size_t at =
+      static_cast<size_t>(std::mismatch(got->begin(), got->end(), wanted->begin(), wanted->end()).first - got->begin());
+  return "from byte " + std::to_string(at) + ": \"" + got->substr(at, 60) + "\" where \"" + wanted->substr(at, 60) +
+         "\" was expected";
 }
 
 }  // namespace test_support
