@@ -124,7 +124,9 @@ same(NamesOverFortyCharacters DATA "${long}" OUTPUT "${long}.patterns"
      SUMMARY "3 cases of 2 variables read; 2 patterns written to ${long}.patterns")
 
 refused(NotInferred DATA data.txt CONTENT "1 2\nx 1\n" ARGS --output out.txt data.txt
-        REASON "cannot tell the numbers of cases and variables of data.txt: line 2 holds a value the program cannot read. Give them with --cases and --variables; aggregate --inspect data.txt tells more")
+        REASON "cannot tell the numbers of cases and variables of data.txt: line 2 holds a value the program cannot read; aggregate --inspect data.txt tells more")
+refused(InferredCountsWouldWriteAsterisks DATA data.txt CONTENT "1 2\n1000 1\n" ARGS --output out.txt data.txt
+        REASON "cannot tell the numbers of cases and variables of data.txt: values would be written as *** (the first: 1000, variable 1, line 2): recode them into -99 to 999 first")
 refused(CountWithACommaInIt DATA data.txt ARGS --output out.txt --cases 1,000 --variables 2 data.txt
         REASON "--cases takes a number written in digits alone, at most 2147483647, not \"1,000\"")
 refused(CountOfNought DATA data.txt ARGS --output out.txt --cases 3 --variables 0 data.txt

@@ -226,7 +226,8 @@ bool InspectExport(const char* name, ExportInspection& inspection) {
   RecordTexts first, second;
   const int firstFields = ReadRecordTexts(kDataUnit, delimiter, first);
   const int secondFields = firstFields > 0 ? ReadRecordTexts(kDataUnit, delimiter, second) : firstFields;
-  inspection.header = firstFields > 0 && HoldsNames(first, secondFields > 0 ? &second : nullptr, delimiter);
+  inspection.header = firstFields > 0 && (inspection.numberedHeader ||
+                                          HoldsNames(first, secondFields > 0 ? &second : nullptr, delimiter));
   if (inspection.header) {
     inspection.names = first;
     inspection.columns.resize(static_cast<size_t>(first.kept));

@@ -57,6 +57,7 @@ struct ExportInspection {
   // The reading.
   char delimiter = ',';
   bool header = false;  // line 1 holds names: the first record holds text where the second holds values
+  bool numberedHeader = false;  // ... or numbers the columns 1, 2, ... (the free-form inspection's numberedHeader)
   RecordTexts names;  // the header's
   int64_t lines = 0;
   int64_t records = 0;  // records after the header

@@ -67,7 +67,11 @@ std::string Why(const ExportInspection& inspection, const ColumnFacts& column, L
 void SayReading(const char* name, const ExportInspection& inspection) {
   Say("%s: a delimited export, its fields parted by %s: %s.", name, DelimiterNames(inspection.delimiter),
       Counted(inspection.lines, "line", "lines").text);
-  Say("  %s%s, the first of them holding %s.", inspection.header ? "Line 1 holds the columns' names; " : "",
+  Say("  %s%s, the first of them holding %s.",
+      inspection.numberedHeader ? "Line 1 numbers the columns 1, 2, ..., and no record after it holds a value as "
+                                  "large: taken for a header row; "
+      : inspection.header ? "Line 1 holds the columns' names; "
+                          : "",
       Counted(inspection.records, inspection.header ? "record follows" : "record", inspection.header ? "records follow" : "records").text,
       Counted(inspection.fieldsFirst, "field", "fields").text);
   const FieldsMet& other = inspection.otherFields;

@@ -69,6 +69,7 @@ struct Reading {
   int32_t rowsFilled = 0;
   int64_t rowOffset = 0;  // values of the row being filled so far
   bool overflow = false;  // the table is full: later rows are counted only by the patterns it holds
+  int32_t uncountedLargest = INT32_MIN;  // the largest value of the rows not counted by pattern
   int64_t rising = 0;     // variables whose values still count up by one
   int64_t casesFollowed = 0;  // cases looked at for them
 };
@@ -169,6 +170,7 @@ void CountBlock(Reading& reading) {
     reading.overflow = true;
     if (CountKnownRow(*reading.table, row) >= 0) continue;
     TakeFacts(reading, row, 1);
+    reading.uncountedLargest = std::max(reading.uncountedLargest, *std::max_element(row, row + reading.variables));
     ++reading.result.uncountedCases;
   }
   std::fill_n(Row(reading, 0), static_cast<int64_t>(reading.rowsFilled) * reading.variables, 0);
@@ -386,7 +388,34 @@ void Fail(Reading& reading, int status, const textio::RecordShape& shape) {
   Place(reading, shape, &failed);
 }
 
-// The variables' values, the patterns, and the variable that looks like an ID.
+// Whether the first case holds 1, 2, ..., nvars (three or more), and no
+// later case of enough to tell (as many as tell an ID) a value as large as
+// nvars.
+bool FirstCaseNumbersColumns(const Reading& reading) {
+  const PatternTable& table = *reading.table;
+  const int32_t nvars = table.nvars;
+  if (nvars < 3 || reading.result.cases <= kIdCases || reading.cycle != 1 || reading.staged == 0 ||
+      reading.stagedFailure[0] >= 0 ||
+      reading.stagedSlash[0] || reading.stagedLengths[0] != nvars) {
+    return false;
+  }
+  const int32_t* first = reinterpret_cast<const int32_t*>(reading.staging.data);
+  for (int32_t j = 0; j < nvars; ++j) {
+    if (first[j] != j + 1) return false;
+  }
+  const auto bytes = static_cast<size_t>(nvars) * 4;
+  const int32_t own = FindKey(table.patterns, first, bytes, HashBytes(first, bytes));
+  int32_t largest = reading.uncountedLargest;
+  for (int32_t p = 0; p < table.patterns.keys; ++p) {
+    if (p == own && table.counts[p] == 1) continue;
+    const int32_t* values = table.values + static_cast<size_t>(p) * static_cast<size_t>(nvars);
+    largest = std::max(largest, *std::max_element(values, values + nvars));
+  }
+  return largest < nvars;
+}
+
+// The variables' values, the patterns, the variable that looks like an ID,
+// and cases that look like a header row or answers run together.
 void FinishCounting(Reading& reading) {
   Inspection& result = reading.result;
   CountBlock(reading);
@@ -405,6 +434,8 @@ void FinishCounting(Reading& reading) {
       result.idRising = facts.rising;
     }
   }
+  result.numberedHeader = FirstCaseNumbersColumns(reading);
+  result.runTogether = result.variables == 1 && result.cases >= 2 && result.facts[0].smallest >= 100;
 }
 
 // The end of the file: the shape that every record fits, the records that a
@@ -491,5 +522,7 @@ bool AnswersGiven(const Inspection& inspection) {
 
 bool RunWouldSucceed(const Inspection& inspection) {
   return AnswersGiven(inspection) && inspection.skipped.count == 0 && inspection.afterSlash.count == 0 &&
-         inspection.outsideLine == 0 && FitsCount(inspection.largestCount) && FitsCount(inspection.uncountedCases);
+         inspection.outsideLine == 0 && FitsCount(inspection.largestCount) && FitsCount(inspection.uncountedCases) &&
+         inspection.nulls.count == 0 && inspection.idVariable == 0 && !inspection.numberedHeader &&
+         !inspection.runTogether;
 }

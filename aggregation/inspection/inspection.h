@@ -103,6 +103,13 @@ struct Inspection {
   // up by one from case to case, as an ID or a row number does; 0: none.
   int64_t idVariable = 0;
   bool idRising = false;
+  // The first case holds 1, 2, ..., up to the number of variables (three or
+  // more), and no later case a value as large: a header row numbering the
+  // columns, which a run takes for a case.
+  bool numberedHeader = false;
+  // Every case is one value of three digits or more: answers run together,
+  // which a run takes for one answer each.
+  bool runTogether = false;
 };
 
 // Reads unit 1, connected to the data file, to its end, one record at a time.
@@ -116,14 +123,18 @@ int32_t DistinctFitting(const VariableFacts& facts);
 // "Done.": a shape fits, no value a run reads fails, no line holds records
 // after a lone CR, and a run can hold the cases.
 bool AnswersGiven(const Inspection& inspection);
-// Whether, besides, that run reads every value in the file and writes every
-// value in its field: the inspection's exit status is 0 only then.
+// Whether, besides, that run reads every value in the file, writes every
+// value in its field and warns of nothing, and nothing in the file looks
+// like what a run would take wrongly (an ID column, a header row numbering
+// the columns, answers run together): the inspection's exit status is 0
+// only then.
 bool RunWouldSucceed(const Inspection& inspection);
 
 // The report of an inspection of the file `name` on standard output; a
 // command it gives names `program`, the program as it was run.
 void WriteInspection(const char* program, const char* name, const Inspection& inspection);
 
-// Why a run with the inspection's answers would not read every value and
-// write every value in its field, in a few words, into text[0..size).
-void InspectionReason(const Inspection& inspection, char* text, size_t size);
+// Why a run with the inspection's answers of the file `name` would not do
+// what RunWouldSucceed asks, and what helps, in a few words, into
+// text[0..size).
+void InspectionRefusal(const char* name, const Inspection& inspection, char* text, size_t size);

@@ -218,6 +218,15 @@ void SayVariables(const Inspection& inspection) {
         Grouped(inspection.idVariable).text,
         inspection.idRising ? "counts up by one from case to case" : "takes a different value in every case");
   }
+  if (inspection.numberedHeader) {
+    Say("Line 1 holds 1 to %s, and no case after it a value as large: the columns numbered in a header row? A "
+        "run takes it for a case. If it is a header, read the file with --header.",
+        Grouped(inspection.variables).text);
+  }
+  if (inspection.runTogether) {
+    Say("Every case is one value of three digits or more: answers run together, as 1 2 3 written 123? A run takes "
+        "each for one answer. Write the answers apart, a value each.");
+  }
   if (!FitsCount(inspection.largestCount)) {
     Say("The commonest pattern is given by %s: counts above %s do not fit the pattern file's "
         "%d-character field and are written as ******.",
@@ -247,37 +256,68 @@ void SayAnswers(const char* program, const char* name, const Inspection& inspect
 
 }  // namespace
 
-void InspectionReason(const Inspection& inspection, char* text, size_t size) {
+void InspectionRefusal(const char* name, const Inspection& inspection, char* text, size_t size) {
   const auto line = [](const Occurrences& occurrences) { return static_cast<long long>(occurrences.firstLine); };
   if (inspection.readFailure != 0) {
     std::snprintf(text, size, "%s", textio::RunErrorMessage(inspection.readFailure));
   } else if (inspection.records == 0 && inspection.failing.count == 0) {
     std::snprintf(text, size, "it holds no values");
   } else if (inspection.headerRow) {
-    std::snprintf(text, size, "line %lld looks like a header row", line(inspection.failing));
+    std::snprintf(text, size, "line %lld looks like a header row: give --header to read it as the columns' names",
+                  line(inspection.failing));
   } else if (inspection.failing.count > 0) {
-    std::snprintf(text, size, "line %lld holds a value the program cannot read", line(inspection.failing));
+    std::snprintf(text, size, "line %lld holds a value the program cannot read; aggregate --inspect %s tells more",
+                  line(inspection.failing), name);
   } else if (inspection.loneReturns.count > 0) {
-    std::snprintf(text, size, "line %lld ends records with a lone CR", line(inspection.loneReturns));
+    std::snprintf(text, size,
+                  "line %lld ends records with a lone CR, whose lines a run would not read whole; aggregate "
+                  "--inspect %s tells what reads them",
+                  line(inspection.loneReturns), name);
   } else if (inspection.recordsPerCase == 0) {
-    std::snprintf(text, size, "its records do not all hold the same number of values");
+    std::snprintf(text, size, "its records do not all hold the same number of values: give --cases and --variables");
   } else if (!AnswersGiven(inspection)) {
     std::snprintf(text, size, "its cases are more than a run can hold");
   } else if (inspection.outsideLine != 0) {
-    std::snprintf(text, size, "values would be written as *** (the first: %d, variable %lld, line %lld)",
+    std::snprintf(text, size,
+                  "values would be written as *** (the first: %d, variable %lld, line %lld): recode them into %d "
+                  "to %d first",
                   inspection.outsideValue, static_cast<long long>(inspection.outsideVariable),
-                  static_cast<long long>(inspection.outsideLine));
+                  static_cast<long long>(inspection.outsideLine), kSmallestFitting, kLargestFitting);
   } else if (!FitsCount(inspection.largestCount)) {
     std::snprintf(text, size, "a count above %lld would be written as ******", static_cast<long long>(kLargestCount));
   } else if (!FitsCount(inspection.uncountedCases)) {
     std::snprintf(text, size, "a count above %lld may be written as ****** (more cases have patterns beyond those counted)",
                   static_cast<long long>(kLargestCount));
   } else if (inspection.skipped.count > 0) {
-    std::snprintf(text, size, "line %lld holds a value after its case's last one, which a run would skip",
-                  line(inspection.skipped));
+    std::snprintf(text, size,
+                  "line %lld holds a value after its case's last one, which a run would skip; aggregate --inspect "
+                  "%s tells more",
+                  line(inspection.skipped), name);
+  } else if (inspection.afterSlash.count > 0) {
+    std::snprintf(text, size,
+                  "line %lld holds values after a slash, which a run would skip; aggregate --inspect %s tells more",
+                  line(inspection.afterSlash), name);
+  } else if (inspection.nulls.count > 0) {
+    std::snprintf(text, size,
+                  "line %lld holds an empty value, which a run would read as 0: give --missing CODE, a code no "
+                  "answer uses (aggregate --inspect %s gives one)",
+                  line(inspection.nulls), name);
+  } else if (inspection.idVariable > 0) {
+    std::snprintf(text, size,
+                  "variable %lld %s, as an ID does: leave it out with --columns (aggregate --inspect %s gives the "
+                  "command)",
+                  static_cast<long long>(inspection.idVariable),
+                  inspection.idRising ? "counts up by one from case to case" : "takes a different value in every case",
+                  name);
+  } else if (inspection.numberedHeader) {
+    std::snprintf(text, size,
+                  "line 1 holds 1 to %lld, as a header row numbering the columns does: give --header if it is one, "
+                  "or --cases and --variables if it is a case",
+                  static_cast<long long>(inspection.variables));
   } else {
-    std::snprintf(text, size, "line %lld holds values after a slash, which a run would skip",
-                  line(inspection.afterSlash));
+    std::snprintf(text, size,
+                  "every case is one value of three digits or more, as answers run together are: give --cases and "
+                  "--variables if each is one answer");
   }
 }
 

@@ -84,11 +84,9 @@ int InferCounts(CommandLineRun& run) {
   InspectUnit(inspection);
   textio::CloseUnit(kDataUnit);
   if (!RunWouldSucceed(inspection)) {
-    char reason[512];
-    InspectionReason(inspection, reason, sizeof reason);
-    return Refuse("cannot tell the numbers of cases and variables of %s: %s. Give them with --cases and "
-                  "--variables; aggregate --inspect %s tells more",
-                  run.dataName, reason, run.dataName);
+    char reason[1024];
+    InspectionRefusal(run.dataName, inspection, reason, sizeof reason);
+    return Refuse("cannot tell the numbers of cases and variables of %s: %s", run.dataName, reason);
   }
   run.ncases = static_cast<int32_t>(inspection.cases);
   run.nvars = static_cast<int32_t>(inspection.variables);

@@ -114,6 +114,7 @@ int InspectDataFile(const char* program, const char* name) {
     return Refuse("cannot inspect %s: %s", name, textio::RunErrorMessage(inspection.readFailure));
   }
   ExportInspection exported;
+  exported.numberedHeader = inspection.numberedHeader;
   if (readAgain && LooksLikeAnExport(inspection) && InspectExport(name, exported)) {
     WriteExportInspection(program, name, exported);
     return ExportRunSucceeds(exported) ? 0 : 1;

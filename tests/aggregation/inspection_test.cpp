@@ -3,9 +3,13 @@
 // that make it. Rows are files made by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <numeric>
+#include <random>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "aggregation/core/run_units.h"
 #include "aggregation/inspection/inspection.h"
@@ -49,6 +53,17 @@ std::string BeyondTheTable() {
   return text;
 }
 
+// `count` lines made by `line` from their number and the IDs 1 to 399 in a
+// shuffled order.
+std::string Shuffled(int count, const std::function<std::string(int, int)>& line) {
+  std::vector<int> ids(399);
+  std::iota(ids.begin(), ids.end(), 1);
+  std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
+  std::string text;
+  for (int i = 0; i < count; ++i) text += line(i, ids[static_cast<size_t>(i)]);
+  return text;
+}
+
 std::string Repeated(const std::string& lines, int times) {
   std::string text;
   for (int i = 0; i < times; ++i) text += lines;
@@ -68,7 +83,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Empty tab-separated fields make records of three and two values in
         // turn: no case is taken to run over two records.
         InspectionCase{"TabGapsInTurn", [] { return Repeated("1\t2\t3\n1\t\t3\n", 12); }, false,
-                       [](const Inspection& i) { EXPECT_EQ(i.recordsPerCase, 0); }}),
+                       [](const Inspection& i) { EXPECT_EQ(i.recordsPerCase, 0); }},
+        // What a run takes wrongly, though it reads every value and warns of
+        // nothing: an ID column of numbers below 1000, shuffled; a header
+        // row numbering the columns; answers run together.
+        InspectionCase{"IdColumn", [] { return Shuffled(60, [](int i, int id) { return std::to_string(id) + ' ' + std::to_string(i % 3) + '\n'; }); },
+                       false, [](const Inspection& i) { EXPECT_EQ(i.idVariable, 1); }},
+        InspectionCase{"NumberedHeaderRow", [] { return "1 2 3 4\n" + Repeated("0 1 3 2\n1 3 0 0\n", 12); }, false,
+                       [](const Inspection& i) { EXPECT_TRUE(i.numberedHeader); }},
+        InspectionCase{"NumberedFirstCaseOfAnswers", [] { return "1 2 3 4\n" + Repeated("0 1 3 4\n1 3 0 0\n", 12); },
+                       true, [](const Inspection& i) { EXPECT_FALSE(i.numberedHeader); }},
+        InspectionCase{"AnswersRunTogether", [] { return Repeated("123\n231\n", 2); }, false,
+                       [](const Inspection& i) { EXPECT_TRUE(i.runTogether); }},
+        // A missing answer left empty merges with the real 0s.
+        InspectionCase{"EmptyValuesBesideZeros", [] { return Repeated("0,1\n,1\n", 2); }, false,
+                       [](const Inspection& i) { EXPECT_EQ(i.nulls.count, 2); }}),
     [](const testing::TestParamInfo<InspectionCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
