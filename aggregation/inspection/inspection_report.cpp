@@ -131,13 +131,10 @@ void SayFailure(const char* name, const Inspection& inspection) {
         "values so. The program separates values with blanks, tabs, commas or line ends.",
         Counted(inspection.semicolons.count, "record holds", "records hold").text,
         FirstLine(inspection.semicolons).text);
-    if (inspection.decimalCommas) {
-      Say("The values hold decimal commas (1,5) too: round them to whole numbers first, as a comma in them "
-          "would part one value in two, then replace each semicolon with a comma.");
-    } else {
-      Say("Replace each semicolon with a comma, for example:");
-      Say("  tr ';' ',' < old.dat > new.dat");
-    }
+    // Read as an export with that delimiter, a decimal comma stays in its field (4,0 is 4).
+    Say("Read it as an export whose fields semicolons part: --delimiter semicolon, with --output and the "
+        "data file's name%s.",
+        inspection.decimalCommas ? "; a decimal comma then stays within its value, and 4,0 is read as 4" : "");
   }
   if (inspection.quotedFirst.count > (inspection.headerRow ? 1 : 0)) {
     Say("%s with a quoted value %s, as row names written in quotes do (R's write.csv writes them unless "
