@@ -1,7 +1,8 @@
 // Ordering the case matrix by keys: each column's range decides its bits in
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
 // whole; wider ones are ordered by windows (wide_order.cpp). Without scratch
-// storage the rows are heap-sorted in place.
+// storage the rows are heap-sorted in place. Packed cases are ordered by
+// their own keys.
 #include "aggregation/ordering/case_order.h"
 
 #include <algorithm>
@@ -97,5 +98,14 @@ void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {
   for (int64_t size = ncases - 1; size > 0; --size) {
     SwapRows(cases, ncases, nvars, 0, size);
     SiftDown(cases, ncases, nvars, 0, size);
+  }
+}
+
+void OrderPackedCases(PackedCases& packed, int32_t ncases) {
+  const Packing& packing = packed.packing;
+  if (packing.words == 1) {
+    SortKeys(packed.keys, static_cast<size_t>(ncases), packing.bits * packing.nvars);
+  } else {
+    SortKeyRecords(packed.keys, static_cast<size_t>(ncases), static_cast<size_t>(packing.words));
   }
 }

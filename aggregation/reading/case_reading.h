@@ -1,19 +1,27 @@
 // Reading the cases of the data file: counted by pattern while the patterns
-// repeat, into the case matrix once they stop repeating.
+// repeat; once they stop repeating, packed into keys while their values are
+// narrow, else into the case matrix.
 #pragma once
 
 #include <cstdint>
 
+#include "aggregation/core/packed_cases.h"
 #include "aggregation/reading/pattern_table.h"
 #include "textio/textio.h"
 
+// How the cases are held once read.
+enum class CasesHeld : uint8_t { Counted, Packed, InMatrix };
+
 // Reads `ncases` cases of `nvars` values from the data file's unit, each as
 // a read statement of its own takes it (a record whose text was met before
-// gives the case it gave then, unread). The cases are counted in `table` while it has room for their
-// patterns; returns true when every case was counted there, the case matrix
-// left untouched. Otherwise the cases counted so far are written into the
-// matrix, the rest follow them, and it returns false.
-bool ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table);
+// gives the case it gave then, unread). The cases are counted in `table`
+// while it has room for their patterns: Counted, the case matrix left
+// untouched. Otherwise the cases counted so far, and the rest after them,
+// go into `packed` while a packing that holds every value read takes less
+// room than the rows of the matrix, widened as wider values come (Packed,
+// the matrix left untouched); else into the matrix (InMatrix).
+CasesHeld ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table,
+                    PackedCases& packed);
 
 // A second thread reads the later part of a data file where the cases still
 // to be read should take this many bytes or more.

@@ -3,6 +3,7 @@
 #include "aggregation/run/case_pipeline.h"
 
 #include "aggregation/core/run_units.h"
+#include "aggregation/ordering/case_order.h"
 #include "aggregation/reading/case_reading.h"
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
@@ -21,19 +22,19 @@ void Progress(const CaseRun& run, const char* line) {
 int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   auto* cases = static_cast<int32_t*>(run.caseMatrix.data);
   PatternTable patterns(run.nvars, run.countingCapacity);
+  PackedCases packed;
   Progress(run, "Reading the data...");
-  const bool counted = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns);
-  run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
+  run.held = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, packed);
   run.secondReaderCases = textio::SecondReaderCases(kDataUnit);
   NoteReading(run.ncases, findings);
 
   char recordLayout[kRecordLayoutLength];
   BuildRecordLayout(run.nvars, recordLayout);
   Progress(run, "Sorting....");
-  if (counted) {
-    OrderPatterns(patterns);
-  } else {
-    SortCases(run.ncases, run.nvars, cases);
+  switch (run.held) {
+    case CasesHeld::Counted: OrderPatterns(patterns); break;
+    case CasesHeld::Packed: OrderPackedCases(packed, run.ncases); break;
+    case CasesHeld::InMatrix: SortCases(run.ncases, run.nvars, cases); break;
   }
   textio::CloseUnit(kDataUnit);
 
@@ -42,10 +43,10 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
     return status;
   }
   Progress(run, "Writing output file...");
-  if (counted) {
-    WriteCountedPatterns(patterns, recordLayout);
-  } else {
-    WritePatterns(run.ncases, run.nvars, cases, recordLayout);
+  switch (run.held) {
+    case CasesHeld::Counted: WriteCountedPatterns(patterns, recordLayout); break;
+    case CasesHeld::Packed: WritePackedRecords(packed, run.ncases, recordLayout, PieceRows(run.nvars)); break;
+    case CasesHeld::InMatrix: WritePatterns(run.ncases, run.nvars, cases, recordLayout); break;
   }
   Progress(run, "Done.");
   NoteWriting(run.nvars, findings);

@@ -1,0 +1,43 @@
+// The cases packed into keys as they are read: the range of a block's values,
+// the keys' storage, and what a value the packing does not hold asks of the
+// keys held so far: a wider packing, or the case matrix.
+#pragma once
+
+#include <cstdint>
+
+#include "aggregation/core/packed_cases.h"
+
+struct ValueRange {
+  int32_t smallest, largest;
+};
+
+// The range of values[0..count), count > 0.
+ValueRange RangeOf(const int32_t* values, int64_t count);
+
+inline ValueRange Union(ValueRange a, ValueRange b) {
+  return {std::min(a.smallest, b.smallest), std::max(a.largest, b.largest)};
+}
+
+// Storage for `ncases` keys of the packing, which `packed` then holds with
+// the range of values `range`; false when it cannot be had.
+bool TakeKeyStorage(PackedCases& packed, const Packing& packing, int32_t ncases, ValueRange range);
+// Gives the keys' storage back.
+void ReleaseKeys(PackedCases& packed);
+
+// The keys of rows[0..count) into keys[0..count * words). Second thread too:
+// touches only the rows and the keys; raises no report.
+void PackRows(const Packing& packing, const int32_t* rows, int32_t count, uint64_t* keys);
+
+// The rows of rows[0..count) before the first that holds a value the
+// packing does not; `range` takes in theirs. Second thread too: touches only
+// the rows and `range`; raises no report.
+int32_t RowsHeld(const Packing& packing, const int32_t* rows, int32_t count, ValueRange& range);
+
+// Widens the packing so that it holds `range` as well, the first `held`
+// keys packed again into storage of the wider packing. False, with the keys
+// as they were, where a wider packing would take no less room than the rows
+// of the case matrix, or its storage cannot be had.
+bool WidenKeys(PackedCases& packed, ValueRange range, int32_t held, int32_t ncases);
+
+// The values of the first `held` keys into rows [0, held) of the case matrix.
+void UnpackIntoColumns(const PackedCases& packed, int32_t held, int32_t* cases, int32_t ncases);
