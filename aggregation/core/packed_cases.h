@@ -64,8 +64,8 @@ inline void PackRow(const Packing& packing, const int32_t* row, uint64_t* key) {
 inline void UnpackWord(const Packing& packing, uint64_t word, int32_t fields, int32_t* values) {
   const uint64_t mask = (uint64_t{1} << packing.bits) - 1;
   const auto low = static_cast<uint32_t>(packing.low);
-  for (int32_t k = 0; k < fields; ++k, word >>= packing.bits) {
-    values[k] = static_cast<int32_t>(static_cast<uint32_t>(word & mask) + low);
+  for (int32_t k = 0; k < fields; ++k) {
+    values[k] = static_cast<int32_t>(static_cast<uint32_t>((word >> (packing.bits * k)) & mask) + low);
   }
 }
 

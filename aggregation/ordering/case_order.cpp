@@ -2,7 +2,7 @@
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
 // whole; wider ones are ordered by windows (wide_order.cpp). Without scratch
 // storage the rows are heap-sorted in place. Packed cases are ordered by
-// their own keys.
+// their own keys, through scratch storage where it can be had.
 #include "aggregation/ordering/case_order.h"
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 
 #include "aggregation/core/matrix.h"
 #include "aggregation/core/scratch.h"
+#include "aggregation/ordering/bucket_sort.h"
 #include "aggregation/ordering/key_sort.h"
 #include "aggregation/ordering/wide_order.h"
 
@@ -103,9 +104,17 @@ void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {
 
 void OrderPackedCases(PackedCases& packed, int32_t ncases) {
   const Packing& packing = packed.packing;
+  const auto count = static_cast<size_t>(ncases);
   if (packing.words == 1) {
-    SortKeys(packed.keys, static_cast<size_t>(ncases), packing.bits * packing.nvars);
+    // Every page of the scratch is written: large pages cost no more.
+    Scratch scratch(int64_t{8} * ncases);
+    if (scratch.data != nullptr) {
+      textio::PreferLargePages(scratch.array);
+      SortKeysThrough(packed.keys, reinterpret_cast<uint64_t*>(scratch.data), count);
+    } else {
+      SortKeys(packed.keys, count, packing.bits * packing.nvars);
+    }
   } else {
-    SortKeyRecords(packed.keys, static_cast<size_t>(ncases), static_cast<size_t>(packing.words));
+    SortKeyRecords(packed.keys, count, static_cast<size_t>(packing.words));
   }
 }

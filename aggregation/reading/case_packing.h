@@ -24,6 +24,12 @@ bool TakeKeyStorage(PackedCases& packed, const Packing& packing, int32_t ncases,
 // Gives the keys' storage back.
 void ReleaseKeys(PackedCases& packed);
 
+// Notes values of `range` among those packed: the packing holds them.
+inline void NoteRange(PackedCases& packed, ValueRange range) {
+  packed.smallest = std::min(packed.smallest, range.smallest);
+  packed.largest = std::max(packed.largest, range.largest);
+}
+
 // The keys of rows[0..count) into keys[0..count * words). Second thread too:
 // touches only the rows and the keys; raises no report.
 void PackRows(const Packing& packing, const int32_t* rows, int32_t count, uint64_t* keys);
@@ -33,8 +39,9 @@ void PackRows(const Packing& packing, const int32_t* rows, int32_t count, uint64
 // the rows and `range`; raises no report.
 int32_t RowsHeld(const Packing& packing, const int32_t* rows, int32_t count, ValueRange& range);
 
-// Widens the packing so that it holds `range` as well, the first `held`
-// keys packed again into storage of the wider packing. False, with the keys
+// Widens the packing so that it holds `range` as well as every value noted
+// among those packed, the first `held` keys packed again into storage of the
+// wider packing. False, with the keys
 // as they were, where a wider packing would take no less room than the rows
 // of the case matrix, or its storage cannot be had.
 bool WidenKeys(PackedCases& packed, ValueRange range, int32_t held, int32_t ncases);

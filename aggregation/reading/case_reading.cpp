@@ -171,8 +171,7 @@ void PlaceBlock(CaseFill& fill, int32_t count, int32_t next, ValueRange range) {
       ReleaseKeys(fill.packed);
     }
   } else if (fill.packing) {
-    fill.packed.smallest = std::min(fill.packed.smallest, range.smallest);
-    fill.packed.largest = std::max(fill.packed.largest, range.largest);
+    NoteRange(fill.packed, range);
   }
   Place(fill, fill.rows, count, next);
   if (fill.pages) fill.pages->Reached(next + count);
@@ -299,10 +298,7 @@ int32_t FillAlongside(LaterPart& later, CaseFill& fill, int32_t next) {
       if (!later.Close()) return next;
       // The unit then stands after the last case, as a reading in order would.
       textio::PassSideCases(kDataUnit, fill.ncases - next, later.lastEnd);
-      if (fill.packing) {
-        fill.packed.smallest = std::min(fill.packed.smallest, later.range.smallest);
-        fill.packed.largest = std::max(fill.packed.largest, later.range.largest);
-      }
+      if (fill.packing) NoteRange(fill.packed, later.range);
       return fill.ncases;
     }
     if (at > later.start) break;

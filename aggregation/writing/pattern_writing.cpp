@@ -53,7 +53,11 @@ bool RowsEqual(const OrderedRows& rows, int32_t a, int32_t b) {
 }
 
 bool RowsEqual(const OrderedKeys& keys, int32_t a, int32_t b) {
-  return std::equal(keys.Key(a), keys.Key(a) + keys.packing.words, keys.Key(b));
+  const uint64_t *x = keys.Key(a), *y = keys.Key(b);
+  for (int32_t w = 0; w < keys.packing.words; ++w) {
+    if (x[w] != y[w]) return false;
+  }
+  return true;
 }
 
 // Sets differs[k] when row first + k differs from the row after it, for k
