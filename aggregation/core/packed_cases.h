@@ -60,7 +60,8 @@ inline void PackRow(const Packing& packing, const int32_t* row, uint64_t* key) {
   }
 }
 
-// The `fields` values of a key's word, the lowest variable first.
+// The `fields` values of a key's word, the lowest variable first. Second
+// thread too: touches only the values.
 inline void UnpackWord(const Packing& packing, uint64_t word, int32_t fields, int32_t* values) {
   const uint64_t mask = (uint64_t{1} << packing.bits) - 1;
   const auto low = static_cast<uint32_t>(packing.low);

@@ -120,6 +120,8 @@ void WriteRecord(Records& records, const OrderedRows& rows, int32_t row, int32_t
 // time at most.
 constexpr int32_t kValuesAtOnce = 256;
 
+// The record of key `row` with the count `count`. Second thread too, into a
+// block: touches only the keys and the block; raises no report.
 template <typename Records>
 void WriteRecord(Records& records, const OrderedKeys& keys, int32_t row, int32_t count) {
   BeginRecord(records);
