@@ -239,3 +239,7 @@ void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest) {
 void SortKeyRecords(uint64_t* keys, size_t count, size_t words) {
   if (count > 1) RecordRadixSort(Records{keys, words}, 0, count, 0, true);
 }
+
+void SortKeyRecordsFrom(uint64_t* keys, size_t count, size_t words, size_t digit) {
+  if (count > 1 && digit < 8 * words) RecordRadixSort(Records{keys, words}, 0, count, digit, false);
+}

@@ -13,3 +13,6 @@ void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest);
 // Orders the keys of `words` words each from keys[0] on, `count` of them,
 // compared word after word as unsigned numbers.
 void SortKeyRecords(uint64_t* keys, size_t count, size_t words);
+// The same for keys alike in their bytes before their byte `digit`, counted
+// from the highest of the first word: on this thread only.
+void SortKeyRecordsFrom(uint64_t* keys, size_t count, size_t words, size_t digit);
