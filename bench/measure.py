@@ -304,8 +304,11 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
         for tool in tools:
             # Floors write nothing worth keeping.
             out = Path(os.devnull) if tool in peers.FLOORS else outputs[tool]
-            # Each run makes its output file afresh.
+            # Each run makes its output file afresh, and starts with what the
+            # runs before it wrote on the disk, so that no run is slowed by
+            # writing out another's output.
             outputs[tool].unlink(missing_ok=True)
+            os.sync()
             if tool in peers.PROGRAMS:
                 program = setting.program if tool == "program" else setting.baseline
                 r = run_program(setting.runner, tool, program, data_set, setting.data_dir,
