@@ -140,7 +140,7 @@ void OrderingShape(benchmark::State& state, int32_t ncases, int32_t nvars, int32
 void PackMatrix(const std::vector<int32_t>& cases, int32_t ncases, int32_t nvars, int32_t values,
                 PackedCases& packed) {
   const Packing packing = PackingFor(nvars, 0, values - 1);
-  if (!TakeKeyStorage(packed, packing, ncases, {0, values - 1})) std::abort();
+  if (!TakeKeyStorage(packed, packing, ncases)) std::abort();
   std::vector<int32_t> row(static_cast<size_t>(nvars));
   for (int32_t i = 0; i < ncases; ++i) {
     for (int32_t j = 0; j < nvars; ++j) row[static_cast<size_t>(j)] = cases[static_cast<size_t>(i) + static_cast<size_t>(j) * ncases];

@@ -33,10 +33,9 @@ inline Packing PackingFor(int32_t nvars, int32_t smallest, int32_t largest) {
   return {nvars, bits, low, perWord, (nvars + perWord - 1) / perWord};
 }
 
-// Whether every value from `smallest` to `largest` has a field.
-inline bool Holds(const Packing& packing, int32_t smallest, int32_t largest) {
-  const uint64_t top = (uint64_t{1} << packing.bits) - 1;
-  return smallest >= packing.low && static_cast<uint64_t>(int64_t{largest} - packing.low) <= top;
+// The largest value a field holds.
+inline int32_t Highest(const Packing& packing) {
+  return static_cast<int32_t>(int64_t{packing.low} + (int64_t{1} << packing.bits) - 1);
 }
 
 // Whether a key takes fewer bytes than the case's row of the case matrix:
@@ -83,8 +82,7 @@ inline void UnpackKey(const Packing& packing, const uint64_t* key, int32_t* valu
 // none while `keys` is null.
 struct PackedCases {
   Packing packing{};
-  int32_t smallest = 0, largest = 0;  // of the values packed so far
-  uint64_t* keys = nullptr;           // key i from keys[i * packing.words] on
+  uint64_t* keys = nullptr;  // key i from keys[i * packing.words] on
   textio::ArrayDescriptor storage{};
 
   PackedCases() = default;

@@ -18,13 +18,11 @@ bool AllocateKeys(textio::ArrayDescriptor& storage, const Packing& packing, int3
   return status == 0;
 }
 
-// `packed` holds the keys in `storage`, of the packing and the range.
-void Hold(PackedCases& packed, const textio::ArrayDescriptor& storage, const Packing& packing, ValueRange range) {
+// `packed` holds the keys in `storage`, of the packing.
+void Hold(PackedCases& packed, const textio::ArrayDescriptor& storage, const Packing& packing) {
   packed.storage = storage;
   packed.keys = static_cast<uint64_t*>(storage.data);
   packed.packing = packing;
-  packed.smallest = range.smallest;
-  packed.largest = range.largest;
 }
 
 // A key of one packing as a key of another that holds its values: field
@@ -60,10 +58,10 @@ ValueRange RangeOf(const int32_t* values, int64_t count) {
   return {smallest, largest};
 }
 
-bool TakeKeyStorage(PackedCases& packed, const Packing& packing, int32_t ncases, ValueRange range) {
+bool TakeKeyStorage(PackedCases& packed, const Packing& packing, int32_t ncases) {
   textio::ArrayDescriptor storage;
   if (!AllocateKeys(storage, packing, ncases)) return false;
-  Hold(packed, storage, packing, range);
+  Hold(packed, storage, packing);
   return true;
 }
 
@@ -79,26 +77,28 @@ void PackRows(const Packing& packing, const int32_t* rows, int32_t count, uint64
   }
 }
 
-int32_t RowsHeld(const Packing& packing, const int32_t* rows, int32_t count, ValueRange& range) {
-  if (count == 0) return 0;
+bool HoldsAll(const Packing& packing, const int32_t* values, int64_t count) {
+  if (packing.bits == 32) return true;
+  // A value below the lowest wraps round to a field too wide, as one above the highest is.
+  const auto low = static_cast<uint32_t>(packing.low);
+  uint32_t fields = 0;
+  for (int64_t k = 0; k < count; ++k) fields |= static_cast<uint32_t>(values[k]) - low;
+  return fields >> packing.bits == 0;
+}
+
+int32_t RowsHeld(const Packing& packing, const int32_t* rows, int32_t count) {
   const int32_t nvars = packing.nvars;
-  ValueRange block = RangeOf(rows, int64_t{count} * nvars);
-  if (Holds(packing, block.smallest, block.largest)) {
-    range = Union(range, block);
-    return count;
-  }
+  if (HoldsAll(packing, rows, int64_t{count} * nvars)) return count;
   int32_t held = 0;
-  for (; held < count; ++held) {
-    ValueRange row = RangeOf(rows + static_cast<size_t>(held) * static_cast<size_t>(nvars), nvars);
-    if (!Holds(packing, row.smallest, row.largest)) break;
-    range = Union(range, row);
+  while (held < count && HoldsAll(packing, rows + static_cast<size_t>(held) * static_cast<size_t>(nvars), nvars)) {
+    ++held;
   }
   return held;
 }
 
 bool WidenKeys(PackedCases& packed, ValueRange range, int32_t held, int32_t ncases) {
-  const ValueRange all = Union({packed.smallest, packed.largest}, range);
   const Packing from = packed.packing;
+  const ValueRange all = Union({from.low, Highest(from)}, range);
   const Packing to = PackingFor(from.nvars, all.smallest, all.largest);
   if (!SmallerThanRows(to)) return false;
   textio::ArrayDescriptor storage;
@@ -109,7 +109,7 @@ bool WidenKeys(PackedCases& packed, ValueRange range, int32_t held, int32_t ncas
            wider + static_cast<size_t>(i) * static_cast<size_t>(to.words));
   }
   ReleaseKeys(packed);
-  Hold(packed, storage, to, all);
+  Hold(packed, storage, to);
   return true;
 }
 

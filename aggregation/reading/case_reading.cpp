@@ -147,31 +147,25 @@ void FillTheMatrix(CaseFill& fill, int32_t read) {
   fill.pages.emplace(fill.matrix, fill.ncases, fill.nvars);
 }
 
-// The range of the values of the block's first `count` rows, where the cases
-// are packed; else an empty one, which every packing holds.
-ValueRange BlockRange(const CaseFill& fill, int32_t count) {
-  return fill.packing && count > 0 ? RangeOf(fill.rows, int64_t{count} * fill.nvars) : ValueRange{0, 0};
+// Whether the cases are packed and their packing does not hold every value
+// of the block's first `count` rows.
+bool Widens(const CaseFill& fill, int32_t count) {
+  return fill.packing && !HoldsAll(fill.packed.packing, fill.rows, int64_t{count} * fill.nvars);
 }
 
-bool Widens(const CaseFill& fill, ValueRange range) {
-  return fill.packing && !Holds(fill.packed.packing, range.smallest, range.largest);
-}
-
-// Places the block's first `count` rows, of the range `range`, as the cases
-// from `next` on. A value the packing does not hold first widens it, or,
-// where no packing that holds it takes less room than rows, moves the keys
-// held into the matrix, which then takes the cases.
-void PlaceBlock(CaseFill& fill, int32_t count, int32_t next, ValueRange range) {
-  if (Widens(fill, range)) {
-    if (WidenKeys(fill.packed, range, next, fill.ncases)) {
+// Places the block's first `count` rows as the cases from `next` on. Where
+// they widen the packing (`widens`), it is widened first, or, where no
+// packing that holds them takes less room than rows, the keys held are moved
+// into the matrix, which then takes the cases.
+void PlaceBlock(CaseFill& fill, int32_t count, int32_t next, bool widens) {
+  if (widens) {
+    if (WidenKeys(fill.packed, RangeOf(fill.rows, int64_t{count} * fill.nvars), next, fill.ncases)) {
       PreferLargePagesWhereFilled(fill.packed.storage, fill.ncases - next - count, fill.nvars);
     } else {
       FillTheMatrix(fill, next + count);
       UnpackIntoColumns(fill.packed, next, static_cast<int32_t*>(fill.matrix.data), fill.ncases);
       ReleaseKeys(fill.packed);
     }
-  } else if (fill.packing) {
-    NoteRange(fill.packed, range);
   }
   Place(fill, fill.rows, count, next);
   if (fill.pages) fill.pages->Reached(next + count);
@@ -194,7 +188,7 @@ int32_t ReadRows(const CaseFill& fill, int32_t count, int64_t stop = INT64_MAX) 
 void FillInOrder(CaseFill& fill, int32_t next) {
   while (next < fill.ncases) {
     const int32_t read = ReadRows(fill, std::min(fill.blockRows, fill.ncases - next));
-    PlaceBlock(fill, read, next, BlockRange(fill, read));
+    PlaceBlock(fill, read, next, Widens(fill, read));
     next += read;
   }
 }
@@ -248,23 +242,22 @@ struct LaterPart {
   int64_t start = 0;  // the file offset of its first record
   RowClaims claims;
   std::thread thread;
-  // Where the last case the second thread placed ends, and the range of the
-  // values it packed: written by it, read once it has ended.
+  // Where the last case the second thread placed ends: written by it, read
+  // once it has ended.
   textio::SideCaseEnd lastEnd = {};
-  ValueRange range = {0, 0};
 };
 
 // The second thread: cases read a block at a time into its own rows, each
 // block placed in the rows of the cases it can take. Touches only the side
-// reader, its own rows and ends, the claims, the cases taken,
-// `later.lastEnd` and `later.range`; raises no report.
+// reader, its own rows and ends, the claims, the cases taken and
+// `later.lastEnd`; raises no report.
 void ReadLaterPart(LaterPart& later) {
   const CaseFill& fill = later.fill;
   auto* rows = reinterpret_cast<int32_t*>(later.rows.data);
   auto* ends = reinterpret_cast<textio::SideCaseEnd*>(later.ends.data);
   for (;;) {
     int32_t read = textio::ReadSideCases(later.side, rows, ends, fill.blockRows);
-    if (fill.packing) read = RowsHeld(fill.packed.packing, rows, read, later.range);
+    if (fill.packing) read = RowsHeld(fill.packed.packing, rows, read);
     for (int32_t placed = 0; placed < read;) {
       RowClaims::Rows taken = later.claims.TakeAbove(read - placed);
       if (taken.count == 0) return;
@@ -286,10 +279,10 @@ int32_t FillAlongside(LaterPart& later, CaseFill& fill, int32_t next) {
     // No row left at all: the second thread's cases are not the ones that follow.
     if (count == 0) break;
     const int32_t read = ReadRows(fill, count, later.start);
-    const ValueRange range = BlockRange(fill, read);
     // A wider packing changes the keys the second thread is placing its own among.
-    if (Widens(fill, range)) later.Abandon();
-    PlaceBlock(fill, read, next, range);
+    const bool widens = Widens(fill, read);
+    if (widens) later.Abandon();
+    PlaceBlock(fill, read, next, widens);
     next += read;
     if (later.side == nullptr) return next;
     int64_t at = textio::NextRecordOffset(kDataUnit);
@@ -298,7 +291,6 @@ int32_t FillAlongside(LaterPart& later, CaseFill& fill, int32_t next) {
       if (!later.Close()) return next;
       // The unit then stands after the last case, as a reading in order would.
       textio::PassSideCases(kDataUnit, fill.ncases - next, later.lastEnd);
-      if (fill.packing) NoteRange(fill.packed, later.range);
       return fill.ncases;
     }
     if (at > later.start) break;
@@ -316,7 +308,6 @@ int32_t FillWithLaterPart(CaseFill& fill, int32_t next) {
   const int64_t from = LaterPartStart(at, next, fill.ncases);
   if (from < 0) return next;
   LaterPart later(fill, next);
-  later.range = {fill.packed.smallest, fill.packed.largest};
   if (!later.Open(from)) return next;
   try {
     later.thread = std::thread([&later] { ReadLaterPart(later); });
@@ -346,7 +337,7 @@ int32_t SwitchFromCounting(CaseFill& fill, const PatternTable& table, int32_t co
   ValueRange range = RangeOf(fill.rows, int64_t{pending} * fill.nvars);
   if (table.patterns.keys > 0) range = Union(range, RangeOf(table.values, int64_t{table.patterns.keys} * fill.nvars));
   const Packing packing = PackingFor(fill.nvars, range.smallest, range.largest);
-  fill.packing = SmallerThanRows(packing) && TakeKeyStorage(fill.packed, packing, fill.ncases, range);
+  fill.packing = SmallerThanRows(packing) && TakeKeyStorage(fill.packed, packing, fill.ncases);
   if (fill.packing) {
     PreferLargePagesWhereFilled(fill.packed.storage, fill.ncases - counted - pending, fill.nvars);
     ExpandPatternKeys(table, packing, fill.packed.keys);
@@ -354,7 +345,7 @@ int32_t SwitchFromCounting(CaseFill& fill, const PatternTable& table, int32_t co
     FillTheMatrix(fill, counted + pending);
     ExpandPatterns(table, static_cast<int32_t*>(fill.matrix.data), fill.ncases);
   }
-  PlaceBlock(fill, pending, counted, range);
+  PlaceBlock(fill, pending, counted, false);
   return counted + pending;
 }
 

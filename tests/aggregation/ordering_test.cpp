@@ -64,12 +64,10 @@ bool PackAsRead(const std::vector<Row>& rows, PackedCases& packed) {
   const auto ncases = static_cast<int32_t>(rows.size()), nvars = static_cast<int32_t>(rows[0].size());
   const ValueRange first = RangeOf(rows[0].data(), nvars);
   const Packing packing = PackingFor(nvars, first.smallest, first.largest);
-  if (!SmallerThanRows(packing) || !TakeKeyStorage(packed, packing, ncases, first)) return false;
+  if (!SmallerThanRows(packing) || !TakeKeyStorage(packed, packing, ncases)) return false;
   for (int32_t i = 0; i < ncases; ++i) {
-    const ValueRange range = RangeOf(rows[i].data(), nvars);
-    if (Holds(packed.packing, range.smallest, range.largest)) {
-      NoteRange(packed, range);
-    } else if (!WidenKeys(packed, range, i, ncases)) {
+    if (!HoldsAll(packed.packing, rows[i].data(), nvars) &&
+        !WidenKeys(packed, RangeOf(rows[i].data(), nvars), i, ncases)) {
       return false;
     }
     PackRows(packed.packing, rows[i].data(), 1, packed.keys + static_cast<size_t>(i) * packed.packing.words);
