@@ -22,7 +22,7 @@ constexpr size_t kBuckets = size_t{1} << kTopBits;
 constexpr int kDigitBits = 11;   // the bits each later pass orders by
 constexpr size_t kDigits = size_t{1} << kDigitBits;
 constexpr size_t kSmallRun = 48;  // fewer keys than this are ordered by insertion
-constexpr size_t kSharedKeys = size_t{1} << 20;  // from this many keys on, two threads share the work
+constexpr size_t kSharedWords = size_t{1} << 20;  // from keys of this many words on, two threads share the work
 
 void InsertionSort(uint64_t* keys, size_t count) {
   for (size_t i = 1; i < count; ++i) {
@@ -124,7 +124,7 @@ void SortKeysThrough(uint64_t* keys, uint64_t* scratch, size_t count, size_t wor
   }
   if (differ == 0) return;
   Spread spread{keys, scratch, words, word - 1, std::max(static_cast<int>(std::bit_width(differ)) - kTopBits, 0), {}};
-  const bool two = count >= kSharedKeys;
+  const bool two = count * words >= kSharedWords;
   const size_t half = two ? count / 2 : count;
   size_t here[kBuckets], beside[kBuckets];
   if (two) {
