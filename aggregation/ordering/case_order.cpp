@@ -105,12 +105,18 @@ void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {
 void OrderPackedCases(PackedCases& packed, int32_t ncases) {
   const Packing& packing = packed.packing;
   const auto count = static_cast<size_t>(ncases), words = static_cast<size_t>(packing.words);
-  // Every page of the scratch is written: large pages cost no more.
-  Scratch scratch(int64_t{8} * ncases * packing.words);
-  if (scratch.data != nullptr) {
-    textio::PreferLargePages(scratch.array);
-    SortKeysThrough(packed.keys, reinterpret_cast<uint64_t*>(scratch.data), count, words);
-  } else if (words == 1) {
+  // Keys and scratch together take no more than the rows of the matrix and
+  // the 8 bytes a case its ordering takes.
+  if (int64_t{16} * packing.words <= int64_t{4} * packing.nvars + 8) {
+    Scratch scratch(int64_t{8} * ncases * packing.words);
+    if (scratch.data != nullptr) {
+      // Every page of the scratch is written: large pages cost no more.
+      textio::PreferLargePages(scratch.array);
+      SortKeysThrough(packed.keys, reinterpret_cast<uint64_t*>(scratch.data), count, words);
+      return;
+    }
+  }
+  if (words == 1) {
     SortKeys(packed.keys, count, packing.bits * packing.nvars);
   } else {
     SortKeyRecords(packed.keys, count, words);

@@ -137,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0},
                     RandomCase{"shared_one_word", 1100000, 4, 0, 4095, 0, false},
                     RandomCase{"shared_two_words", 1100000, 6, 0, 4095, 0, false},
+                    // Keys of two words for rows of 20 bytes: no room for scratch beside them.
+                    RandomCase{"keys_near_rows", 3000, 5, 0, 8191, 0},
                     // Keys of values of 1 bit; of 3 bits, widened by a value of 8 bits or a
                     // negative one in the last row.
                     RandomCase{"one_bit", 3000, 40, 0, 1, 0},
