@@ -29,13 +29,13 @@ void Hold(PackedCases& packed, const textio::ArrayDescriptor& storage, const Pac
 // after field, from the highest.
 void Repack(const Packing& from, const uint64_t* key, const Packing& to, uint64_t* wider) {
   const uint64_t mask = (uint64_t{1} << from.bits) - 1;
-  const auto shift = static_cast<uint32_t>(from.low) - static_cast<uint32_t>(to.low);
+  const auto offset = static_cast<uint32_t>(from.low) - static_cast<uint32_t>(to.low);
   uint64_t word = 0;
   int32_t inWord = 0;
   for (int32_t w = 0; w < from.words; ++w) {
     const int32_t fields = FieldsInWord(from, w);
     for (int32_t k = fields - 1; k >= 0; --k) {
-      const auto field = static_cast<uint32_t>((key[w] >> (from.bits * k)) & mask) + shift;
+      const auto field = static_cast<uint32_t>((key[w] >> (from.bits * k)) & mask) + offset;
       word = word << to.bits | field;
       if (++inWord == to.perWord) {
         *wider++ = word;
