@@ -69,15 +69,6 @@ inline void UnpackWord(const Packing& packing, uint64_t word, int32_t fields, in
   }
 }
 
-// A key's nvars values, variable 1 first.
-inline void UnpackKey(const Packing& packing, const uint64_t* key, int32_t* values) {
-  for (int32_t w = packing.words - 1; w >= 0; --w) {
-    const int32_t fields = FieldsInWord(packing, w);
-    UnpackWord(packing, key[w], fields, values);
-    values += fields;
-  }
-}
-
 // The keys of a run's cases, in storage of their own got from the layer;
 // none while `keys` is null.
 struct PackedCases {

@@ -1,6 +1,6 @@
-// Packing the cases as they are read. A block's rows are packed once the
-// range of their values is known to fit; a value that does not makes the
-// keys held so far be packed again, wider, into storage of their own.
+// Packing the cases as they are read. A block's rows are packed once their
+// values are known to fit the packing's fields; a value that does not makes
+// the keys held so far be packed again, wider, into storage of their own.
 #include "aggregation/reading/case_packing.h"
 
 #include <algorithm>

@@ -1,8 +1,9 @@
-// The cases packed into keys as they are read: the range of a block's values,
-// the keys' storage, and what a value the packing does not hold asks of the
-// keys held so far: a wider packing, or the case matrix.
+// The cases packed into keys as they are read: whether a block's values fit
+// the packing, the keys' storage, and what a value the packing does not hold
+// asks of the keys held so far: a wider packing, or the case matrix.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "aggregation/core/packed_cases.h"
@@ -38,9 +39,9 @@ int32_t RowsHeld(const Packing& packing, const int32_t* rows, int32_t count);
 
 // Widens the packing to the narrowest that holds `range` as well as every
 // value it held, the first `held` keys packed again into storage of the
-// wider packing. False, with the keys
-// as they were, where a wider packing would take no less room than the rows
-// of the case matrix, or its storage cannot be had.
+// wider packing. False, with the keys as they were, where a wider packing
+// would take no less room than the rows of the case matrix, or its storage
+// cannot be had.
 bool WidenKeys(PackedCases& packed, ValueRange range, int32_t held, int32_t ncases);
 
 // The values of the first `held` keys into rows [0, held) of the case matrix.
