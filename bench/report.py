@@ -90,14 +90,16 @@ def report_sweep(outcomes: list) -> None:
     """One line per shape: the medians, the lead over the fastest peer and the one
     needed, the parse-only floor, on distinct patterns the floor of parsing and
     writing the output, and the program's peak memory."""
-    titles = {"program": "aggregate", "sort": "sort|uniq", "awk": "awk", "duckdb": "DuckDB",
-              "pandas": "pandas"}
+    titles = {"program": "aggregate", "baseline": "baseline", "sort": "sort|uniq", "awk": "awk",
+              "duckdb": "DuckDB", "pandas": "pandas"}
+    columns = SWEEP_COLUMNS[:1] + (("baseline",) if any("baseline" in o.results for o in outcomes)
+                                   else ()) + SWEEP_COLUMNS[1:]
     print(f"\n  {'shape':<26} {'cases':>9} "
-          + " ".join(f"{titles[t]:>9}" for t in SWEEP_COLUMNS)
+          + " ".join(f"{titles[t]:>9}" for t in columns)
           + f" {'lead':>6} {'need':>5} {'parse':>7} {'p/parse':>7} {'p/p+w':>7} {'peak MiB':>9} {'matrix':>7}"
           f"  memory  agree")
     for o in outcomes:
-        cells = [seconds(o.wall(t)) if t in o.results else f"{'-':>9}" for t in SWEEP_COLUMNS]
+        cells = [seconds(o.wall(t)) if t in o.results else f"{'-':>9}" for t in columns]
         lead = o.lead()
         within = o.within_memory()
         program = o.results.get("program")
