@@ -22,6 +22,8 @@ SHAPE_LEAD = 1.2            # every shape of the sweep and the repeated sets E a
 REPEATED_WIDE_LEAD = 2.0    # the same shapes, repeated patterns of 20 variables or more
 FLOOR_RATIO = 2.0           # repeated patterns: program / parse-only pass at most this
 OUTPUT_FLOOR_RATIO = 2.0    # distinct patterns: program / (parse-only + writing the output) at most this
+SORT_LEAD = 1.5             # distinct patterns: sort | uniq -c's time / the program's at least this
+BASELINE_NOISE = 1.1        # repeated patterns: the program's time / the baseline's at most this
 
 
 def shape_lead(nvars: int, npatterns: int) -> float:

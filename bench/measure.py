@@ -153,9 +153,9 @@ class Runner:
         return int(lines[-1]) if lines and lines[-1].isdigit() else None
 
 
-def run_program(runner: Runner, program: Path, data_set: DataSet, data_dir: Path,
+def run_program(runner: Runner, tool: str, program: Path, data_set: DataSet, data_dir: Path,
                 data_name: str, out_name: str) -> RunResult:
-    result = RunResult("program")
+    result = RunResult(tool)
     answers = f"'{data_name}'\n'{out_name}'\n{data_set.ncases}\n{data_set.nvars}\n"
     seen = bytearray()
     marks = {}
@@ -230,13 +230,18 @@ class SetOutcome:
                  if peers.is_peer(t) and self.wall(t) is not None]
         return min(walls) if walls else None
 
-    def lead(self) -> Optional[float]:
+    def lead(self, tool: str = "program") -> Optional[float]:
         """The fastest peer's time over the program's."""
-        fastest, program = self.fastest_peer(), self.wall("program")
+        fastest, program = self.fastest_peer(), self.wall(tool)
         return fastest[0] / program if fastest and program else None
 
-    def floor_ratio(self, floor: str = "parse") -> Optional[float]:
-        program, base = self.wall("program"), self.wall(floor)
+    def sort_lead(self, tool: str = "program") -> Optional[float]:
+        """The time of sort | uniq -c over the program's."""
+        sort, program = self.wall("sort"), self.wall(tool)
+        return sort / program if sort and program else None
+
+    def floor_ratio(self, floor: str = "parse", tool: str = "program") -> Optional[float]:
+        program, base = self.wall(tool), self.wall(floor)
         return program / base if program and base else None
 
     def output_floor(self) -> Optional[float]:
@@ -244,9 +249,18 @@ class SetOutcome:
         parse, write = self.wall("parse"), self.wall("write")
         return parse + write if parse and write else None
 
-    def output_floor_ratio(self) -> Optional[float]:
-        program, base = self.wall("program"), self.output_floor()
+    def output_floor_ratio(self, tool: str = "program") -> Optional[float]:
+        program, base = self.wall(tool), self.output_floor()
         return program / base if program and base else None
+
+    def floor(self) -> Optional[float]:
+        """The floor the program is held to: the parse-only pass and the writing
+        where nearly every pattern is distinct, else the parse-only pass."""
+        return self.output_floor() if self.data_set.distinct() else self.wall("parse")
+
+    def peak_kib(self, tool: str = "program") -> Optional[int]:
+        r = self.results.get(tool)
+        return r.peak_kib if r and r.ok else None
 
     def within_memory(self) -> Optional[bool]:
         r = self.results.get("program")
@@ -260,6 +274,7 @@ class Setting:
     """What every set is run with."""
     runner: Runner
     program: Path
+    baseline: Optional[Path]    # an earlier build run beside the program, or None
     parse_only: Optional[Path]  # None: no parse-only floor
     write_only: Path
     pandas: Optional[str]       # the Python that runs the pandas peer
@@ -279,7 +294,7 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
     if not quiet:
         print(f"  file: {data_path} ({data_path.stat().st_size / MIB:,.1f} MiB)")
     data_sets.warm_cache(data_path)
-    tools = [t for t in peers.FLOORS + ("program",) + data_set.peers if t in setting.tools]
+    tools = [t for t in peers.FLOORS + peers.PROGRAMS + data_set.peers if t in setting.tools]
     outputs = {t: setting.data_dir / f"out_{data_set.name}_{t}.txt" for t in tools}
     runs = {t: [] for t in tools}
     for round_number in range(setting.repeat):
@@ -289,10 +304,14 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
         for tool in tools:
             # Floors write nothing worth keeping.
             out = Path(os.devnull) if tool in peers.FLOORS else outputs[tool]
-            # Each run makes its output file afresh.
+            # Each run makes its output file afresh, and starts with what the
+            # runs before it wrote on the disk, so that no run is slowed by
+            # writing out another's output.
             outputs[tool].unlink(missing_ok=True)
-            if tool == "program":
-                r = run_program(setting.runner, setting.program, data_set, setting.data_dir,
+            os.sync()
+            if tool in peers.PROGRAMS:
+                program = setting.program if tool == "program" else setting.baseline
+                r = run_program(setting.runner, tool, program, data_set, setting.data_dir,
                                 data_name, out.name)
             else:
                 argv = peers.command(tool, data_set, data_name,
@@ -317,7 +336,7 @@ def run_set(data_set: DataSet, setting: Setting, quiet: bool = False) -> SetOutc
 
 
 def repeated_after_first(tool: str, runs: dict) -> bool:
-    """Whether a tool runs again after the first round: the floors and the program
+    """Whether a tool runs again after the first round: the floors and the programs
     do, and the peers that were within REPEAT_WITHIN of the fastest peer."""
     if not peers.is_peer(tool):
         return True

@@ -28,6 +28,7 @@ TOOLS = {
     "parse": Tool("parse-only pass"),
     "write": Tool("writing the output from memory"),
     "program": Tool("aggregate", "program", True),
+    "baseline": Tool("aggregate (baseline)", "program", True),
     "sort": Tool("sort | uniq -c", "first"),
     "sortkeys": Tool("sort -n keys | uniq -c", "first", True),
     "python": Tool("python Counter", "last", True),
@@ -36,11 +37,13 @@ TOOLS = {
     "pandas": Tool("pandas", "last", True),
 }
 FLOORS = ("cat", "parse", "write")
+# The program, and an earlier build of it run beside it (--baseline).
+PROGRAMS = ("program", "baseline")
 PANDAS_PYTHONS = (sys.executable, "/usr/bin/python3")
 
 
 def is_peer(tool: str) -> bool:
-    return tool != "program" and tool not in FLOORS
+    return tool not in PROGRAMS and tool not in FLOORS
 
 
 def sort_keys(nvars: int, first_field: int) -> str:
@@ -138,6 +141,6 @@ def agreement(digests: dict, ncases: int) -> list:
         if TOOLS[tool].ordered and d.order not in ("ascending", "unknown"):
             problems.append(f"{TOOLS[tool].title}: records not in pattern order ({d.order})")
         # aggregate's counts may hide behind asterisks.
-        if d.cases != ncases and tool != "program":
+        if d.cases != ncases and tool not in PROGRAMS:
             problems.append(f"{TOOLS[tool].title}: counts add up to {d.cases:,}, not {ncases:,}")
     return problems

@@ -4,7 +4,8 @@
 // (typical survey data) or every value drawn (nearly all patterns distinct);
 // the orderings also on matrices made in memory, among them keys of 60 and
 // of 90 bits for the same 2,000,000 cases, side by side, and std::sort of
-// row numbers beside the wide ones.
+// row numbers beside the wide ones; and the same cases packed into keys, as
+// a reading packs values that narrow, ordered and written from their keys.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,8 +16,11 @@
 #include <vector>
 
 #include "aggregation/core/run_units.h"
+#include "aggregation/ordering/case_order.h"
+#include "aggregation/reading/case_packing.h"
 #include "aggregation/run/Corvanesubs.h"
 #include "aggregation/writing/pattern_record.h"
+#include "aggregation/writing/pattern_writing.h"
 #include "textio/layer_state.h"
 
 namespace {
@@ -131,6 +135,35 @@ void OrderingShape(benchmark::State& state, int32_t ncases, int32_t nvars, int32
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ncases);
 }
 
+// The rows of a matrix, column by column, packed into keys of the
+// narrowest packing that holds the values [0, values).
+void PackMatrix(const std::vector<int32_t>& cases, int32_t ncases, int32_t nvars, int32_t values,
+                PackedCases& packed) {
+  const Packing packing = PackingFor(nvars, 0, values - 1);
+  if (!TakeKeyStorage(packed, packing, ncases)) std::abort();
+  std::vector<int32_t> row(static_cast<size_t>(nvars));
+  for (int32_t i = 0; i < ncases; ++i) {
+    for (int32_t j = 0; j < nvars; ++j) row[static_cast<size_t>(j)] = cases[static_cast<size_t>(i) + static_cast<size_t>(j) * ncases];
+    PackRow(packing, row.data(), packed.keys + static_cast<size_t>(i) * static_cast<size_t>(packing.words));
+  }
+}
+
+void OrderingPackedShape(benchmark::State& state, int32_t ncases, int32_t nvars, int32_t values) {
+  StartLayer();
+  PackedCases drawn, packed;
+  PackMatrix(RandomMatrix(ncases, nvars, values), ncases, nvars, values, drawn);
+  PackMatrix(RandomMatrix(ncases, nvars, values), ncases, nvars, values, packed);
+  const size_t words = static_cast<size_t>(ncases) * static_cast<size_t>(drawn.packing.words);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy_n(drawn.keys, words, packed.keys);
+    state.ResumeTiming();
+    OrderPackedCases(packed, ncases);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ncases);
+}
+
 // The yardstick for the ordering: std::sort of row numbers, compared from
 // the last column down, then the matrix gathered into that order.
 void OrderingByRowNumbers(benchmark::State& state, int32_t ncases, int32_t nvars, int32_t values) {
@@ -179,6 +212,29 @@ void Writing(benchmark::State& state, const DataSet& set, const std::string& out
   if (out != kNullDevice) std::remove(out.c_str());
 }
 
+// Writes the records of the distinct cases, ordered as packed keys, to `out`.
+void WritingPacked(benchmark::State& state, const std::string& out) {
+  StartLayer();
+  std::vector<int32_t> cases = Matrix();
+  ReadAll(Distinct(), cases.data());
+  PackedCases packed;
+  PackMatrix(cases, kCases, kVariables, 5, packed);
+  OrderPackedCases(packed, kCases);
+  char recordLayout[kRecordLayoutLength];
+  BuildRecordLayout(kVariables, recordLayout);
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    if (out != kNullDevice) std::remove(out.c_str());
+    if (textio::OpenUnit(kPatternUnit, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
+    WritePackedRecords(packed, kCases, recordLayout, PieceRows(kVariables));
+    bytes += textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->filePosition +
+             textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->position;
+    textio::CloseUnit(kPatternUnit);
+  }
+  state.SetBytesProcessed(bytes);
+  if (out != kNullDevice) std::remove(out.c_str());
+}
+
 BENCHMARK_CAPTURE(Reading, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Reading, distinct_patterns, Distinct())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Ordering, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
@@ -189,9 +245,15 @@ BENCHMARK_CAPTURE(OrderingShape, bits1200_200k_x300, 200000, 300, 10)->Unit(benc
 BENCHMARK_CAPTURE(OrderingByRowNumbers, bits1200_200k_x300, 200000, 300, 10)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OrderingByRowNumbers, bits90_2M_x30, 2000000, 30, 5)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OrderingShape, bits60_10M_x20, 10000000, 20, 5)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(OrderingPackedShape, bits60_2M_x20, 2000000, 20, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingPackedShape, bits90_2M_x30, 2000000, 30, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingPackedShape, bits1200_200k_x300, 200000, 300, 10)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrderingPackedShape, bits60_10M_x20, 10000000, 20, 5)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(Writing, repeated_patterns, Repeated(), OutputFile())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Writing, distinct_patterns, Distinct(), OutputFile())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Writing, distinct_patterns_edited_only, Distinct(), kNullDevice)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WritingPacked, distinct_patterns, OutputFile())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WritingPacked, distinct_patterns_edited_only, kNullDevice)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -6,10 +6,11 @@ import os
 from pathlib import Path
 from typing import Optional
 
-from data_sets import FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK, OUTPUT_FLOOR_RATIO
+from data_sets import BASELINE_NOISE, FLOOR_RATIO, MIB, MISTYPED_CASES, MISTYPED_PEAK, \
+    OUTPUT_FLOOR_RATIO, SORT_LEAD
 from exports import export_targets
 from measure import PHASE_NAMES, SetOutcome
-from peers import FLOORS, TOOLS
+from peers import FLOORS, PROGRAMS, TOOLS
 
 SWEEP_COLUMNS = ("program", "sort", "awk", "duckdb", "pandas")
 
@@ -53,7 +54,7 @@ def report_set(outcome: SetOutcome) -> None:
             continue
         print(f"  {title:<24} {r.wall:9.3f} {r.runs:4} {mib(r.peak_kib)} {ratio(r.wall, base_wall)} "
               f"{ratio(r.peak_kib, base_peak)}")
-        if tool == "program":
+        if tool in PROGRAMS:
             shown = "  ".join(f"{p} {r.phases[p]:.3f}" for p in PHASE_NAMES if p in r.phases)
             merged = "  (some lines came together: phases too short to part)" \
                 if r.phases_merged else ""
@@ -66,6 +67,10 @@ def report_set(outcome: SetOutcome) -> None:
                       f"{ratio(outcome.output_floor_ratio(), 1).strip()})")
     if floors:
         print(f"  floor: {'; '.join(floors)}")
+    print(f"  this machine: cat > /dev/null {seconds(outcome.wall('cat')).strip()} s, "
+          f"sort | uniq -c {seconds(outcome.wall('sort')).strip()} s; the floors: reader "
+          f"{seconds(outcome.wall('parse')).strip()} s, reader + writing "
+          f"{seconds(outcome.output_floor()).strip()} s")
     if base_peak is not None:
         within = outcome.within_memory()
         print(f"  memory: aggregate peak {mib(base_peak).strip()} MiB; case matrix "
@@ -86,14 +91,16 @@ def report_sweep(outcomes: list) -> None:
     """One line per shape: the medians, the lead over the fastest peer and the one
     needed, the parse-only floor, on distinct patterns the floor of parsing and
     writing the output, and the program's peak memory."""
-    titles = {"program": "aggregate", "sort": "sort|uniq", "awk": "awk", "duckdb": "DuckDB",
-              "pandas": "pandas"}
+    titles = {"program": "aggregate", "baseline": "baseline", "sort": "sort|uniq", "awk": "awk",
+              "duckdb": "DuckDB", "pandas": "pandas"}
+    columns = SWEEP_COLUMNS[:1] + (("baseline",) if any("baseline" in o.results for o in outcomes)
+                                   else ()) + SWEEP_COLUMNS[1:]
     print(f"\n  {'shape':<26} {'cases':>9} "
-          + " ".join(f"{titles[t]:>9}" for t in SWEEP_COLUMNS)
+          + " ".join(f"{titles[t]:>9}" for t in columns)
           + f" {'lead':>6} {'need':>5} {'parse':>7} {'p/parse':>7} {'p/p+w':>7} {'peak MiB':>9} {'matrix':>7}"
           f"  memory  agree")
     for o in outcomes:
-        cells = [seconds(o.wall(t)) if t in o.results else f"{'-':>9}" for t in SWEEP_COLUMNS]
+        cells = [seconds(o.wall(t)) if t in o.results else f"{'-':>9}" for t in columns]
         lead = o.lead()
         within = o.within_memory()
         program = o.results.get("program")
@@ -116,6 +123,36 @@ def report_mistyped(outcomes: list) -> None:
         state = "end-of-file report" if o.run.ok else "FAILED: " + o.run.problem
         print(f"  {o.ncases:>13,} x {o.nvars} ({matrix:>8,.0f} MiB matrix): "
               f"{seconds(o.run.wall).strip()} s, peak {mib(o.run.peak_kib).strip()} MiB, {state}")
+
+
+def phases_text(outcome: SetOutcome, tool: str) -> str:
+    r = outcome.results.get(tool)
+    if not r or not r.ok:
+        return "-"
+    return " / ".join(f"{r.phases[p]:.3f}" if p in r.phases else "-" for p in ("read", "sort", "write"))
+
+
+def report_summary(sets: dict) -> None:
+    """The sets in one table, a row for the program and one for the baseline where
+    it ran; the floor is the reader and the writing together on distinct
+    patterns, the reader alone on repeated ones."""
+    print("\nSummary (medians in wall seconds; lead = sort | uniq -c / aggregate; floor = "
+          "reader + writing on distinct patterns, reader alone on repeated ones):\n")
+    print("| set | build | aggregate | `sort \\| uniq -c` | lead | cat | reader | floor "
+          "| aggregate / floor | phases: read / sort / write | peak MiB |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    for name, o in sets.items():
+        for tool in ("baseline", "program"):
+            if tool not in o.results:
+                continue
+            build = "before" if tool == "baseline" else "after" if "baseline" in o.results else "this"
+            lead, ratio_to_floor = o.sort_lead(tool), None
+            if o.floor() and o.wall(tool):
+                ratio_to_floor = o.wall(tool) / o.floor()
+            print(f"| {name} | {build} | {seconds(o.wall(tool), 0)} | {seconds(o.wall('sort'), 0)} "
+                  f"| {ratio(lead, 1, 0)} | {seconds(o.wall('cat'), 0)} | {seconds(o.wall('parse'), 0)} "
+                  f"| {seconds(o.floor(), 0)} | {ratio(ratio_to_floor, 1, 0)} | {phases_text(o, tool)} "
+                  f"| {mib(o.peak_kib(tool)).strip()} |")
 
 
 class Targets:
@@ -181,6 +218,21 @@ def report_targets(sets: dict, sweep: Optional[list], mistyped: Optional[list],
         targets.check(f"sweep: aggregate within {FLOOR_RATIO:g}x of the parse-only pass on "
                       f"repeated patterns: beyond on {len(far)} of {len(repeated)} shapes"
                       + (f": {', '.join(far)}" if far else ""), not far)
+    for name, o in distinct:
+        value = o.sort_lead()
+        targets.check(f"{name}: at least {SORT_LEAD:g}x ahead of sort | uniq -c: "
+                      f"{ratio(value, 1).strip()}", value is not None and value >= SORT_LEAD)
+    with_baseline = [(name, o) for name, o in sets.items() if o.wall("baseline") is not None]
+    for name, o in with_baseline:
+        peak, before = o.peak_kib(), o.peak_kib("baseline")
+        targets.check(f"{name}: peak memory no more than the baseline's: {mib(peak).strip()} MiB "
+                      f"against {mib(before).strip()}",
+                      peak is not None and before is not None and peak <= before + 1024)
+        if o.data_set.npatterns:
+            value = o.floor_ratio("baseline")
+            targets.check(f"{name}: repeated patterns no slower than the baseline, within "
+                          f"{BASELINE_NOISE:g}x: {ratio(value, 1).strip()}x its time",
+                          value is not None and value <= BASELINE_NOISE)
     beyond = [o.data_set.name for o in outcomes if o.within_memory() is False]
     unknown = [o.data_set.name for o in outcomes if o.within_memory() is None]
     targets.check("memory within the case matrix + 8 bytes a case + 16 MiB on every set"

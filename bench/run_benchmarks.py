@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times aggregate against the tools a user would otherwise pick, on generated data.
 
-  run_benchmarks.py [--quick] [--micro] [SETS...]
+  run_benchmarks.py [--quick] [--micro] [--baseline PROGRAM] [SETS...]
 For each data set: generates the data file (or reuses it), then runs, in rounds
 on the same cached file, the floors (cat, the program's reader alone, the writing
 of the pattern file's bytes from memory), aggregate
@@ -65,11 +65,14 @@ def parse_arguments() -> argparse.Namespace:
                         help="data sets to run, of " + " ".join(FULL_SETS) + " SWEEP MISTYPED EXPORTS (default: all)")
     parser.add_argument("--program", default=str(REPO_DIR / "build" / "aggregate"),
                         help="the aggregate executable (default: %(default)s)")
+    parser.add_argument("--baseline",
+                        help="an earlier build of aggregate, run beside the program in every "
+                        "round and held against it (e.g. main's build)")
     parser.add_argument("--data-dir", default=str(BENCH_DIR / "data"),
                         help="where data files and outputs go (default: %(default)s)")
     parser.add_argument("--quick", action="store_true",
                         help="small sets and sweep shapes, for a fast try")
-    parser.add_argument("--tools", default=",".join(peers.TOOLS),
+    parser.add_argument("--tools", default=",".join(t for t in peers.TOOLS if t != "baseline"),
                         help="comma-separated floors and peers to run where a set names them "
                         "(default: %(default)s)")
     parser.add_argument("--repeat", type=int,
@@ -89,7 +92,7 @@ def parse_arguments() -> argparse.Namespace:
     if args.repeat is None:
         args.repeat = 1 if args.quick else 5
     args.tool_list = [t.strip() for t in args.tools.split(",") if t.strip()]
-    bad_tools = [t for t in args.tool_list if t not in peers.TOOLS]
+    bad_tools = [t for t in args.tool_list if t not in peers.TOOLS or t == "baseline"]
     if unknown or bad_tools or args.repeat < 1:
         parser.error(f"unknown sets {unknown} or tools {bad_tools}" if unknown or bad_tools
                      else "--repeat must be at least 1")
@@ -106,6 +109,13 @@ def make_setting(args: argparse.Namespace) -> Setting:
     if "program" in tools and not os.access(program, os.X_OK):
         print(f"note: {program} is not there; running the other tools only")
         tools.remove("program")
+    baseline = Path(args.baseline).resolve() if args.baseline else None
+    if baseline is not None and "program" in tools:
+        if os.access(baseline, os.X_OK):
+            tools.append("baseline")
+        else:
+            print(f"note: {baseline} is not there; no baseline")
+            baseline = None
     parse_only = built_tool("parse_only", program)
     if parse_only is None and "parse" in tools:
         print("note: parse_only is not built (configure with -DAGGREGATE_BENCHMARKS=ON): "
@@ -116,7 +126,7 @@ def make_setting(args: argparse.Namespace) -> Setting:
             print(f"note: {peers.TOOLS[tool].title} skipped: {why}")
             tools.remove(tool)
     return Setting(runner=Runner(args.timeout, dict(os.environ, LC_ALL="C")),
-                   program=program, parse_only=parse_only,
+                   program=program, baseline=baseline, parse_only=parse_only,
                    write_only=standalone_tool("write_only", program, data_dir),
                    pandas=peers.pandas_python() if "pandas" in tools else None,
                    digester=standalone_tool("count_digest", program, data_dir),
@@ -140,6 +150,8 @@ def main() -> int:
     setting = make_setting(args)
     print(f"machine: {report.machine_state()}")
     print(f"program: {setting.program if 'program' in setting.tools else '(not run)'}")
+    if setting.baseline:
+        print(f"baseline: {setting.baseline}, run beside the program in every round")
     print(f"memory:  {setting.runner.memory_method()}; for the pipelines, the largest process")
     print(f"timing:  wall time of the whole run, data file in the page cache; {args.repeat} "
           f"round(s), one tool after the other, the median shown; a peer over "
@@ -192,6 +204,8 @@ def main() -> int:
             exported[name] = run_exports(data_set, setting)
             report_exports(exported[name])
 
+    if sets:
+        report.report_summary(sets)
     met = report.report_targets(sets, sweep, mistyped, exported)
     if args.micro:
         failed = not run_micro(args, setting.program) or failed

@@ -1,7 +1,8 @@
 // Ordering the case matrix by keys: each column's range decides its bits in
 // a key whose order is the pattern order. Keys of up to 64 bits are packed
 // whole; wider ones are ordered by windows (wide_order.cpp). Without scratch
-// storage the rows are heap-sorted in place.
+// storage the rows are heap-sorted in place. Packed cases are ordered by
+// their own keys, through scratch storage where it can be had.
 #include "aggregation/ordering/case_order.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "aggregation/core/matrix.h"
 #include "aggregation/core/scratch.h"
+#include "aggregation/ordering/bucket_sort.h"
 #include "aggregation/ordering/key_sort.h"
 #include "aggregation/ordering/wide_order.h"
 
@@ -97,5 +99,26 @@ void OrderInPlace(int32_t ncases, int32_t nvars, int32_t* cases) {
   for (int64_t size = ncases - 1; size > 0; --size) {
     SwapRows(cases, ncases, nvars, 0, size);
     SiftDown(cases, ncases, nvars, 0, size);
+  }
+}
+
+void OrderPackedCases(PackedCases& packed, int32_t ncases) {
+  const Packing& packing = packed.packing;
+  const auto count = static_cast<size_t>(ncases), words = static_cast<size_t>(packing.words);
+  // Keys and scratch together take no more than the rows of the matrix and
+  // the 8 bytes a case its ordering takes.
+  if (int64_t{16} * packing.words <= int64_t{4} * packing.nvars + 8) {
+    Scratch scratch(int64_t{8} * ncases * packing.words);
+    if (scratch.data != nullptr) {
+      // Every page of the scratch is written: large pages cost no more.
+      textio::PreferLargePages(scratch.array);
+      SortKeysThrough(packed.keys, reinterpret_cast<uint64_t*>(scratch.data), count, words);
+      return;
+    }
+  }
+  if (words == 1) {
+    SortKeys(packed.keys, count, packing.bits * packing.nvars);
+  } else {
+    SortKeyRecords(packed.keys, count, words);
   }
 }

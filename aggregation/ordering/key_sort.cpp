@@ -1,9 +1,11 @@
-// Ordering 64-bit pattern keys in place: a radix sort orders them eight bits
-// at a time from the most significant, moving each key straight to its
-// bucket; with many keys, two threads order the buckets.
+// Ordering pattern keys in place: a radix sort orders them eight bits at a
+// time from the most significant, moving each key straight to its bucket;
+// with many keys, two threads order the buckets. Keys of several words are
+// moved whole, and a run of keys that agree in their next bits skips them.
 #include "aggregation/ordering/key_sort.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "aggregation/core/side_by_side.h"
 
@@ -98,6 +100,131 @@ void SortSharedBuckets(const Buckets& buckets, size_t count) {
                 [&]() noexcept { SortBuckets(buckets, 0, split, false); });
 }
 
+
+// Keys of several words: a key's digit d is the byte d % 8 of its word d / 8,
+// from the highest.
+struct Records {
+  uint64_t* keys;
+  size_t words;
+  uint64_t* At(size_t i) const { return keys + i * words; }
+  unsigned Digit(size_t i, size_t digit) const {
+    return static_cast<unsigned>(At(i)[digit / 8] >> (56 - 8 * (digit % 8))) & 0xFF;
+  }
+};
+
+constexpr size_t kAllAlike = SIZE_MAX;
+
+void RecordRadixSort(const Records& r, size_t first, size_t count, size_t digit, bool shared);
+
+// Key a before key b, both alike in their words before `word`.
+bool RecordLess(const uint64_t* a, const uint64_t* b, size_t word, size_t words) {
+  for (; word < words; ++word) {
+    if (a[word] != b[word]) return a[word] < b[word];
+  }
+  return false;
+}
+
+void InsertionSortRecords(const Records& r, size_t first, size_t count, size_t word) {
+  for (size_t i = first + 1; i < first + count; ++i) {
+    for (size_t j = i; j > first && RecordLess(r.At(j), r.At(j - 1), word, r.words); --j) {
+      std::swap_ranges(r.At(j), r.At(j) + r.words, r.At(j - 1));
+    }
+  }
+}
+
+// The first digit from `digit` on where the keys from `first` on, alike
+// before it, are not all alike; kAllAlike when they are alike throughout.
+size_t FirstDifferingDigit(const Records& r, size_t first, size_t count, size_t digit) {
+  for (size_t w = digit / 8; w < r.words; ++w) {
+    const uint64_t base = r.At(first)[w];
+    uint64_t differ = 0;
+    for (size_t i = first + 1; i < first + count; ++i) differ |= r.At(i)[w] ^ base;
+    if (differ != 0) return 8 * w + static_cast<size_t>(std::countl_zero(differ)) / 8;
+  }
+  return kAllAlike;
+}
+
+// Every key from `first` on moved to its bucket by its digit `digit`, the
+// buckets of the sizes counted, by swaps.
+void PlaceRecords(const Records& r, size_t first, size_t digit, const uint32_t* sizes) {
+  size_t next[256], end[256];
+  for (size_t b = 0, start = first; b < 256; ++b) {
+    next[b] = start;
+    start += sizes[b];
+    end[b] = start;
+  }
+  for (unsigned b = 0; b < 256; ++b) {
+    while (next[b] < end[b]) {
+      unsigned home = r.Digit(next[b], digit);
+      if (home == b) {
+        ++next[b];
+      } else {
+        std::swap_ranges(r.At(next[b]), r.At(next[b]) + r.words, r.At(next[home]++));
+      }
+    }
+  }
+}
+
+// Orders buckets [from, to) of the keys from `first` on, of the sizes
+// counted, each by the digits from `digit` on. Second thread too (through
+// SortSharedRecords): touches only the keys of those buckets; raises no report.
+void SortRecordBuckets(const Records& r, size_t first, const uint32_t* sizes, int from, int to, size_t digit) {
+  for (int b = 0; b < from; ++b) first += sizes[b];
+  for (int b = from; b < to; first += sizes[b++]) {
+    if (sizes[b] > 1) RecordRadixSort(r, first, sizes[b], digit, false);
+  }
+}
+
+// Two threads take about half of the keys each; a bucket holding most of
+// them is shared out again itself.
+void SortSharedRecords(const Records& r, size_t first, size_t count, const uint32_t* sizes, size_t digit) {
+  int split = 0;
+  for (size_t before = 0; split < 256 && before + sizes[split] <= count / 2; ++split) before += sizes[split];
+  if (split < 256 && sizes[split] > count / 2) {
+    SortRecordBuckets(r, first, sizes, 0, split, digit);
+    SortRecordBuckets(r, first, sizes, split + 1, 256, digit);
+    size_t start = first;
+    for (int b = 0; b < split; ++b) start += sizes[b];
+    RecordRadixSort(r, start, sizes[split], digit, true);
+    return;
+  }
+  RunSideBySide([&]() noexcept { SortRecordBuckets(r, first, sizes, split, 256, digit); },
+                [&]() noexcept { SortRecordBuckets(r, first, sizes, 0, split, digit); });
+}
+
+// Orders the keys from `first` on, alike in their digits before `digit`,
+// by the rest. Every bucket but the largest is ordered by a call of its own
+// and the largest by the loop, so that the calls nest no deeper than the
+// halvings of the count. Second thread too: touches only those keys;
+// raises no report.
+void RecordRadixSort(const Records& r, size_t first, size_t count, size_t digit, bool shared) {
+  const size_t digits = 8 * r.words;
+  for (;;) {
+    if (count < kSmallRun) {
+      InsertionSortRecords(r, first, count, digit / 8);
+      return;
+    }
+    uint32_t sizes[256] = {};
+    for (size_t i = first; i < first + count; ++i) ++sizes[r.Digit(i, digit)];
+    if (sizes[r.Digit(first, digit)] == count) {
+      digit = FirstDifferingDigit(r, first, count, digit);
+      if (digit == kAllAlike) return;
+      continue;
+    }
+    PlaceRecords(r, first, digit, sizes);
+    if (++digit == digits) return;
+    if (shared && count >= kSharedKeys) {
+      SortSharedRecords(r, first, count, sizes, digit);
+      return;
+    }
+    const auto largest = static_cast<int>(std::max_element(sizes, sizes + 256) - sizes);
+    SortRecordBuckets(r, first, sizes, 0, largest, digit);
+    SortRecordBuckets(r, first, sizes, largest + 1, 256, digit);
+    for (int b = 0; b < largest; ++b) first += sizes[b];
+    count = sizes[largest];
+  }
+}
+
 }  // namespace
 
 void SortKeys(uint64_t* keys, size_t count, int bits) {
@@ -107,4 +234,12 @@ void SortKeys(uint64_t* keys, size_t count, int bits) {
 
 void SortKeyPrefixes(uint64_t* keys, size_t count, int lowest) {
   if (count > 1) RadixSort(keys, count, 56, std::min(lowest, 56), true);
+}
+
+void SortKeyRecords(uint64_t* keys, size_t count, size_t words) {
+  if (count > 1) RecordRadixSort(Records{keys, words}, 0, count, 0, true);
+}
+
+void SortKeyRecordsFrom(uint64_t* keys, size_t count, size_t words, size_t digit) {
+  if (count > 1 && digit < 8 * words) RecordRadixSort(Records{keys, words}, 0, count, digit, false);
 }

@@ -1,20 +1,25 @@
 // Reading the cases, in three phases. While their patterns repeat, each case
 // is counted as it is read, and a record whose text was met before is not
 // read again: it gives the pattern it gave then. When a pattern no longer
-// fits, the matrix takes the cases counted so far. From then on the cases
-// are read a block at a time into rows and moved into the columns of the
-// case matrix (a case read straight into its columns would touch a cache
-// line in every column), the later part of a large file on a second thread.
+// fits, the cases counted so far become packed keys where a packing that
+// holds their values takes less room than rows of the case matrix, else rows
+// of the matrix. From then on the cases are read a block at a time into rows,
+// and each block is packed into keys (the packing widened, or the keys moved
+// into the matrix, when a wider value comes) or moved into the columns of the
+// matrix (a case read straight into its columns would touch a cache line in
+// every column); the later part of a large file on a second thread.
 #include "aggregation/reading/case_reading.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "aggregation/core/matrix.h"
 #include "aggregation/core/run_units.h"
 #include "aggregation/core/scratch.h"
+#include "aggregation/reading/case_packing.h"
 #include "aggregation/reading/key_table.h"
 #include "aggregation/reading/page_preparer.h"
 #include "aggregation/reading/row_claims.h"
@@ -103,32 +108,106 @@ bool CountCase(PatternTable& table, RecordMemo& memo, int32_t* row) {
   return true;
 }
 
-// The matrix and what filling it takes: a block of rows that the cases are
-// read into before they are moved into the columns, and its page preparer.
-struct MatrixFill {
-  int32_t* cases;
+// Where the cases read go, and what filling it takes: a block of rows that
+// the cases are read into first; then the keys while the cases are packed,
+// else the matrix and the page preparer of its rows.
+struct CaseFill {
+  CaseFill(textio::ArrayDescriptor& caseMatrix, int32_t cases, int32_t variables, int32_t* block, int32_t rowsEach,
+           PackedCases& keys, bool readToTheEnd)
+      : matrix(caseMatrix),
+        ncases(cases),
+        nvars(variables),
+        rows(block),
+        blockRows(rowsEach),
+        packed(keys),
+        toTheEnd(readToTheEnd) {}
+  textio::ArrayDescriptor& matrix;
   int32_t ncases, nvars;
   int32_t* rows;
   int32_t blockRows;
-  PagePreparer& pages;
-  bool toTheEnd;  // ncases is a bound: the cases end where the records do
+  PackedCases& packed;
+  bool toTheEnd;                      // ncases is a bound: the cases end where the records do
+  bool packing = false;               // the cases go into packed.keys, else into the matrix
+  std::optional<PagePreparer> pages;  // the matrix's, once it is filled
 };
 
 // Moves rows[0..count) into the matrix's rows from `row` on. Second thread
 // too: touches only those rows of the matrix; raises no report.
-void MoveIntoColumns(const int32_t* rows, int32_t count, const MatrixFill& fill, int32_t row) {
+void MoveIntoColumns(const int32_t* rows, int32_t count, const CaseFill& fill, int32_t row) {
   const auto width = static_cast<size_t>(fill.nvars);
+  auto* cases = static_cast<int32_t*>(fill.matrix.data);
   for (size_t j = 0; j < width; ++j) {
-    int32_t* column = Column(fill.cases, fill.ncases, static_cast<int64_t>(j)) + row;
+    int32_t* column = Column(cases, fill.ncases, static_cast<int64_t>(j)) + row;
     for (size_t r = 0; r < static_cast<size_t>(count); ++r) column[r] = rows[r * width + j];
   }
 }
 
-// Reads up to `count` cases into the block, and moves them into the matrix
-// from row `next` on; returns how many it read. It stops after the case
-// after which the next record begins at `stop` or later, and where the
-// records end.
-int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t stop = INT64_MAX) {
+// Places rows[0..count), whose values the packing holds while the cases are
+// packed, as the cases from `row` on. Second thread too: touches only those
+// cases; raises no report.
+void Place(const CaseFill& fill, const int32_t* rows, int32_t count, int32_t row) {
+  if (fill.packing) {
+    PackRows(fill.packed.packing, rows, count,
+             fill.packed.keys + static_cast<size_t>(row) * static_cast<size_t>(fill.packed.packing.words));
+  } else {
+    MoveIntoColumns(rows, count, fill, row);
+  }
+}
+
+// Large pages for an array filled a case at a time where the data file holds
+// bytes enough for the cases still to be read after the `read` ones, a digit
+// and a separator at least to a value, so that it will be filled: a number
+// of cases typed larger than the file could hold still costs only the pages
+// of the cases read. Read to their end, the records fill about as many
+// cases as the bytes left should hold, judged by those read so far: large
+// pages where the bound passes that by a sixteenth at most, so that the
+// room left empty that a large page takes costs little.
+void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& array, const CaseFill& fill, int32_t read) {
+  const int64_t bytesLeft = textio::BytesAfterNextRecord(kDataUnit);
+  bool filled = bytesLeft >= int64_t{2} * (fill.ncases - read) * fill.nvars;
+  if (fill.toTheEnd) {
+    const int64_t expected = read + bytesLeft * read / std::max<int64_t>(textio::NextRecordOffset(kDataUnit), 1);
+    filled = fill.ncases - expected <= expected / 16;
+  }
+  if (filled) textio::PreferLargePages(array);
+}
+
+// From here on the cases go into the matrix, whose pages a second thread gets
+// ahead of the rows read; `read` cases have been read so far.
+void FillTheMatrix(CaseFill& fill, int32_t read) {
+  PreferLargePagesWhereFilled(fill.matrix, fill, read);
+  fill.packing = false;
+  fill.pages.emplace(fill.matrix, fill.ncases, fill.nvars);
+}
+
+// Whether the cases are packed and their packing does not hold every value
+// of the block's first `count` rows.
+bool Widens(const CaseFill& fill, int32_t count) {
+  return fill.packing && !HoldsAll(fill.packed.packing, fill.rows, int64_t{count} * fill.nvars);
+}
+
+// Places the block's first `count` rows as the cases from `next` on. Where
+// they widen the packing (`widens`), it is widened first, or, where no
+// packing that holds them takes less room than rows, the keys held are moved
+// into the matrix, which then takes the cases.
+void PlaceBlock(CaseFill& fill, int32_t count, int32_t next, bool widens) {
+  if (widens) {
+    if (WidenKeys(fill.packed, RangeOf(fill.rows, int64_t{count} * fill.nvars), next, fill.ncases)) {
+      PreferLargePagesWhereFilled(fill.packed.storage, fill, next + count);
+    } else {
+      FillTheMatrix(fill, next + count);
+      UnpackIntoColumns(fill.packed, next, static_cast<int32_t*>(fill.matrix.data), fill.ncases);
+      ReleaseKeys(fill.packed);
+    }
+  }
+  Place(fill, fill.rows, count, next);
+  if (fill.pages) fill.pages->Reached(next + count);
+}
+
+// Reads up to `count` cases into the block; returns how many it read. It
+// stops after the case after which the next record begins at `stop` or
+// later, and where the records end.
+int32_t ReadRows(const CaseFill& fill, int32_t count, int64_t stop = INT64_MAX) {
   const auto width = static_cast<size_t>(fill.nvars);
   std::fill_n(fill.rows, static_cast<size_t>(count) * width, 0);
   int32_t read = 0;
@@ -136,32 +215,34 @@ int32_t ReadBlock(const MatrixFill& fill, int32_t next, int32_t count, int64_t s
     ++read;
     if (stop != INT64_MAX && textio::NextRecordOffset(kDataUnit) >= stop) break;
   }
-  MoveIntoColumns(fill.rows, read, fill, next);
-  fill.pages.Reached(next + read);
   return read;
 }
 
-// The cases from row `next` on, read in order on this thread.
-// Returns the rows filled.
-int32_t FillInOrder(const MatrixFill& fill, int32_t next) {
+// The cases from `next` on, read in order on this thread; returns the cases
+// held.
+int32_t FillInOrder(CaseFill& fill, int32_t next) {
   while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
-    next += ReadBlock(fill, next, std::min(fill.blockRows, fill.ncases - next));
+    const int32_t read = ReadRows(fill, std::min(fill.blockRows, fill.ncases - next));
+    PlaceBlock(fill, read, next, Widens(fill, read));
+    next += read;
   }
   return next;
 }
 
 // The later part of the data file, read on a second thread where the work
-// pays for one: its cases fill the matrix from the last row down, while this
-// thread's fill it from the first row up, each in the rows it claims. The
+// pays for one: its cases fill the cases from the last down, while this
+// thread's fill them from the first up, each in the rows it claims. The
 // other's cases count only if this thread's reading reaches exactly the
 // record where they begin; else its work is dropped and the reading goes on
-// in order, so that every report is that of a reading in order.
+// in order, so that every report is that of a reading in order. While the
+// cases are packed, the second thread packs them as the packing stood when
+// it began, and stops before a case of a value it does not hold.
 struct LaterPart {
-  LaterPart(const MatrixFill& matrix, int32_t next)
-      : fill(matrix),
-        rows(int64_t{4} * matrix.blockRows * matrix.nvars),
-        ends(int64_t{sizeof(textio::SideCaseEnd)} * matrix.blockRows),
-        claims(next, matrix.ncases) {}
+  LaterPart(const CaseFill& cases, int32_t next)
+      : fill(cases),
+        rows(int64_t{4} * cases.blockRows * cases.nvars),
+        ends(int64_t{sizeof(textio::SideCaseEnd)} * cases.blockRows),
+        claims(next, cases.ncases) {}
   // Opens the second reader on the first record after `from`; false when
   // it or the second thread's storage cannot be had.
   bool Open(int64_t from) {
@@ -185,8 +266,13 @@ struct LaterPart {
     side = nullptr;
     return claims.Met();
   }
+  // Ends the sharing, the second thread's work dropped.
+  void Abandon() {
+    claims.Abandon();
+    Close();
+  }
 
-  const MatrixFill& fill;
+  const CaseFill& fill;
   Scratch rows;  // the second thread's block of cases, and where each ends
   Scratch ends;
   textio::SideReader* side = nullptr;
@@ -201,41 +287,46 @@ struct LaterPart {
 };
 
 // The second thread: cases read a block at a time into its own rows, each
-// block moved into the rows of the matrix it can take. Touches only the
-// side reader, its own rows and ends, the claims, the matrix rows taken and
+// block placed in the rows of the cases it can take. Touches only the side
+// reader, its own rows and ends, the claims, the cases taken and
 // `later.lastEnd`; raises no report.
 void ReadLaterPart(LaterPart& later) {
-  const MatrixFill& fill = later.fill;
+  const CaseFill& fill = later.fill;
   auto* rows = reinterpret_cast<int32_t*>(later.rows.data);
   auto* ends = reinterpret_cast<textio::SideCaseEnd*>(later.ends.data);
   for (;;) {
     int32_t read = textio::ReadSideCases(later.side, rows, ends, fill.blockRows);
+    if (fill.packing) read = RowsHeld(fill.packed.packing, rows, read);
     for (int32_t placed = 0; placed < read;) {
       RowClaims::Rows taken = later.claims.TakeAbove(read - placed);
       if (taken.count == 0) return;
-      MoveIntoColumns(rows + static_cast<size_t>(placed) * static_cast<size_t>(fill.nvars), taken.count, fill,
-                      taken.first);
+      Place(fill, rows + static_cast<size_t>(placed) * static_cast<size_t>(fill.nvars), taken.count, taken.first);
       placed += taken.count;
-      later.lastEnd = ends[placed - 1];
       later.placedRows += taken.count;
+      later.lastEnd = ends[placed - 1];
     }
     if (read < fill.blockRows) return;
   }
 }
 
-// The cases from row `next` on, this thread taking rows from the bottom until
-// its reading reaches the later part's first record. Returns the row from
-// which the reading goes on in order: the end of the matrix when the later
-// part's cases fill the rest. Where the records are read to their end, the
-// later part's cases count once it has read to the file's end, in the rows
-// it filled at the bottom (`bottom` of them), apart from this thread's.
-int32_t FillAlongside(LaterPart& later, int32_t next, int32_t& bottom) {
-  const MatrixFill& fill = later.fill;
+// The cases from `next` on, this thread taking rows from the bottom until
+// its reading reaches the later part's first record. Returns the case from
+// which the reading goes on in order: ncases when the later part's cases
+// fill the rest. Where the records are read to their end, the later part's
+// cases count once it has read to the file's end, in the cases it filled at
+// the bottom (`bottom` of them), apart from this thread's.
+int32_t FillAlongside(LaterPart& later, CaseFill& fill, int32_t next, int32_t& bottom) {
   while (next < fill.ncases && !textio::RecordsEnded(kDataUnit)) {
     int32_t count = later.claims.TakeBelow(std::min(fill.blockRows, fill.ncases - next));
     // No row left at all: the second thread's cases are not the ones that follow.
     if (count == 0) break;
-    next += ReadBlock(fill, next, count, later.start);
+    const int32_t read = ReadRows(fill, count, later.start);
+    // A wider packing changes the keys the second thread is placing its own among.
+    const bool widens = Widens(fill, read);
+    if (widens) later.Abandon();
+    PlaceBlock(fill, read, next, widens);
+    next += read;
+    if (later.side == nullptr) return next;
     int64_t at = textio::NextRecordOffset(kDataUnit);
     if (at == later.start) {
       later.claims.HandOver(next);
@@ -248,17 +339,18 @@ int32_t FillAlongside(LaterPart& later, int32_t next, int32_t& bottom) {
     }
     if (at > later.start) break;
   }
-  later.claims.Abandon();
-  later.Close();
+  later.Abandon();
   return next;
 }
 
-// The cases from row `next` on with the later part of the file read on a
+// The cases from `next` on with the later part of the file read on a
 // second thread meanwhile, about the second half of the bytes they should
-// take, judged by those read so far (or, read to its end, of the bytes left),
-// where the work pays for a thread. Returns the row from which the reading
-// goes on in order, and the rows filled at the bottom apart from the rest.
-int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next, int32_t& bottom) {
+// take, judged by those read so far (or, read to their end, of the bytes
+// left), where the work pays for a thread. Returns the case from which the
+// reading goes on in order, and the cases filled at the bottom apart from
+// the rest.
+int32_t FillWithLaterPart(CaseFill& fill, int32_t next, int32_t& bottom) {
+  if (next == 0 || textio::RecordsEnded(kDataUnit)) return next;
   const int64_t at = textio::NextRecordOffset(kDataUnit);
   const int64_t from = fill.toTheEnd ? HalfWayThrough(at, textio::BytesAfterNextRecord(kDataUnit))
                                      : LaterPartStart(at, next, fill.ncases);
@@ -270,7 +362,7 @@ int32_t FillWithLaterPart(const MatrixFill& fill, int32_t next, int32_t& bottom)
   } catch (const std::exception&) {  // no thread to be had
     return next;
   }
-  return FillAlongside(later, next, bottom);
+  return FillAlongside(later, fill, next, bottom);
 }
 
 // Counting while the patterns repeat: returns the cases counted. A case
@@ -283,51 +375,37 @@ int32_t CountWhileRepeating(int32_t ncases, PatternTable& table, int32_t* row) {
   return counted;
 }
 
-// The switch: the matrix takes the `counted` cases, then the one whose
-// pattern did not fit, which the block's first row holds. Returns the rows
-// the matrix holds.
-int32_t SwitchToMatrix(const MatrixFill& fill, const PatternTable& table, int32_t counted) {
-  if (table.capacity == 0) return 0;
-  ExpandPatterns(table, fill.cases, fill.ncases);
-  MoveIntoColumns(fill.rows, 1, fill, counted);
-  return counted + 1;
+// The switch from counting: the `counted` cases, then the one whose pattern
+// did not fit, which the block's first row holds (with no table, a block is
+// read first to judge by), become packed keys where a packing that holds
+// their values takes less room than rows, else rows of the matrix. Returns
+// the cases held.
+int32_t SwitchFromCounting(CaseFill& fill, const PatternTable& table, int32_t counted) {
+  const int32_t pending = table.capacity == 0 ? ReadRows(fill, fill.blockRows) : 1;
+  ValueRange range = RangeOf(fill.rows, int64_t{pending} * fill.nvars);
+  if (table.patterns.keys > 0) range = Union(range, RangeOf(table.values, int64_t{table.patterns.keys} * fill.nvars));
+  const Packing packing = PackingFor(fill.nvars, range.smallest, range.largest);
+  fill.packing = SmallerThanRows(packing) && TakeKeyStorage(fill.packed, packing, fill.ncases);
+  if (fill.packing) {
+    PreferLargePagesWhereFilled(fill.packed.storage, fill, counted + pending);
+    ExpandPatternKeys(table, packing, fill.packed.keys);
+  } else {
+    FillTheMatrix(fill, counted + pending);
+    ExpandPatterns(table, static_cast<int32_t*>(fill.matrix.data), fill.ncases);
+  }
+  PlaceBlock(fill, pending, counted, false);
+  return counted + pending;
 }
 
-// Large pages for the matrix where the data file holds bytes enough for the
-// cases still to be read, a digit and a separator at least to a value, so
-// that its rows will be filled: a number of cases typed larger than the file
-// could hold still costs only the pages of the cases read. Read to their
-// end, the records fill the rows up to about as many as the bytes left
-// should hold, judged by those of the `read` cases read so far: large pages
-// where the bound passes that by a sixteenth at most, so that the rows left
-// empty that a large page takes cost little.
-void PreferLargePagesWhereFilled(const textio::ArrayDescriptor& matrix, int32_t ncases, int32_t read, int32_t nvars,
-                                 bool toTheEnd) {
-  const int64_t bytesLeft = textio::BytesAfterNextRecord(kDataUnit);
-  const int64_t expected = read + bytesLeft * (read + 1) / std::max<int64_t>(textio::NextRecordOffset(kDataUnit), 1);
-  const bool filled = toTheEnd ? ncases - expected <= expected / 16 : bytesLeft >= int64_t{2} * (ncases - read - 1) * nvars;
-  if (filled) textio::PreferLargePages(matrix);
-}
-
-// The rows of the matrix filled: the first `top`, and the last `bottom`.
-struct FilledRows {
+// The cases filled: the first `top`, and the last `bottom` of the bound.
+struct FilledCases {
   int32_t top, bottom;
 };
-
-// The filling of the matrix from row `next` on, the later part of a large
-// file on a second thread.
-FilledRows FillMatrix(const MatrixFill& fill, int32_t next) {
-  // With none read yet, a block is read first to judge by.
-  if (next == 0) next = ReadBlock(fill, 0, fill.blockRows);
-  int32_t bottom = 0;
-  next = FillWithLaterPart(fill, next, bottom);
-  return {bottom > 0 ? next : FillInOrder(fill, next), bottom};
-}
 
 // Columns of `bound` rows, of which the first `filled.top` and the last
 // `filled.bottom` are filled, moved together into columns of just those
 // rows. Each piece moves down, into room no piece still to be moved stands in.
-void MoveColumnsTogether(int32_t* cases, int32_t bound, FilledRows filled, int32_t nvars) {
+void MoveColumnsTogether(int32_t* cases, int32_t bound, FilledCases filled, int32_t nvars) {
   const int32_t rows = filled.top + filled.bottom;
   for (int64_t j = 0; j < nvars && rows < bound; ++j) {
     int32_t* column = Column(cases, rows, j);
@@ -335,6 +413,15 @@ void MoveColumnsTogether(int32_t* cases, int32_t bound, FilledRows filled, int32
     std::memmove(column + filled.top, Column(cases, bound, j) + bound - filled.bottom,
                  sizeof(int32_t) * static_cast<size_t>(filled.bottom));
   }
+}
+
+// The keys of the last `filled.bottom` of `bound` cases moved down to follow
+// the first `filled.top`.
+void MoveKeysTogether(PackedCases& packed, int32_t bound, FilledCases filled) {
+  const auto words = static_cast<size_t>(packed.packing.words);
+  std::memmove(packed.keys + static_cast<size_t>(filled.top) * words,
+               packed.keys + static_cast<size_t>(bound - filled.bottom) * words,
+               sizeof(uint64_t) * words * static_cast<size_t>(filled.bottom));
 }
 
 }  // namespace
@@ -346,25 +433,24 @@ int64_t LaterPartStart(int64_t offset, int32_t read, int32_t ncases) {
 }
 
 CasesRead ReadCases(int32_t ncases, int32_t nvars, textio::ArrayDescriptor& caseMatrix, PatternTable& table,
-                    bool toTheEnd) {
+                    PackedCases& packed, bool toTheEnd) {
   auto* cases = static_cast<int32_t*>(caseMatrix.data);
   const auto blockRows = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(kBlockValues / nvars, 1), ncases));
   Scratch block(int64_t{4} * blockRows * nvars);
-  CasesRead read{0, false};
-  FilledRows filled{0, 0};
   if (block.data == nullptr) {
+    FilledCases filled{0, 0};
     while (filled.top < ncases && ReadCase(cases + filled.top, nvars, ncases)) ++filled.top;
-  } else {
-    auto* rows = reinterpret_cast<int32_t*>(block.data);
-    read.count = CountWhileRepeating(ncases, table, rows);
-    read.counted = read.count == ncases || textio::RecordsEnded(kDataUnit);
-    if (read.counted) return read;
-    PreferLargePagesWhereFilled(caseMatrix, ncases, read.count, nvars, toTheEnd);
-    PagePreparer pages(caseMatrix, ncases, nvars);
-    const MatrixFill fill{cases, ncases, nvars, rows, blockRows, pages, toTheEnd};
-    filled = FillMatrix(fill, SwitchToMatrix(fill, table, read.count));
+    if (toTheEnd) MoveColumnsTogether(cases, ncases, filled, nvars);
+    return {CasesHeld::InMatrix, filled.top};
   }
-  read.count = filled.top + filled.bottom;
-  if (toTheEnd) MoveColumnsTogether(cases, ncases, filled, nvars);
-  return read;
+  auto* rows = reinterpret_cast<int32_t*>(block.data);
+  const int32_t counted = CountWhileRepeating(ncases, table, rows);
+  if (counted == ncases || textio::RecordsEnded(kDataUnit)) return {CasesHeld::Counted, counted};
+  CaseFill fill(caseMatrix, ncases, nvars, rows, blockRows, packed, toTheEnd);
+  int32_t bottom = 0;
+  const int32_t next = FillWithLaterPart(fill, SwitchFromCounting(fill, table, counted), bottom);
+  const FilledCases filled{bottom > 0 ? next : FillInOrder(fill, next), bottom};
+  if (toTheEnd && fill.packing) MoveKeysTogether(packed, ncases, filled);
+  if (toTheEnd && !fill.packing) MoveColumnsTogether(cases, ncases, filled, nvars);
+  return {fill.packing ? CasesHeld::Packed : CasesHeld::InMatrix, filled.top + filled.bottom};
 }

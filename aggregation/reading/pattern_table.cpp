@@ -78,3 +78,12 @@ void ExpandPatterns(const PatternTable& table, int32_t* cases, int32_t ncases) {
     }
   }
 }
+
+void ExpandPatternKeys(const PatternTable& table, const Packing& packing, uint64_t* keys) {
+  const auto words = static_cast<size_t>(packing.words);
+  for (int32_t p = 0; p < table.patterns.keys; ++p) {
+    PackRow(packing, table.values + static_cast<size_t>(p) * static_cast<size_t>(table.nvars), keys);
+    for (int64_t copy = 1; copy < table.counts[p]; ++copy) std::copy_n(keys, words, keys + copy * words);
+    keys += static_cast<size_t>(table.counts[p]) * words;
+  }
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "aggregation/core/packed_cases.h"
 #include "aggregation/core/scratch.h"
 #include "aggregation/reading/key_table.h"
 
@@ -48,3 +49,6 @@ void OrderPatterns(PatternTable& table);
 // Writes every counted row back into rows [0, table.rows) of the case
 // matrix: each pattern as often as it came, in no particular order.
 void ExpandPatterns(const PatternTable& table, int32_t* cases, int32_t ncases);
+// Writes the key of every counted row into keys [0, table.rows), the
+// packing holding every value: each pattern as often as it came.
+void ExpandPatternKeys(const PatternTable& table, const Packing& packing, uint64_t* keys);

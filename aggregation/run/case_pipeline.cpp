@@ -3,6 +3,7 @@
 #include "aggregation/run/case_pipeline.h"
 
 #include "aggregation/core/run_units.h"
+#include "aggregation/ordering/case_order.h"
 #include "aggregation/reading/case_reading.h"
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
@@ -21,8 +22,9 @@ void Progress(const CaseRun& run, const char* line) {
 int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   auto* cases = static_cast<int32_t*>(run.caseMatrix.data);
   PatternTable patterns(run.nvars, run.countingCapacity);
+  PackedCases packed;
   Progress(run, "Reading the data...");
-  const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, run.toTheEnd);
+  const CasesRead read = ReadCases(run.ncases, run.nvars, run.caseMatrix, patterns, packed, run.toTheEnd);
   // Read to their end, the records are fewer than the bound unless too many.
   textio::FieldFailure failure{};
   textio::RecordsEnded(kDataUnit, &failure);
@@ -30,18 +32,17 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
                        (run.toTheEnd ? read.count == 0 || read.count == run.ncases : read.count < run.ncases);
   run.ncases = read.count;
   if (stopped) return kReadingStopped;
-  const bool counted = read.counted;
-  run.held = counted ? CasesHeld::Counted : CasesHeld::InMatrix;
+  run.held = read.held;
   run.secondReaderCases = textio::SecondReaderCases(kDataUnit);
   NoteReading(run.ncases, findings);
 
   char recordLayout[kRecordLayoutLength];
   BuildRecordLayout(run.nvars, recordLayout);
   Progress(run, "Sorting....");
-  if (counted) {
-    OrderPatterns(patterns);
-  } else {
-    SortCases(run.ncases, run.nvars, cases);
+  switch (run.held) {
+    case CasesHeld::Counted: OrderPatterns(patterns); break;
+    case CasesHeld::Packed: OrderPackedCases(packed, run.ncases); break;
+    case CasesHeld::InMatrix: SortCases(run.ncases, run.nvars, cases); break;
   }
   textio::CloseUnit(kDataUnit);
 
@@ -49,10 +50,10 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
       textio::OpenUnit(kPatternUnit, run.outputFileName, run.outputNameLength, "write", true, run.outputNameForm);
   if (openStatus != 0) return openStatus;
   Progress(run, "Writing output file...");
-  if (counted) {
-    WriteCountedPatterns(patterns, recordLayout);
-  } else {
-    WritePatterns(run.ncases, run.nvars, cases, recordLayout);
+  switch (run.held) {
+    case CasesHeld::Counted: WriteCountedPatterns(patterns, recordLayout); break;
+    case CasesHeld::Packed: WritePackedRecords(packed, run.ncases, recordLayout, PieceRows(run.nvars)); break;
+    case CasesHeld::InMatrix: WritePatterns(run.ncases, run.nvars, cases, recordLayout); break;
   }
   Progress(run, "Done.");
   NoteWriting(run.nvars, findings);

@@ -1,18 +1,17 @@
 // The run's sequence once the data file is connected and the case matrix
-// allocated: the cases read, counted by pattern while their patterns repeat
-// and into the case matrix once they stop; the record layout built; the
-// cases ordered; the data file disconnected; the pattern file connected and
-// one record written for each distinct pattern. The run and the tests call
-// it alike, so that the tests run the run's own sequence.
+// allocated: the cases read, counted by pattern while their patterns repeat,
+// and once they stop packed into keys while their values are narrow, else
+// into the case matrix; the record layout built; the cases ordered; the
+// data file disconnected; the pattern file connected and one record written
+// for each distinct pattern. The run and the tests call it alike, so that
+// the tests run the run's own sequence.
 #pragma once
 
 #include <cstdint>
 
+#include "aggregation/reading/case_reading.h"
 #include "aggregation/run/run_warnings.h"
 #include "textio/textio.h"
-
-// How the cases were held once read.
-enum class CasesHeld : uint8_t { Counted, InMatrix };
 
 struct CaseRun {
   int32_t ncases;                       // with toTheEnd a bound; once read, the cases read

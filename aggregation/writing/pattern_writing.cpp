@@ -1,9 +1,10 @@
-// Writing the pattern records of the ordered case matrix. Where rows differ
-// from the next is found a block of rows at a time; the block then stays in
-// the cache for its records. Two threads take the rows a piece at a time:
-// each edits a piece's records into a block of memory of its own, and the
-// pattern file takes the blocks in the order of their pieces, so that its
-// bytes, loads and reports are those of the statements writing alone.
+// Writing the pattern records of the ordered case matrix, or of the ordered
+// keys of packed cases. Where rows differ from the next is found a block of
+// rows at a time; the block then stays in the cache for its records. Two
+// threads take the rows a piece at a time: each edits a piece's records into
+// a block of memory of its own, and the pattern file takes the blocks in the
+// order of their pieces, so that its bytes, loads and reports are those of
+// the statements writing alone.
 #include "aggregation/writing/pattern_writing.h"
 
 #include <algorithm>
@@ -23,15 +24,38 @@ constexpr int64_t kBlockBytes = 256 * 1024;  // the values of a block of rows, a
 constexpr int32_t kRowsPerLine = 16;         // 4-byte values in a 64-byte cache line
 constexpr int64_t kPieceBytes = int64_t{1} << 20;  // the records of a piece, about
 
+// The rows of the ordered case matrix.
 struct OrderedRows {
   const int32_t* cases;
   int32_t ncases, nvars;
 };
 
+// The ordered keys of packed cases, a row each.
+struct OrderedKeys {
+  const uint64_t* keys;
+  Packing packing;
+  int32_t ncases;
+
+  const uint64_t* Key(int32_t row) const {
+    return keys + static_cast<size_t>(row) * static_cast<size_t>(packing.words);
+  }
+};
+
+int64_t RowBytes(const OrderedRows& rows) { return int64_t{4} * rows.nvars; }
+int64_t RowBytes(const OrderedKeys& keys) { return int64_t{8} * keys.packing.words; }
+
 bool RowsEqual(const OrderedRows& rows, int32_t a, int32_t b) {
   for (int32_t j = 0; j < rows.nvars; ++j) {
     const int32_t* column = Column(rows.cases, rows.ncases, j);
     if (column[a] != column[b]) return false;
+  }
+  return true;
+}
+
+bool RowsEqual(const OrderedKeys& keys, int32_t a, int32_t b) {
+  const uint64_t *x = keys.Key(a), *y = keys.Key(b);
+  for (int32_t w = 0; w < keys.packing.words; ++w) {
+    if (x[w] != y[w]) return false;
   }
   return true;
 }
@@ -46,10 +70,18 @@ void MarkDifferences(const OrderedRows& rows, int32_t first, int32_t pairs, uint
   }
 }
 
+void MarkDifferences(const OrderedKeys& keys, int32_t first, int32_t pairs, uint8_t* differs) {
+  for (int32_t k = 0; k < pairs; ++k) differs[k] = static_cast<uint8_t>(!RowsEqual(keys, first + k, first + k + 1));
+}
+
 // Asks for the cache lines holding `row` ahead of their use, if it lies below `limit`.
 void PrefetchRow(const OrderedRows& rows, int32_t row, int32_t limit) {
   if (row >= limit) return;
   for (int32_t j = 0; j < rows.nvars; ++j) Prefetch(Column(rows.cases, rows.ncases, j) + row);
+}
+
+void PrefetchRow(const OrderedKeys& keys, int32_t row, int32_t limit) {
+  if (row < limit) Prefetch(keys.Key(row));
 }
 
 // Records by the write statements on unit 2.
@@ -57,28 +89,69 @@ struct StatementRecords {
   const char* layout;
 };
 
-void WriteRecord(StatementRecords& records, const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count) {
-  WritePatternRecord(values, stride, nvars, count, records.layout);
+void BeginRecord(StatementRecords& records) { textio::beginWrite(kPatternUnit, records.layout, kRecordLayoutLength); }
+void WriteValues(StatementRecords&, const int32_t* values, int32_t count, ptrdiff_t stride) {
+  textio::writeIntegers(values, count, stride);
+}
+void EndRecord(StatementRecords&, int32_t count) {
+  textio::writeInteger(count);
+  textio::endWrite();
 }
 
-void WriteRecord(textio::RecordBlock& block, const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count) {
-  textio::beginWrite(block);
-  textio::writeIntegers(block, values, nvars, stride);
+void BeginRecord(textio::RecordBlock& block) { textio::beginWrite(block); }
+void WriteValues(textio::RecordBlock& block, const int32_t* values, int32_t count, ptrdiff_t stride) {
+  textio::writeIntegers(block, values, count, stride);
+}
+void EndRecord(textio::RecordBlock& block, int32_t count) {
   textio::writeInteger(block, count);
   textio::endWrite(block);
+}
+
+// The record of `row` with the count `count`. Second thread too, into a
+// block: touches only the rows and the block; raises no report.
+template <typename Records>
+void WriteRecord(Records& records, const OrderedRows& rows, int32_t row, int32_t count) {
+  BeginRecord(records);
+  WriteValues(records, rows.cases + row, rows.nvars, rows.ncases);
+  EndRecord(records, count);
+}
+
+// A key's values are taken out a word at a time and edited this many at a
+// time at most.
+constexpr int32_t kValuesAtOnce = 256;
+
+// The record of key `row` with the count `count`. Second thread too, into a
+// block: touches only the keys and the block; raises no report.
+template <typename Records>
+void WriteRecord(Records& records, const OrderedKeys& keys, int32_t row, int32_t count) {
+  BeginRecord(records);
+  const uint64_t* key = keys.Key(row);
+  int32_t values[kValuesAtOnce];
+  int32_t held = 0;
+  for (int32_t w = keys.packing.words - 1; w >= 0; --w) {
+    const int32_t fields = FieldsInWord(keys.packing, w);
+    if (held + fields > kValuesAtOnce) {
+      WriteValues(records, values, held, 1);
+      held = 0;
+    }
+    UnpackWord(keys.packing, key[w], fields, values + held);
+    held += fields;
+  }
+  WriteValues(records, values, held, 1);
+  EndRecord(records, count);
 }
 
 // Writes the record of every run of equal rows that starts in rows
 // [begin, end), counting the last one to its end, past `end` if it goes on.
 // A record is written as soon as its run is known to end. Second thread too,
 // into a block: touches only the rows and the block; raises no report.
-template <typename Records>
-void WriteRuns(const OrderedRows& rows, int32_t begin, int32_t end, Records& records) {
+template <typename Rows, typename Records>
+void WriteRuns(const Rows& rows, int32_t begin, int32_t end, Records& records) {
   int32_t start = begin;
   while (start < end && start > 0 && RowsEqual(rows, start - 1, start)) ++start;
   if (start == end) return;
-  const auto blockRows = static_cast<int32_t>(
-      std::clamp<int64_t>(kBlockBytes / (4 * int64_t{rows.nvars}), kRowsPerLine, kBlockRows));
+  const auto blockRows =
+      static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / RowBytes(rows), kRowsPerLine, kBlockRows));
   uint8_t differs[kBlockRows];
   int32_t count = 1;
   for (int32_t first = start, last;; first = last) {
@@ -93,7 +166,7 @@ void WriteRuns(const OrderedRows& rows, int32_t begin, int32_t end, Records& rec
         ++count;
         continue;
       }
-      WriteRecord(records, rows.cases + i, rows.ncases, rows.nvars, count);
+      WriteRecord(records, rows, i, count);
       count = 1;
       if (i + 1 >= end) return;
     }
@@ -102,11 +175,12 @@ void WriteRuns(const OrderedRows& rows, int32_t begin, int32_t end, Records& rec
 
 // The pieces of rows, each taken by the first thread free and passed to
 // unit 2 once every piece before it has been.
+template <typename Rows>
 struct Pieces {
-  Pieces(const OrderedRows& ordered, int32_t rowsEach, int32_t pieceCount)
+  Pieces(const Rows& ordered, int32_t rowsEach, int32_t pieceCount)
       : rows(ordered), pieceRows(rowsEach), count(pieceCount) {}
 
-  OrderedRows rows;
+  Rows rows;
   int32_t pieceRows;
   int32_t count;
   std::mutex mutex;
@@ -122,7 +196,8 @@ struct Pieces {
 // takes them all when no other can be had. Second thread too: touches the
 // rows, its block, `pieces` under its mutex and, in its turn, the unit's
 // output; raises no report.
-void TakePieces(Pieces& pieces, textio::RecordBlock& block) {
+template <typename Rows>
+void TakePieces(Pieces<Rows>& pieces, textio::RecordBlock& block) {
   std::unique_lock<std::mutex> lock(pieces.mutex);
   while (pieces.failed == nullptr && pieces.taken < pieces.count) {
     int32_t piece = pieces.taken++;
@@ -147,8 +222,9 @@ void TakePieces(Pieces& pieces, textio::RecordBlock& block) {
 
 // The records written by two threads taking pieces; false, with nothing
 // written, when their blocks cannot be had.
-bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pieceRows, int32_t count) {
-  const int64_t capacity = int64_t{pieceRows} * PatternRecordBytes(rows.nvars);
+template <typename Rows>
+bool WriteInPieces(const Rows& rows, int32_t nvars, const char* recordLayout, int32_t pieceRows, int32_t count) {
+  const int64_t capacity = int64_t{pieceRows} * PatternRecordBytes(nvars);
   textio::RecordBlock* here = textio::OpenRecordBlock(recordLayout, kRecordLayoutLength, capacity);
   textio::RecordBlock* beside =
       here != nullptr ? textio::OpenRecordBlock(recordLayout, kRecordLayoutLength, capacity) : nullptr;
@@ -156,7 +232,7 @@ bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pi
     if (here != nullptr) textio::CloseRecordBlock(here);
     return false;
   }
-  Pieces pieces(rows, pieceRows, count);
+  Pieces<Rows> pieces(rows, pieceRows, count);
   RunSideBySide([&]() noexcept { TakePieces(pieces, *beside); }, [&]() noexcept { TakePieces(pieces, *here); });
   if (pieces.failed != nullptr) textio::RaiseBlockError(kPatternUnit, *pieces.failed);
   textio::CloseRecordBlock(here);
@@ -164,14 +240,26 @@ bool WriteInPieces(const OrderedRows& rows, const char* recordLayout, int32_t pi
   return true;
 }
 
+// The records of every run of equal rows, `pieceRows` rows at a time: by
+// two threads where the pattern file takes blocks, else by the statements.
+template <typename Rows>
+void WriteAllRuns(const Rows& rows, int32_t nvars, const char* recordLayout, int32_t pieceRows) {
+  const auto count = static_cast<int32_t>((int64_t{rows.ncases} + pieceRows - 1) / pieceRows);
+  if (count > 1 && textio::TakesRecordBlocks(kPatternUnit) && WriteInPieces(rows, nvars, recordLayout, pieceRows, count)) {
+    return;
+  }
+  StatementRecords records{recordLayout};
+  WriteRuns(rows, 0, rows.ncases, records);
+}
+
 }  // namespace
 
 void WritePatternRecord(const int32_t* values, ptrdiff_t stride, int32_t nvars, int32_t count,
                         const char* recordLayout) {
-  textio::beginWrite(kPatternUnit, recordLayout, kRecordLayoutLength);
-  textio::writeIntegers(values, nvars, stride);
-  textio::writeInteger(count);
-  textio::endWrite();
+  StatementRecords records{recordLayout};
+  BeginRecord(records);
+  WriteValues(records, values, nvars, stride);
+  EndRecord(records, count);
 }
 
 int32_t PieceRows(int32_t nvars) {
@@ -180,11 +268,11 @@ int32_t PieceRows(int32_t nvars) {
 
 void WriteRunRecords(int32_t ncases, int32_t nvars, const int32_t* cases, const char* recordLayout,
                      int32_t pieceRows) {
-  const OrderedRows rows{cases, ncases, nvars};
-  const auto count = static_cast<int32_t>((int64_t{ncases} + pieceRows - 1) / pieceRows);
-  if (count > 1 && textio::TakesRecordBlocks(kPatternUnit) && WriteInPieces(rows, recordLayout, pieceRows, count)) return;
-  StatementRecords records{recordLayout};
-  WriteRuns(rows, 0, ncases, records);
+  WriteAllRuns(OrderedRows{cases, ncases, nvars}, nvars, recordLayout, pieceRows);
+}
+
+void WritePackedRecords(const PackedCases& packed, int32_t ncases, const char* recordLayout, int32_t pieceRows) {
+  WriteAllRuns(OrderedKeys{packed.keys, packed.packing, ncases}, packed.packing.nvars, recordLayout, pieceRows);
 }
 
 void WriteCountedPatterns(const PatternTable& table, const char* recordLayout) {

@@ -1,11 +1,14 @@
-// The pattern records of the ordered case matrix, one for each run of equal
-// rows: written by the statements, or, where the pattern file takes blocks
-// of records and the records fill more than one, by two threads that take
-// the rows a piece at a time and pass each piece's records on in order.
+// The pattern records of the ordered case matrix, or of the ordered keys of
+// packed cases, one for each run of equal rows: written by the statements,
+// or, where the pattern file takes blocks of records and the records fill
+// more than one, by two threads that take the rows a piece at a time and
+// pass each piece's records on in order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "aggregation/core/packed_cases.h"
 
 struct PatternTable;
 
@@ -24,6 +27,9 @@ int32_t PieceRows(int32_t nvars);
 // piece's records those of the runs that start in it.
 void WriteRunRecords(int32_t ncases, int32_t nvars, const int32_t* cases, const char* recordLayout,
                      int32_t pieceRows);
+
+// The same for the `ncases` ordered keys of packed cases: a key is a row.
+void WritePackedRecords(const PackedCases& packed, int32_t ncases, const char* recordLayout, int32_t pieceRows);
 
 // Writes one record per counted pattern to the pattern file's unit, in
 // pattern order (the table's patterns ordered already), with the layout

@@ -1,8 +1,9 @@
-// Cases counted by pattern while they are read, the switch to the case
-// matrix when the table is full, and the later part of a large file read on
-// a second thread: whichever way a run goes, the pattern file holds each
-// case once, held against a plain count of the rows, and a report is that of
-// a reading in order.
+// Cases counted by pattern while they are read, the switch to packed keys or
+// the case matrix when the table is full, the keys widened by a wider value
+// or moved into the matrix, and the later part of a large file read on a
+// second thread: whichever way a run goes, the pattern file holds each case
+// once, held against a plain count of the rows, and a report is that of a
+// reading in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,22 +40,25 @@ struct CountingCase {
   int32_t ncases, nvars, capacity;
   // Row i takes pattern i % early before `switchRow`, i % late from there on.
   int32_t early, switchRow, late;
-  bool counted;  // every row was counted, the matrix never used
+  CasesHeld held;  // how the cases were held once read
   // Cases written in several forms: blanks after the values, values beyond
   // the case's, a case over two records.
   bool varied = false;
   int32_t based = -1;      // a case whose first value is written 10#v, which the fast path leaves alone
   int32_t extraCases = 0;  // the file holds this many cases more than are read
   bool tailLines = false;  // the last two values of every case on lines of their own
+  int32_t base = 5;        // the values of a pattern's digits: 0 to base - 1
+  int32_t wideRow = -1;    // a row whose first value is `wide`
+  int32_t wide = 0;
   bool secondReaderTakes = false;  // the second reader's cases count, whichever thread is quicker
 };
 
-// Pattern p: its digits in base 5, the lowest first, one a variable.
-std::vector<int32_t> Pattern(int32_t p, int32_t nvars) {
+// Pattern p: its digits in `base`, the lowest first, one a variable.
+std::vector<int32_t> Pattern(int32_t p, int32_t nvars, int32_t base = 5) {
   std::vector<int32_t> values(static_cast<size_t>(nvars));
   for (int32_t& value : values) {
-    value = p % 5;
-    p /= 5;
+    value = p % base;
+    p /= base;
   }
   return values;
 }
@@ -79,7 +83,8 @@ std::string CasesText(const CountingCase& c, std::vector<int32_t>& read, Passed&
   for (int32_t i = 0; i < c.ncases + c.extraCases; ++i) {
     if (i == c.ncases) passed.lineLeft = lines + 1;
     const size_t caseStart = data.size();
-    std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars);
+    std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars, c.base);
+    if (i == c.wideRow) values[0] = c.wide;
     for (int32_t j = 0; j < c.nvars; ++j) {
       int32_t value = values[static_cast<size_t>(j)];
       data += (i == c.based && j == 0 ? "10#" : "") + std::to_string(value);
@@ -96,7 +101,7 @@ std::string CasesText(const CountingCase& c, std::vector<int32_t>& read, Passed&
 
 struct RunResult {
   std::string patterns;  // the pattern file's bytes
-  bool counted;          // every case was counted, the matrix never used
+  CasesHeld held;        // how the cases were held once read
   int64_t secondReaderCases;  // cases a second reader took in the reading in order's stead
   Passed passed;              // what the reading passed over, as the run warns of it
 };
@@ -116,7 +121,7 @@ RunResult RunOn(const std::string& in, const std::string& out, int32_t ncases, i
   RunFindings findings;
   EXPECT_EQ(AggregateCases(caseRun, findings), 0);
   EXPECT_EQ(textio::platform::OpenRequests(), opened + 1) << "files opened besides the pattern file";
-  run.counted = caseRun.held == CasesHeld::Counted;
+  run.held = caseRun.held;
   run.secondReaderCases = caseRun.secondReaderCases;
   run.passed = {findings.skippedRecords, findings.skippedRecords > 0 ? findings.firstSkippedLine : 0,
                 findings.dataLeft ? findings.dataLeftLine : 0};
@@ -149,7 +154,7 @@ TEST_P(Counting, WritesEachCaseOnce) {
   test_support::WriteFile(in, CasesText(c, read, passed));
   RunResult run = RunOn(in, folder + "/patterns.txt", c.ncases, c.nvars, c.capacity);
   EXPECT_TRUE(run.patterns == test_support::ExpectedPatterns(c.ncases, c.nvars, read.data()));
-  EXPECT_EQ(run.counted, c.counted);
+  EXPECT_EQ(run.held, c.held);
   if (c.secondReaderTakes) {
     EXPECT_GT(run.secondReaderCases, 0) << "the second reader's cases were read again in order";
   }
@@ -160,31 +165,48 @@ TEST_P(Counting, WritesEachCaseOnce) {
 }
 
 // Four variables fill a block of 4,096 rows; 300 variables one of 54.
+constexpr CasesHeld kCounted = CasesHeld::Counted, kPacked = CasesHeld::Packed, kInMatrix = CasesHeld::InMatrix;
 INSTANTIATE_TEST_SUITE_P(
     Switches, Counting,
-    testing::Values(CountingCase{"AllCounted", 10000, 4, 8, 8, 10000, 1, true},
-                    CountingCase{"FullTableStillCounting", 10000, 4, 8, 8, 5000, 4, true},
-                    CountingCase{"SwitchAtBlockEdge", 9000, 4, 5, 5, 4096, 4097, false},
-                    CountingCase{"SwitchInsideABlock", 9000, 4, 5, 5, 4100, 7, false},
-                    CountingCase{"SwitchInFirstBlock", 9000, 4, 3, 9, 0, 9, false},
-                    CountingCase{"SwitchWide", 500, 300, 3, 3, 100, 10, false},
-                    CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, false},
-                    CountingCase{"VariedTexts", 10000, 4, 8, 8, 10000, 1, true, true},
-                    CountingCase{"VariedTextsSwitch", 9000, 4, 5, 5, 4100, 7, false, true},
+    testing::Values(CountingCase{"AllCounted", 10000, 4, 8, 8, 10000, 1, kCounted},
+                    CountingCase{"FullTableStillCounting", 10000, 4, 8, 8, 5000, 4, kCounted},
+                    CountingCase{"SwitchAtBlockEdge", 9000, 4, 5, 5, 4096, 4097, kPacked},
+                    CountingCase{"SwitchInsideABlock", 9000, 4, 5, 5, 4100, 7, kPacked},
+                    CountingCase{"SwitchInFirstBlock", 9000, 4, 3, 9, 0, 9, kPacked},
+                    CountingCase{"SwitchWide", 500, 300, 3, 3, 100, 10, kPacked},
+                    CountingCase{"NoTable", 3000, 4, 0, 8, 3000, 1, kPacked},
+                    CountingCase{"VariedTexts", 10000, 4, 8, 8, 10000, 1, kCounted, true},
+                    CountingCase{"VariedTextsSwitch", 9000, 4, 5, 5, 4100, 7, kPacked, true},
+                    // Values of 1 bit; a value of 8 bits, a negative one and one of 31 bits after
+                    // 8,500 cases packed in 3 bits: the keys widened, or moved into the matrix.
+                    CountingCase{"OneBit", 9000, 20, 5, 5, 4100, 700, kPacked, false, -1, 0, false, 2},
+                    CountingCase{"WidenedLate", 9000, 4, 5, 5, 4100, 7, kPacked, false, -1, 0, false, 5, 8500, 200},
+                    CountingCase{"WidenedNegative", 9000, 4, 5, 5, 4100, 7, kPacked, false, -1, 0, false, 5, 8500, -1},
+                    CountingCase{"IntoTheMatrixLate", 9000, 4, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 8500,
+                                 (1 << 30) + 3},
+                    CountingCase{"IntoTheMatrixAtOnce", 9000, 4, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 4,
+                                 INT32_MIN},
                     // Files of more than 8 MiB: the later half read on a second thread.
-                    CountingCase{"TwoThreads", 200000, 20, 0, 1, 0, 3125, false, true},
-                    CountingCase{"TwoThreadsAfterCounting", 200000, 20, 50, 50, 1000, 3125, false, false, -1, 0, false, true},
-                    CountingCase{"TwoThreadsLeaveACase", 200000, 20, 0, 1, 0, 3125, false, false, 150000},
-                    CountingCase{"TwoThreadsLongerFile", 150000, 20, 0, 1, 0, 3125, false, true, -1, 100000},
-                    CountingCase{"TwoThreadsLongerFilePlain", 150000, 20, 0, 1, 0, 3125, false, false, -1, 100000},
+                    CountingCase{"TwoThreads", 200000, 20, 0, 1, 0, 3125, kPacked, true},
+                    CountingCase{"TwoThreadsAfterCounting", 200000, 20, 50, 50, 1000, 3125, kPacked, false, -1, 0,
+                                 false, 5, -1, 0, true},
+                    CountingCase{"TwoThreadsLeaveACase", 200000, 20, 0, 1, 0, 3125, kPacked, false, 150000},
+                    CountingCase{"TwoThreadsLongerFile", 150000, 20, 0, 1, 0, 3125, kPacked, true, -1, 100000},
+                    CountingCase{"TwoThreadsLongerFilePlain", 150000, 20, 0, 1, 0, 3125, kPacked, false, -1, 100000},
                     // The later half most likely begins inside a case, which it must not take as one.
-                    CountingCase{"TwoThreadsInsideACase", 200000, 20, 0, 1, 0, 3125, false, false, -1, 0, true}),
+                    CountingCase{"TwoThreadsInsideACase", 200000, 20, 0, 1, 0, 3125, kPacked, false, -1, 0, true},
+                    // A wider value in the second thread's part, which it leaves to the reading in
+                    // order, and in the first part while the second thread reads.
+                    CountingCase{"TwoThreadsWidenedInTheLaterPart", 200000, 20, 0, 1, 0, 3125, kPacked, false, -1, 0,
+                                 false, 5, 190000, 200},
+                    CountingCase{"TwoThreadsWidenedMeanwhile", 200000, 20, 0, 1, 0, 3125, kPacked, false, -1, 0, false,
+                                 5, 20000, -7}),
     [](const testing::TestParamInfo<CountingCase>& row) { return std::string(row.param.name); });
 
 // A value that ends the run in the later half of a large file: the report
 // names it as a reading in order does.
 TEST(TwoThreads, ReportAsInOrder) {
-  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
+  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, kPacked};
   std::vector<int32_t> read;
   Passed passed;
   std::string data = CasesText(c, read, passed);
@@ -260,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(Places, DataLeft,
 // a second reader: it gets none, and its cases are read in order as they
 // come. (POSIX systems run whole runs on a named FIFO: data_from_a_fifo.)
 TEST(TwoThreads, NamedPipeReadInOrder) {
-  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, false};
+  const CountingCase c{"", 200000, 20, 0, 1, 0, 3125, kPacked};
   std::vector<int32_t> read;
   Passed passed;
   const std::string data = CasesText(c, read, passed), in = "\\\\.\\pipe\\aggregate-counting-test";

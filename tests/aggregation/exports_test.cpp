@@ -308,6 +308,31 @@ TEST(Exports, RandomExportsRunAsTheModelReadsThem) {
             << " outgrow the counting table\n";
 }
 
+// An export of nearly all distinct cases, read to its end with its cases
+// not given: packed into keys, its later part read by a second thread into
+// the room at the end of the bound, then moved to follow the rest.
+TEST(Exports, ReadToItsEndPackedOnTwoThreads) {
+  const std::string folder = test_support::TestFolder();
+  std::mt19937 random(9);
+  std::uniform_int_distribution<int32_t> answer(0, 3);
+  std::string text = "q1";
+  for (int j = 2; j <= 20; ++j) text += ",q" + std::to_string(j);
+  text += '\n';
+  test_support::PatternCounts counts;
+  for (int i = 0; i < 300000; ++i) {
+    Row reversed(20);
+    for (int j = 0; j < 20; ++j) {
+      reversed[static_cast<size_t>(19 - j)] = answer(random);
+      text += std::to_string(reversed[static_cast<size_t>(19 - j)]) + (j < 19 ? "," : "\n");
+    }
+    ++counts[reversed];
+  }
+  test_support::WriteFile(folder + "/data.csv", text);
+  ASSERT_EQ(RunProgram(folder, "--output patterns.txt --header data.csv"), 0) << Read(folder + "/stderr");
+  EXPECT_TRUE(test_support::ReadFile(folder + "/patterns.txt") == test_support::PatternRecords(counts));
+  std::filesystem::remove_all(folder);
+}
+
 }  // namespace
 
 #endif

@@ -1,11 +1,14 @@
-// The ordering of the case matrix, held against the pattern order itself,
-// and the records written from it, held against a plain count.
+// The ordering of the case matrix, and of the same cases packed into keys as
+// a reading packs them, held against the pattern order itself, and the
+// records written from either, held against a plain count.
 #include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <random>
 #include <vector>
 
+#include "aggregation/ordering/case_order.h"
+#include "aggregation/reading/case_packing.h"
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
 #include "aggregation/writing/pattern_writing.h"
@@ -25,12 +28,15 @@ std::vector<int32_t> Ordered(std::vector<Row> rows) {
   return ColumnMajor(rows);
 }
 
+constexpr int64_t kNoLateValue = INT64_MIN;
+
 struct RandomCase {
   const char* name;
   int ncases, nvars;
   int64_t low, high;  // values drawn from [low, high]
   int distinct;       // rows drawn from this many patterns; 0: every value drawn
   bool written = true;  // the records are written and counted too (slow for the largest)
+  int64_t late = kNoLateValue;  // a value the last row's first variable takes instead
 };
 
 std::vector<Row> RandomRows(const RandomCase& c) {
@@ -47,7 +53,26 @@ std::vector<Row> RandomRows(const RandomCase& c) {
   for (int i = 0; i < c.ncases; ++i) {
     rows.push_back(c.distinct > 0 ? patterns[random() % static_cast<size_t>(c.distinct)] : draw());
   }
+  if (c.late != kNoLateValue) rows.back()[0] = static_cast<int32_t>(c.late);
   return rows;
+}
+
+// The rows packed into keys as a reading packs them, one after the other,
+// the packing widened as wider values come; false where keys would take no
+// less room than the rows of the case matrix.
+bool PackAsRead(const std::vector<Row>& rows, PackedCases& packed) {
+  const auto ncases = static_cast<int32_t>(rows.size()), nvars = static_cast<int32_t>(rows[0].size());
+  const ValueRange first = RangeOf(rows[0].data(), nvars);
+  const Packing packing = PackingFor(nvars, first.smallest, first.largest);
+  if (!SmallerThanRows(packing) || !TakeKeyStorage(packed, packing, ncases)) return false;
+  for (int32_t i = 0; i < ncases; ++i) {
+    if (!HoldsAll(packed.packing, rows[i].data(), nvars) &&
+        !WidenKeys(packed, RangeOf(rows[i].data(), nvars), i, ncases)) {
+      return false;
+    }
+    PackRows(packed.packing, rows[i].data(), 1, packed.keys + static_cast<size_t>(i) * packed.packing.words);
+  }
+  return true;
 }
 
 class RandomOrdering : public testing::TestWithParam<RandomCase> {};
@@ -70,6 +95,26 @@ TEST_P(RandomOrdering, AgreesWithThePatternOrderAndItsCount) {
   std::filesystem::remove(path);  // megabytes for the widest
 }
 
+TEST_P(RandomOrdering, AgreesPackedIntoKeys) {
+  const RandomCase& c = GetParam();
+  std::vector<Row> rows = RandomRows(c);
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  PackedCases packed;
+  if (!PackAsRead(rows, packed)) GTEST_SKIP() << "a reading moves these cases into the matrix";
+  OrderPackedCases(packed, c.ncases);
+  std::vector<int32_t> matrix(rows.size() * rows[0].size());
+  UnpackIntoColumns(packed, c.ncases, matrix.data(), c.ncases);
+  EXPECT_TRUE(matrix == Ordered(rows));
+  if (!c.written) return;
+  const std::string path = test_support::TestFolder() + "/patterns.txt";
+  ASSERT_EQ(textio::OpenUnit(2, path.data(), static_cast<int>(path.size()), "write", true), 0);
+  WritePackedRecords(packed, c.ncases, test_support::RecordLayout(c.nvars).data(), PieceRows(c.nvars));
+  textio::CloseUnit(2);
+  EXPECT_TRUE(test_support::ReadFile(path) == test_support::ExpectedPatterns(c.ncases, c.nvars, matrix.data()));
+  std::filesystem::remove(path);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Matrices, RandomOrdering,
     testing::Values(RandomCase{"small_values", 2000, 20, 0, 4, 0},
@@ -89,7 +134,17 @@ INSTANTIATE_TEST_SUITE_P(
                     RandomCase{"two_cases_wide", 2, 70, -2, 2, 0}, RandomCase{"equal_wide", 300, 70, -2, 2, 1},
                     // Enough keys for two threads to share the work.
                     RandomCase{"shared_wide", 1100000, 3, INT32_MIN, INT32_MAX, 0, false},
-                    RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0}),
+                    RandomCase{"gathered_by_two", 15000, 300, 0, 9, 0},
+                    RandomCase{"shared_one_word", 1100000, 4, 0, 4095, 0, false},
+                    RandomCase{"shared_two_words", 1100000, 6, 0, 4095, 0, false},
+                    // Keys of two words for rows of 20 bytes: no room for scratch beside them.
+                    RandomCase{"keys_near_rows", 3000, 5, 0, 8191, 0},
+                    // Keys of values of 1 bit; of 3 bits, widened by a value of 8 bits or a
+                    // negative one in the last row.
+                    RandomCase{"one_bit", 3000, 40, 0, 1, 0},
+                    RandomCase{"late_eight_bits", 3000, 20, 0, 4, 0, true, 200},
+                    RandomCase{"late_negative", 3000, 20, 0, 4, 0, true, -1},
+                    RandomCase{"late_negative_few", 3000, 20, 0, 4, 60, true, -99}),
     [](const testing::TestParamInfo<RandomCase>& param) { return std::string(param.param.name); });
 
 class ScratchRefused : public testing::TestWithParam<RandomCase> {};
@@ -108,6 +163,26 @@ TEST_P(ScratchRefused, OrdersInPlace) {
       {
         test_support::LimitAddressSpace(1 << 20);
         SortCases(c.ncases, c.nvars, matrix.data());
+        std::_Exit(matrix == ordered ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_P(ScratchRefused, OrdersPackedKeysInPlace) {
+  if (!test_support::AddressSpaceCanBeLimited()) GTEST_SKIP() << "no limit on the address space here";
+  const RandomCase& c = GetParam();
+  std::vector<Row> rows = RandomRows(c);
+  const std::vector<int32_t> ordered = Ordered(rows);
+  textio::ResetLayer();
+  textio::InitUnits(0, nullptr);
+  PackedCases packed;
+  ASSERT_TRUE(PackAsRead(rows, packed));
+  std::vector<int32_t> matrix(ordered.size());
+  EXPECT_EXIT(
+      {
+        test_support::LimitAddressSpace(1 << 20);
+        OrderPackedCases(packed, c.ncases);
+        UnpackIntoColumns(packed, c.ncases, matrix.data(), c.ncases);
         std::_Exit(matrix == ordered ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");

@@ -2,9 +2,10 @@
 // model small enough to trust: it reads the forms the files are written in
 // by the rules of a read statement, and counts the cases' patterns in a
 // std::map. The files reach every way a run reads and counts its cases: few
-// patterns and up to 100,000, the switch to the matrix at any point, files
-// large enough for a second reading thread, every form of the data, and a
-// value that ends the run anywhere. AGGREGATE_RANDOM_FILES sets the number
+// patterns and up to 100,000, the switch from counting at any point, to
+// packed keys or to the matrix, keys widened by a wider value that comes
+// late or moved into the matrix, files large enough for a second reading
+// thread, every form of the data, and a value that ends the run anywhere. AGGREGATE_RANDOM_FILES sets the number
 // of files, AGGREGATE_RANDOM_SEED the seed (else a fresh one, named by a failure).
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include <string_view>
 #include <utility>
 
+#include "aggregation/core/packed_cases.h"
 #include "aggregation/reading/case_reading.h"
 #include "aggregation/reading/pattern_table.h"
 #include "support/death_test.h"
@@ -36,6 +38,9 @@ struct Model {
   std::string report;     // the run-time error report that ends the run, if one does
   bool switched = false;  // the patterns outgrew the counting table
   bool secondThread = false;
+  // How the cases were held after the switch: packed at first, widened
+  // later, packed to the end.
+  bool packedAtFirst = false, widened = false, packedAtEnd = false;
   // What the reading passed over: records whose values after a case's last
   // one it skipped, and the first one's line; the line of the first value
   // after the last case, 0 when there is none.
@@ -138,6 +143,8 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
   Model model;
   size_t at = 0;
   int64_t line = 1;
+  int32_t smallest = INT32_MAX, largest = INT32_MIN;  // the values read
+  Packing atSwitch{};
   for (int32_t c = 1; c <= ncases; ++c) {
     std::vector<int32_t> reversed(static_cast<size_t>(nvars), 0);
     char end = ',';  // what ended the value before
@@ -197,13 +204,20 @@ Model ReadModel(const std::string& text, int32_t ncases, int32_t nvars) {
       ++line;
     }
     ++model.counts[reversed];
+    smallest = std::min(smallest, *std::min_element(reversed.begin(), reversed.end()));
+    largest = std::max(largest, *std::max_element(reversed.begin(), reversed.end()));
     if (model.switched || model.counts.size() <= static_cast<size_t>(CountingCapacity(nvars))) continue;
     model.switched = true;
+    atSwitch = PackingFor(nvars, smallest, largest);
+    model.packedAtFirst = SmallerThanRows(atSwitch);
     // The second reader takes the first record that starts within a load of where it begins.
     const int64_t from = LaterPartStart(static_cast<int64_t>(at), c, ncases);
     model.secondThread = c < ncases && from >= 0 && from < static_cast<int64_t>(text.size()) &&
                          static_cast<int64_t>(text.find('\n', static_cast<size_t>(from - 1))) < from - 1 + kLoad;
   }
+  const Packing atEnd = PackingFor(nvars, smallest, largest);
+  model.packedAtEnd = model.packedAtFirst && SmallerThanRows(atEnd);
+  model.widened = model.packedAtFirst && atEnd.bits != atSwitch.bits;
   for (int64_t left = line; at < text.size(); ++at) {
     if (text[at] == '\n') ++left;
     if (HoldsValue(std::string_view(text).substr(at, 1))) {
@@ -230,6 +244,8 @@ struct Generator {
   double variedShare = 0;     // of the cases, those written in the other forms
   bool valuePerLine = false;  // of a plain case
   double extraShare = 0;      // of the plain cases, those with values after their last
+  int64_t lateCase = -1;      // a case one of whose values is `lateValue`, wider than the others
+  int32_t lateValue = 0;
 
   int64_t Uniform(int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); }
   bool Chance(double p) { return std::bernoulli_distribution(p)(random); }
@@ -333,8 +349,13 @@ struct Generator {
     // characters in the large files, of one at first where the work is taken,
     // of any width in the others.
     const auto base = std::max(Uniform(2, 9), static_cast<int64_t>(std::ceil(std::pow(1 << 20, 1.0 / file.nvars))));
-    const int64_t lows[] = {0, 0, 0, 1, -5, 995, -100, INT32_MAX - base + 1, INT32_MIN};
-    const int64_t low = lows[Uniform(0, taken ? 0 : large ? 4 : 8)];
+    const int64_t lows[] = {0, 0, 0, 1, -5, 128, 995, -100, INT32_MAX - base + 1, INT32_MIN};
+    const int64_t low = lows[Uniform(0, taken ? 0 : large ? 5 : 9)];
+    // Values of 8 bits, negative or of 31 bits, at a case that most likely
+    // comes after the switch from counting.
+    const int32_t lateValues[] = {200, -1, -100, (1 << 30) + 7};
+    lateCase = kind >= 2 && Chance(0.5) ? Uniform(capacity, std::min<int64_t>(cases, bytes / file.nvars / 2)) : -1;
+    lateValue = Pick(lateValues);
     const int64_t badCase = Chance(kind == 0 ? 0.4
                                    : taken   ? 0
                                    : large   ? 0.15
@@ -363,6 +384,7 @@ struct Generator {
         value = static_cast<int32_t>(low + p % base + (taken && first > 0 ? 90 : 0));
         p /= base;
       }
+      if (written == lateCase) values[static_cast<size_t>(Uniform(0, file.nvars - 1))] = lateValue;
       WriteCase(values, written == badCase ? bad : "", written == badCase ? badAt : values.size(), file.text);
     }
     const int64_t answers[] = {written, written, Uniform(large ? written / 2 : 1, written), written + Uniform(1, 10)};
@@ -405,13 +427,18 @@ TEST_P(RandomDataFiles, RunAsTheModelReadsThem) {
                                               : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const int files = filesText != nullptr ? std::atoi(filesText) : 24;
   const std::string folder = test_support::TestFolder();
-  int switched = 0, threads = 0, reports = 0, warned = 0;
+  int switched = 0, packed = 0, widened = 0, moved = 0, threads = 0, reports = 0, warned = 0;
   for (int f = 0; f < files; ++f) {
     Generator generator(seed + static_cast<uint64_t>(f));
     // Kinds 0 to 2 in turn, and after each turn one of the large ones.
     const DataFile file = generator.Generate(f % 4 < 3 ? f % 4 : 3 + f / 4 % 3);
     const Model model = ReadModel(file.text, file.ncases, file.nvars);
     switched += model.switched;
+    if (model.switched && model.report.empty()) {
+      packed += model.packedAtFirst;
+      widened += model.widened && model.packedAtEnd;
+      moved += model.packedAtFirst && !model.packedAtEnd;
+    }
     threads += model.secondThread;
     reports += !model.report.empty();
     warned += model.report.empty() && !ExpectedStandardError(model, file.ncases).empty();
@@ -429,10 +456,13 @@ TEST_P(RandomDataFiles, RunAsTheModelReadsThem) {
     ASSERT_TRUE(patterns == expected) << "patterns.txt " << test_support::Difference(patterns, expected) << ", " << where;
   }
   std::filesystem::remove_all(folder);
-  std::cout << files << " files of seed " << seed << ": " << switched << " switch to the matrix, " << threads
-            << " start a second thread, " << reports << " end in a report, " << warned << " end with warnings\n";
+  std::cout << files << " files of seed " << seed << ": " << switched << " switch from counting (of those read to the end "
+            << packed << " to packed keys, " << widened << " widened and " << moved << " moved into the matrix later), "
+            << threads << " start a second thread, " << reports << " end in a report, " << warned
+            << " end with warnings\n";
   if (!fresh && filesText == nullptr) {
-    EXPECT_TRUE(switched > 0 && threads > 0 && reports > 0 && warned > 0) << "seed " << seed << " no longer reaches every path";
+    EXPECT_TRUE(switched > 0 && packed > 0 && threads > 0 && reports > 0 && warned > 0)
+        << "seed " << seed << " no longer reaches every path";
   }
 }
 
