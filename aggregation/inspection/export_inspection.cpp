@@ -113,8 +113,8 @@ LeftOut Reason(const ColumnFacts& column, int64_t records, bool unnamed) {
   if (column.decimals.count > 0) return LeftOut::Decimals;
   if (column.tooLarge.count > 0) return LeftOut::TooLarge;
   if (column.values == 0) return LeftOut::NoValues;
-  if (column.rising && records >= (unnamed || column.outside.count > 0 ? 2 : kIdRecords)) return LeftOut::CountsUp;
-  if (records >= kIdRecords && column.values == records && column.distinct) return LeftOut::Distinct;
+  if (column.rising && records >= (unnamed || column.outside.count > 0 ? 2 : kIdCases)) return LeftOut::CountsUp;
+  if (records >= kIdCases && column.values == records && column.distinct) return LeftOut::Distinct;
   return LeftOut::Kept;
 }
 

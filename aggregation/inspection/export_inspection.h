@@ -15,7 +15,6 @@
 #include "aggregation/reading/export_columns.h"
 #include "aggregation/writing/pattern_record.h"
 
-inline constexpr int64_t kIdRecords = 20;  // records enough to take a column for an ID
 // Codes for missing answers, in the order they are preferred; after them any
 // other value the pattern file shows, the largest first.
 inline constexpr int32_t kPreferredCodes[] = {9, -9, 99, -99};

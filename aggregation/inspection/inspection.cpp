@@ -17,7 +17,6 @@
 namespace {
 
 constexpr int32_t kStaged = 2 * kLongestCycle;  // records read before the shape is settled
-constexpr int64_t kIdCases = 20;                // cases enough to take a variable for an ID
 
 // What the reading keeps besides the facts it gathers.
 struct Reading {

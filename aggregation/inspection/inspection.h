@@ -12,6 +12,9 @@
 #include "aggregation/writing/pattern_record.h"
 #include "textio/textio.h"
 
+// Cases enough to take a variable that takes a different value in each, or
+// counts up by one, for an ID rather than answers.
+inline constexpr int64_t kIdCases = 20;
 inline constexpr int kListedLengths = 4;         // numbers of values per record told one by one
 inline constexpr int32_t kLongestCycle = 16;     // records a case may run over and still be recognised
 inline constexpr int32_t kCountedPatterns = 100000;               // patterns counted at most

@@ -7,6 +7,7 @@
 #include "aggregation/reading/case_reading.h"
 #include "aggregation/reading/pattern_table.h"
 #include "aggregation/run/Corvanesubs.h"
+#include "aggregation/run/id_variable.h"
 #include "aggregation/writing/pattern_record.h"
 #include "aggregation/writing/pattern_writing.h"
 #include "textio/textio.h"
@@ -57,5 +58,8 @@ int32_t AggregateCases(CaseRun& run, RunFindings& findings) {
   }
   Progress(run, "Done.");
   NoteWriting(run.nvars, findings);
+  if (findings.recordsWritten == run.ncases) {
+    findings.idVariable = IdVariable(run.held, patterns, packed, cases, run.ncases, run.nvars);
+  }
   return 0;
 }

@@ -94,6 +94,11 @@ void WriteRunWarnings(const RunFindings& findings) {
                   findings.nullValues == 1 ? "was" : "were", findings.firstNullLine, findings.firstNullVariable);
     Warn(text);
   }
+  if (findings.idVariable > 0) {
+    std::snprintf(text, sizeof text, "variable %" PRId32 " takes a different value in each of the %" PRId32
+                  " cases: an ID column?", findings.idVariable, findings.casesRead);
+    Warn(text);
+  }
   if (findings.dataFileName != nullptr) {
     WarnOfCut(findings.dialog.dataFileName, findings.dataFileName);
     WarnOfCut(findings.dialog.outputFileName, findings.outputFileName);

@@ -14,6 +14,7 @@ struct RunFindings {
   int64_t nullValues = 0;      // values left empty, which stay 0: the first one's line and variable
   int64_t firstNullLine = 0;
   int64_t firstNullVariable = 0;
+  int32_t idVariable = 0;      // a variable with a different value in every case, as an ID has; 0: none
   bool dataLeft = false;       // the data file holds values after the last case read
   int64_t dataLeftLine = 0;
   int32_t nvars = 0;

@@ -51,6 +51,7 @@ struct CountingCase {
   int32_t wideRow = -1;    // a row whose first value is `wide`
   int32_t wide = 0;
   bool secondReaderTakes = false;  // the second reader's cases count, whichever thread is quicker
+  int32_t idStep = 0;      // when not 0, variable 1 of case i is i * idStep, as an ID column's is
 };
 
 // Pattern p: its digits in `base`, the lowest first, one a variable.
@@ -67,9 +68,11 @@ class Counting : public testing::TestWithParam<CountingCase> {};
 
 // What a reading of the cases passes over: the records whose values after a
 // case's last one it skips, and the first of them; the line of the first
-// value after the last case, 0 when there is none.
+// value after the last case, 0 when there is none; and the variable of a
+// different value in every case, as the run warns of them.
 struct Passed {
   int64_t skippedRecords = 0, firstSkippedLine = 0, lineLeft = 0;
+  int32_t idVariable = 0;
   bool operator==(const Passed&) const = default;
 };
 
@@ -79,12 +82,14 @@ std::string CasesText(const CountingCase& c, std::vector<int32_t>& read, Passed&
   std::string data;
   read.assign(static_cast<size_t>(c.ncases) * static_cast<size_t>(c.nvars), 0);
   passed = {};
+  passed.idVariable = c.idStep != 0 ? 1 : 0;
   int64_t lines = 0;
   for (int32_t i = 0; i < c.ncases + c.extraCases; ++i) {
     if (i == c.ncases) passed.lineLeft = lines + 1;
     const size_t caseStart = data.size();
     std::vector<int32_t> values = Pattern(i < c.switchRow ? i % c.early : i % c.late, c.nvars, c.base);
     if (i == c.wideRow) values[0] = c.wide;
+    if (c.idStep != 0) values[0] = static_cast<int32_t>(int64_t{i} * c.idStep);
     for (int32_t j = 0; j < c.nvars; ++j) {
       int32_t value = values[static_cast<size_t>(j)];
       data += (i == c.based && j == 0 ? "10#" : "") + std::to_string(value);
@@ -124,7 +129,7 @@ RunResult RunOn(const std::string& in, const std::string& out, int32_t ncases, i
   run.held = caseRun.held;
   run.secondReaderCases = caseRun.secondReaderCases;
   run.passed = {findings.skippedRecords, findings.skippedRecords > 0 ? findings.firstSkippedLine : 0,
-                findings.dataLeft ? findings.dataLeftLine : 0};
+                findings.dataLeft ? findings.dataLeftLine : 0, findings.idVariable};
   textio::CloseUnit(kPatternUnit);
   textio::ReleaseArray(matrix);
   textio::ResetLayer();
@@ -184,6 +189,14 @@ INSTANTIATE_TEST_SUITE_P(
                     CountingCase{"WidenedNegative", 9000, 4, 5, 5, 4100, 7, kPacked, false, -1, 0, false, 5, 8500, -1},
                     CountingCase{"IntoTheMatrixLate", 9000, 4, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 8500,
                                  (1 << 30) + 3},
+                    // An ID column beside answers: every case a pattern of its own, counted, packed
+                    // in fields of 16 bits, or in the matrix, its values needing 31 bits.
+                    CountingCase{"IdColumnCounted", 60, 3, 100, 60, 60, 60, kCounted, false, -1, 0, false, 5, -1, 0,
+                                 false, 7},
+                    CountingCase{"IdColumnPacked", 40000, 3, 8, 5, 5, 5, kPacked, false, -1, 0, false, 5, -1, 0, false,
+                                 1},
+                    CountingCase{"IdColumnInMatrix", 40000, 3, 8, 5, 5, 5, kInMatrix, false, -1, 0, false, 5, -1, 0,
+                                 false, 50000},
                     CountingCase{"IntoTheMatrixAtOnce", 9000, 4, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 4,
                                  INT32_MIN},
                     // Files of more than 8 MiB: the later half read on a second thread.

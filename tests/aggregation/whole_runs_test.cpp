@@ -18,6 +18,7 @@
 #include <iostream>
 #include <optional>
 #include <random>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -102,6 +103,18 @@ std::string ExpectedStandardError(const Model& model, int32_t ncases) {
                 (model.nullValues == 1 ? " value left empty was" : " values left empty were") +
                 " read as 0; the first: line " + std::to_string(model.firstNullLine) + ", variable " +
                 std::to_string(model.firstNullVariable) + "\n";
+  }
+  // Every case a pattern of its own, and among them a variable of a different value in each.
+  if (ncases >= 20 && model.counts.size() == static_cast<size_t>(ncases)) {
+    const size_t nvars = model.counts.begin()->first.size();
+    for (size_t j = 0; j < nvars; ++j) {
+      std::set<int32_t> values;
+      for (const auto& [reversed, count] : model.counts) values.insert(reversed[nvars - 1 - j]);
+      if (values.size() != static_cast<size_t>(ncases)) continue;
+      warnings += "aggregate: warning: variable " + std::to_string(j + 1) + " takes a different value in each of the " +
+                  std::to_string(ncases) + " cases: an ID column?\n";
+      break;
+    }
   }
   return warnings;
 }
