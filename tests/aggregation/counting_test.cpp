@@ -197,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  1},
                     CountingCase{"IdColumnInMatrix", 40000, 3, 8, 5, 5, 5, kInMatrix, false, -1, 0, false, 5, -1, 0,
                                  false, 50000},
+                    // A matrix of 48 MB, its pages got ahead of the rows read, which the
+                    // reading wakes the thread that gets them to go on getting.
+                    CountingCase{"MatrixPagesGotAhead", 600000, 20, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 4,
+                                 INT32_MIN},
                     CountingCase{"IntoTheMatrixAtOnce", 9000, 4, 5, 5, 4100, 7, kInMatrix, false, -1, 0, false, 5, 4,
                                  INT32_MIN},
                     // Files of more than 8 MiB: the later half read on a second thread.
