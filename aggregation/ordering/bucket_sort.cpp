@@ -24,15 +24,6 @@ constexpr size_t kDigits = size_t{1} << kDigitBits;
 constexpr size_t kSmallRun = 48;  // fewer keys than this are ordered by insertion
 constexpr size_t kSharedWords = size_t{1} << 20;  // from keys of this many words on, two threads share the work
 
-void InsertionSort(uint64_t* keys, size_t count) {
-  for (size_t i = 1; i < count; ++i) {
-    uint64_t key = keys[i];
-    size_t j = i;
-    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
-    keys[j] = key;
-  }
-}
-
 // The keys and their buckets: bucket b holds the keys whose kTopBits bits
 // of their word `word` from `shift` up are b, from key starts[b] of the
 // scratch to key starts[b + 1]. The keys' bits above those are alike in all.

@@ -27,15 +27,6 @@ void RadixSort(uint64_t* keys, size_t count, int shift, int lowest, bool shared)
 void SortBuckets(const Buckets& buckets, int first, int last, bool shared);
 void SortSharedBuckets(const Buckets& buckets, size_t count);
 
-void InsertionSort(uint64_t* keys, size_t count) {
-  for (size_t i = 1; i < count; ++i) {
-    uint64_t key = keys[i];
-    size_t j = i;
-    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
-    keys[j] = key;
-  }
-}
-
 // Eight bits of the keys, from `shift` up, place every key in its bucket;
 // each bucket is then ordered by the eight bits below, down to bit `lowest`.
 // Many keys share the buckets out between two threads (SortSharedBuckets).
@@ -242,4 +233,13 @@ void SortKeyRecords(uint64_t* keys, size_t count, size_t words) {
 
 void SortKeyRecordsFrom(uint64_t* keys, size_t count, size_t words, size_t digit) {
   if (count > 1 && digit < 8 * words) RecordRadixSort(Records{keys, words}, 0, count, digit, false);
+}
+
+void InsertionSort(uint64_t* keys, size_t count) {
+  for (size_t i = 1; i < count; ++i) {
+    uint64_t key = keys[i];
+    size_t j = i;
+    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
+    keys[j] = key;
+  }
 }

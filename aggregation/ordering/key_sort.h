@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+// Orders keys[0..count) by insertion: for the few keys of a bucket.
+void InsertionSort(uint64_t* keys, size_t count);
 // Orders keys[0..count) in which only the low `bits` bits can be set.
 void SortKeys(uint64_t* keys, size_t count, int bits);
 // Orders keys[0..count) by their bits from `lowest` up; keys that agree
