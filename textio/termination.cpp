@@ -105,8 +105,7 @@ RunErrorReport& StartRunErrorReport(int number) {
   }
   lastError.number = number;
   lastError.kind = run.kind;
-  std::strncpy(lastError.unitName, layer.nameScratch, sizeof lastError.unitName - 1);
-  lastError.unitName[sizeof lastError.unitName - 1] = '\0';
+  FixedText(lastError.unitName, sizeof lastError.unitName).Add(layer.nameScratch);
   lastError.detailed = false;
   lastError.before[0] = lastError.after[0] = '\0';
   lastError.place = ReportPlace::None;
