@@ -190,6 +190,25 @@ void OrderingByRowNumbers(benchmark::State& state, int32_t ncases, int32_t nvars
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * ncases);
 }
 
+// Times `write` writing the records to `out`, a fresh file each round (or
+// /dev/null), and counts the bytes it wrote.
+template <typename Write>
+void TimeWriting(benchmark::State& state, const std::string& out, Write write) {
+  char recordLayout[kRecordLayoutLength];
+  BuildRecordLayout(kVariables, recordLayout);
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    if (out != kNullDevice) std::remove(out.c_str());
+    if (textio::OpenUnit(kPatternUnit, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
+    write(recordLayout);
+    bytes += textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->filePosition +
+             textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->position;
+    textio::CloseUnit(kPatternUnit);
+  }
+  state.SetBytesProcessed(bytes);
+  if (out != kNullDevice) std::remove(out.c_str());
+}
+
 // Writes the records of the ordered matrix to `out`: a file, or /dev/null
 // for the editing alone without the file system's work.
 void Writing(benchmark::State& state, const DataSet& set, const std::string& out) {
@@ -197,19 +216,7 @@ void Writing(benchmark::State& state, const DataSet& set, const std::string& out
   std::vector<int32_t> cases = Matrix();
   ReadAll(set, cases.data());
   SortCases(kCases, kVariables, cases.data());
-  char recordLayout[kRecordLayoutLength];
-  BuildRecordLayout(kVariables, recordLayout);
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    if (out != kNullDevice) std::remove(out.c_str());
-    if (textio::OpenUnit(kPatternUnit, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
-    WritePatterns(kCases, kVariables, cases.data(), recordLayout);
-    bytes += textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->filePosition +
-             textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->position;
-    textio::CloseUnit(kPatternUnit);
-  }
-  state.SetBytesProcessed(bytes);
-  if (out != kNullDevice) std::remove(out.c_str());
+  TimeWriting(state, out, [&](const char* recordLayout) { WritePatterns(kCases, kVariables, cases.data(), recordLayout); });
 }
 
 // Writes the records of the distinct cases, ordered as packed keys, to `out`.
@@ -220,19 +227,9 @@ void WritingPacked(benchmark::State& state, const std::string& out) {
   PackedCases packed;
   PackMatrix(cases, kCases, kVariables, 5, packed);
   OrderPackedCases(packed, kCases);
-  char recordLayout[kRecordLayoutLength];
-  BuildRecordLayout(kVariables, recordLayout);
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    if (out != kNullDevice) std::remove(out.c_str());
-    if (textio::OpenUnit(kPatternUnit, out.data(), static_cast<int>(out.size()), "write", true) != 0) std::abort();
+  TimeWriting(state, out, [&](const char* recordLayout) {
     WritePackedRecords(packed, kCases, recordLayout, PieceRows(kVariables));
-    bytes += textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->filePosition +
-             textio::SelectUnit(kPatternUnit, textio::StatementKind::Write)->position;
-    textio::CloseUnit(kPatternUnit);
-  }
-  state.SetBytesProcessed(bytes);
-  if (out != kNullDevice) std::remove(out.c_str());
+  });
 }
 
 BENCHMARK_CAPTURE(Reading, repeated_patterns, Repeated())->Unit(benchmark::kMillisecond);
